@@ -1,0 +1,47 @@
+// addDependency: one module reference -> file search, icon, label, child node
+// and sorted tree item under the referencing module.
+#include <cstdint>
+
+#include "analysis/scan_module.h"
+#include "analysis/text.h"
+
+namespace vost {
+
+namespace {
+constexpr std::size_t kLabelCapacity = 520;
+}
+
+void addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion) {
+    char path[kPathCapacity] = {};
+    const std::uint32_t found = ctx.platform.searchModule(name, path, sizeof path);
+    // A path that does not fit the buffer is no usable path: the module
+    // counts as not found.
+    const bool usable = found != 0 && found < sizeof path;
+    if (!usable) copyBounded(path, sizeof path, kFileNotFoundText);
+
+    // A missing module shows its parent's icon.
+    int icon = 0;
+    const bool hasIcon = ctx.platform.smallIconIndex(usable ? path : node.fullPath, icon);
+
+    char label[kLabelCapacity] = {};
+    copyBounded(label, sizeof label, name);
+    upperInPlace(label);
+    appendBounded(label, sizeof label, " (");
+    lowerInPlace(path);
+    appendBounded(label, sizeof label, path);
+
+    ModuleNode* child = ctx.nodes.create(ctx.platform, path, name, &node, readVersion);
+    if (child->readVersion && child->fileVersion[0]) {
+        appendBounded(label, sizeof label, " [");
+        appendBounded(label, sizeof label, child->fileVersion);
+        appendBounded(label, sizeof label, "]");
+    }
+    appendBounded(label, sizeof label, ")");
+
+    child->treeWindow = node.treeWindow;
+    child->treeItem =
+        node.treeWindow ? node.treeWindow->insertSorted(node.treeItem, label, hasIcon ? &icon : nullptr, child)
+                        : nullptr;
+}
+
+}  // namespace vost

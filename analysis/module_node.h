@@ -1,0 +1,73 @@
+// The record of one module found by a scan: one node of the dependency tree
+// and, once the scan has handled it, one row of the module list.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+
+#include "analysis/module_tree.h"
+#include "analysis/platform.h"
+
+namespace vost {
+
+// A file time: 100-nanosecond intervals since 1 January 1601 UTC, low half first.
+struct FileTime {
+    std::uint32_t dwLowDateTime = 0;
+    std::uint32_t dwHighDateTime = 0;
+
+    std::uint64_t value() const { return (std::uint64_t(dwHighDateTime) << 32) | dwLowDateTime; }
+    static FileTime fromValue(std::uint64_t v) {
+        return FileTime{std::uint32_t(v), std::uint32_t(v >> 32)};
+    }
+};
+
+struct ModuleNode {
+    // Builds the node and, when readVersion is nonzero, reads the version
+    // texts from the file at `path`. Texts of 260 characters or more are cut
+    // to 259; callers refuse such names before they get here.
+    ModuleNode(AnalysisPlatform& platform, const char* path, const char* name, ModuleNode* parent,
+               int readVersion);
+
+    ModuleNode(const ModuleNode&) = delete;
+    ModuleNode& operator=(const ModuleNode&) = delete;
+
+    // Sets scanned when moduleName equals (case-sensitively) that of any ancestor.
+    void markIfRepeatsAncestor();
+
+    std::int32_t scanned = 0;      // examined, or must not be examined
+    std::int32_t readVersion = 0;  // version read and shown in the label
+    char fullPath[kPathCapacity] = {};
+    char moduleName[kPathCapacity] = {};
+    TreeItem treeItem = nullptr;
+    ModuleTree* treeWindow = nullptr;
+    FileTime lastWriteTime;  // zero until the module list reads the file's time
+    ModuleNode* parent = nullptr;
+    char fileVersion[kVersionCapacity] = {};
+    char productVersion[kVersionCapacity] = {};
+
+private:
+    void readVersionInfo(AnalysisPlatform& platform);
+};
+
+// Owns every node of one scan. Nodes never move, so the pointers that tree
+// items and list rows carry stay valid until the store is destroyed.
+class NodeStore {
+public:
+    ModuleNode* create(AnalysisPlatform& platform, const char* path, const char* name,
+                       ModuleNode* parent, int readVersion) {
+        nodes_.emplace_back(platform, path, name, parent, readVersion);
+        return &nodes_.back();
+    }
+    std::size_t size() const { return nodes_.size(); }
+
+private:
+    std::deque<ModuleNode> nodes_;
+};
+
+// What every operation of the analysis works with during one scan.
+struct ScanContext {
+    AnalysisPlatform& platform;
+    NodeStore& nodes;
+};
+
+}  // namespace vost

@@ -1,0 +1,32 @@
+// The tree that the analysis inserts module items into.
+//
+// On the page this is the real tree-view control (TVM_INSERTITEMA sent to it,
+// carried out by the thread that owns it); headless it is an in-memory tree
+// with the control's behaviour. A node's `treeWindow` points at one of these.
+#pragma once
+
+#include "analysis/platform.h"
+
+namespace vost {
+
+struct ModuleNode;
+
+// An opaque tree item handle (HTREEITEM on Windows); null means none.
+using TreeItem = void*;
+
+class ModuleTree {
+public:
+    virtual ~ModuleTree() = default;
+
+    // Inserts a child of `parent` among its siblings in label order (TVI_SORT)
+    // with the label and the node as the item parameter; with an image when
+    // `image` is non-null (image and selected image both *image). Returns the
+    // new item, or null when the insertion failed.
+    virtual TreeItem insertSorted(TreeItem parent, const char* label, const int* image,
+                                  ModuleNode* node) = 0;
+
+    // The window that owns the tree (the page), used as a message box owner.
+    virtual WindowHandle ownerWindow() = 0;
+};
+
+}  // namespace vost

@@ -1,0 +1,88 @@
+// The PE import walker: import directory -> descriptors -> module names.
+#include <cstdint>
+
+#include "analysis/scan_module.h"
+
+namespace vost {
+
+namespace {
+constexpr std::uint64_t kNumberOfSections = 6;
+constexpr std::uint64_t kSizeOfOptionalHeader = 20;
+constexpr std::uint64_t kImportDirectoryRva = 128;  // data directory 1, 32-bit layout
+constexpr std::uint64_t kSectionTableStart = 24;
+constexpr std::uint64_t kSectionHeaderSize = 40;
+constexpr std::uint64_t kDescriptorSize = 20;
+constexpr std::uint32_t kNoOffset = 0xFFFFFFFFu;
+
+struct ImportDescriptor {
+    std::uint32_t originalFirstThunk, timeDateStamp, name, firstThunk;
+};
+
+bool readDescriptor(const ByteView& image, std::uint64_t at, ImportDescriptor& d) {
+    return image.contains(at, kDescriptorSize) && image.readU32(at + 0, d.originalFirstThunk) &&
+           image.readU32(at + 4, d.timeDateStamp) && image.readU32(at + 12, d.name) &&
+           image.readU32(at + 16, d.firstThunk);
+}
+}  // namespace
+
+bool findSection(const ByteView& image, std::uint64_t newHeader, std::uint32_t rva,
+                 SectionMatch& match) {
+    std::uint16_t count = 0, optionalSize = 0;
+    if (!image.readU16(newHeader + kNumberOfSections, count) ||
+        !image.readU16(newHeader + kSizeOfOptionalHeader, optionalSize))
+        return false;
+    const std::uint64_t first = newHeader + kSectionTableStart + optionalSize;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::uint64_t header = first + i * kSectionHeaderSize;
+        std::uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
+        // A section header that leaves the file ends the table.
+        if (!image.contains(header, kSectionHeaderSize) ||
+            !image.readU32(header + 8, virtualSize) || !image.readU32(header + 12, virtualAddress) ||
+            !image.readU32(header + 16, rawSize) || !image.readU32(header + 20, rawPointer))
+            return false;
+        const std::uint32_t extent = virtualSize < rawSize ? virtualSize : rawSize;
+        const std::uint32_t end = virtualAddress + extent;  // wraps as the format's 32-bit sum
+        if (virtualAddress <= rva && rva < end) {
+            match = SectionMatch{header, virtualAddress, rawPointer};
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint32_t rvaToFileOffset(const ByteView& image, std::uint64_t newHeader, std::uint32_t rva) {
+    SectionMatch match{};
+    if (!findSection(image, newHeader, rva, match)) return kNoOffset;
+    return match.pointerToRawData - match.virtualAddress + rva;
+}
+
+int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
+                  std::uint64_t newHeader) {
+    std::uint32_t directoryRva = 0;
+    if (!image.readU32(newHeader + kImportDirectoryRva, directoryRva) || directoryRva == 0) return 0;
+    const std::uint32_t firstDescriptor = rvaToFileOffset(image, newHeader, directoryRva);
+    if (firstDescriptor == kNoOffset) return 0;
+
+    int result = 0;
+    // Descriptors run until the terminating one or the end of the file; each
+    // step moves forward, so the walk ends after at most size / 20 steps.
+    for (std::uint64_t at = firstDescriptor;; at += kDescriptorSize) {
+        ImportDescriptor d{};
+        if (!readDescriptor(image, at, d)) break;
+        if (d.timeDateStamp == 0 && d.name == 0) break;
+        if (d.originalFirstThunk == 0 && d.firstThunk == 0) break;
+        result = 1;
+
+        // A name in no section, without a terminator inside the file, empty,
+        // or too long for a path names no module: the descriptor is passed over.
+        const std::uint32_t nameOffset = rvaToFileOffset(image, newHeader, d.name);
+        char name[kPathCapacity];
+        if (nameOffset == kNoOffset || !image.readCString(nameOffset, name, sizeof name) ||
+            name[0] == '\0')
+            continue;
+        addDependency(ctx, node, name, 1);
+    }
+    return result;
+}
+
+}  // namespace vost

@@ -1,0 +1,70 @@
+// What the module analysis needs from the platform, as one small interface.
+//
+// The analysis includes no system header. The Win32 layer implements this over
+// CreateFileMappingA, SearchPathA, the version API, SHGetFileInfoA and
+// MessageBoxA; the POSIX layer over mmap, a cached case-insensitive directory
+// search and its own version-resource parser. Tree insertion is separate
+// (module_tree.h) because the same platform may feed a real tree control or an
+// in-memory one.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "analysis/byte_view.h"
+
+namespace vost {
+
+// Texts of paths and names: 260 bytes with the terminator, as MAX_PATH.
+constexpr std::size_t kPathCapacity = 260;
+// Version texts: 100 bytes with the terminator.
+constexpr std::size_t kVersionCapacity = 100;
+
+// An opaque window handle (HWND on Windows); null means "no owner".
+using WindowHandle = void*;
+
+// A read-only view of a whole file. Destroying it unmaps the view and closes
+// every handle that was obtained for it.
+class MappedFile {
+public:
+    virtual ~MappedFile() = default;
+    virtual ByteView bytes() const = 0;
+};
+
+// The four 32-bit halves of VS_FIXEDFILEINFO that the version texts use.
+struct FixedFileVersion {
+    std::uint32_t fileVersionMS = 0;
+    std::uint32_t fileVersionLS = 0;
+    std::uint32_t productVersionMS = 0;
+    std::uint32_t productVersionLS = 0;
+};
+
+class AnalysisPlatform {
+public:
+    virtual ~AnalysisPlatform() = default;
+
+    // Opens and maps `path` read-only (others may read too). Null when the
+    // file cannot be opened or mapped, including an empty file.
+    virtual std::unique_ptr<MappedFile> mapFile(const char* path) = 0;
+
+    // The file search for a referenced module, as SearchPathA(NULL, name,
+    // ".DLL", capacity, out, NULL): the platform's search order with the scan's
+    // folder standing as the current directory, ".DLL" appended only when
+    // `name` has no extension. Returns the length of the path written to `out`,
+    // 0 when nothing was found, or a value of `capacity` or more when the path
+    // does not fit (then `out` holds no usable path).
+    virtual std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) = 0;
+
+    // The fixed file information of the file's version resource (RT_VERSION,
+    // the root block). False when the file has none or it cannot be read;
+    // never throws.
+    virtual bool readFixedVersion(const char* path, FixedFileVersion& out) = 0;
+
+    // The file's index in the shell's small system image list; false on failure.
+    virtual bool smallIconIndex(const char* path, int& index) = 0;
+
+    // A modal error message box (MB_ICONERROR, an OK button). Owner may be null.
+    virtual void showError(WindowHandle owner, const char* text, const char* caption) = 0;
+};
+
+}  // namespace vost

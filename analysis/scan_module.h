@@ -1,0 +1,63 @@
+// Reading one executable: the header reader, the PE import walker, the NE
+// module-reference walker and the resolution of each reference into a child.
+#pragma once
+
+#include <cstdint>
+
+#include "analysis/byte_view.h"
+#include "analysis/module_node.h"
+
+namespace vost {
+
+// Message texts and captions of the header reader.
+constexpr const char* kNotValidFileText = "not a Valid File";
+constexpr const char* kNotValidFileCaption = "VOST";
+constexpr const char* kInvalidExeText = "invalid .EXE";
+constexpr const char* kNeitherPeNorNeText =
+    "This File is neither a Portable Executable (PE) \n nor a NE";
+constexpr const char* kHeaderCaption = "Quillon";
+
+// The text a node carries as its path when its module was not found (the
+// node holds it lower-cased).
+constexpr const char* kFileNotFoundText = "File not found";
+
+// Header reader: marks the node scanned, maps its file and hands the image to
+// the matching walker. Nonzero when a walker ran and reported dependencies.
+int scanModule(ScanContext& ctx, ModuleNode& node);
+
+// PE import walker. `newHeader` is the offset of the "PE\0\0" signature.
+// Returns 1 when at least one descriptor was walked, else 0.
+int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
+                  std::uint64_t newHeader);
+
+struct SectionMatch {
+    std::uint64_t headerOffset;     // file offset of the 40-byte section header
+    std::uint32_t virtualAddress;   // the section's VirtualAddress
+    std::uint32_t pointerToRawData; // the section's PointerToRawData
+};
+
+// The first section whose raw-backed range holds `rva`. False when none does
+// (also when the section table lies outside the file).
+bool findSection(const ByteView& image, std::uint64_t newHeader, std::uint32_t rva,
+                 SectionMatch& match);
+
+// PointerToRawData - VirtualAddress + rva of findSection's section, in 32-bit
+// wrapping arithmetic, or 0xFFFFFFFF when no section holds `rva`.
+std::uint32_t rvaToFileOffset(const ByteView& image, std::uint64_t newHeader, std::uint32_t rva);
+
+// One string of the NE imported-names table.
+struct ModuleRefEntry {
+    std::uint16_t nameOffset = 0;
+    char name[100] = {};
+    std::int32_t referenced = 0;
+};
+
+// NE module-reference walker. `newHeader` is the offset of the "NE"
+// signature. Always returns 1.
+int walkNeModuleRefs(ScanContext& ctx, ModuleNode& node, const ByteView& image,
+                     std::uint64_t newHeader);
+
+// Resolves one referenced module into a child node and tree item under `node`.
+void addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion);
+
+}  // namespace vost

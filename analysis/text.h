@@ -1,0 +1,41 @@
+// Case handling as the C runtime does it in the "C" locale (_strupr, _strlwr,
+// _stricmp): only the ASCII letters change case.
+#pragma once
+
+#include <cstddef>
+
+namespace vost {
+
+inline char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+
+inline void upperInPlace(char* s) { for (; *s; ++s) *s = asciiUpper(*s); }
+inline void lowerInPlace(char* s) { for (; *s; ++s) *s = asciiLower(*s); }
+
+// _stricmp: folds each character to lower case and compares by code.
+inline int compareIgnoringCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        const int ca = static_cast<unsigned char>(asciiLower(*a));
+        const int cb = static_cast<unsigned char>(asciiLower(*b));
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+// Copies `src` into `dst` (capacity bytes with the terminator), cutting what
+// does not fit. Returns false when it had to cut.
+inline bool copyBounded(char* dst, std::size_t capacity, const char* src) {
+    std::size_t i = 0;
+    for (; i + 1 < capacity && src[i]; ++i) dst[i] = src[i];
+    dst[i] = '\0';
+    return src[i] == '\0';
+}
+
+// Appends `src` to the text in `dst`, cutting what does not fit.
+inline bool appendBounded(char* dst, std::size_t capacity, const char* src) {
+    std::size_t used = 0;
+    while (used < capacity && dst[used]) ++used;
+    if (used >= capacity) return false;
+    return copyBounded(dst + used, capacity - used, src);
+}
+
+}  // namespace vost

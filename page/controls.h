@@ -1,0 +1,60 @@
+// The page's tree and list as the scan, the module list and the commands use
+// them. Two implementations: window messages to the real controls (tree view
+// 1000 and list view 1012 under the page window) and in-memory controls with
+// the same behaviour for the headless scanner and the tests.
+#pragma once
+
+#include <string>
+
+#include "analysis/module_tree.h"
+#include "page/page_platform.h"
+
+namespace vost {
+
+constexpr int kTreeControlId = 1000;
+constexpr int kListControlId = 1012;
+
+class TreeControl : public ModuleTree {
+public:
+    // Inserts the one top-level item: sorted, with text, image and selected
+    // image, has-children flag 1 and the node as parameter (mask 0x67).
+    virtual TreeItem insertRoot(const char* label, int image, ModuleNode* node) = 0;
+    virtual TreeItem firstChild(TreeItem item) = 0;   // TVGN_CHILD; null when none
+    virtual TreeItem nextSibling(TreeItem item) = 0;  // TVGN_NEXT; null after the last
+    virtual ModuleNode* itemNode(TreeItem item) = 0;  // the item's parameter
+    virtual void setHasChildren(TreeItem item, int hasChildren) = 0;
+    virtual void expand(TreeItem item) = 0;            // TVE_EXPAND
+    virtual void setImageList(ImageListHandle list) = 0;  // TVSIL_NORMAL
+    virtual TreeItem selectedItem() = 0;               // TVGN_CARET
+
+    // Read back, for the scanner's output and the tests.
+    virtual TreeItem rootItem() = 0;
+    virtual std::string itemLabel(TreeItem item) = 0;
+    virtual int itemHasChildren(TreeItem item) = 0;
+    virtual bool itemExpanded(TreeItem item) = 0;
+};
+
+// Comparison handed to the list's sort: the parameters (nodes) of two rows and
+// the sort parameter; negative, 0 or positive.
+using RowComparison = int (*)(ModuleNode* first, ModuleNode* second, void* parameter);
+
+class ListControl {
+public:
+    virtual ~ListControl() = default;
+    // Inserts a row at `position` (at or past the end appends) with its
+    // Module text and the node as parameter; returns the row's index, -1 on failure.
+    virtual int insertRow(int position, const char* moduleText, ModuleNode* node) = 0;
+    virtual void setCellText(int row, int column, const char* text) = 0;
+    // LVM_FINDITEMA with LVFI_STRING | LVFI_PARTIAL from the first row: the
+    // first row whose Module text begins with `text`, case ignored; -1 when none.
+    virtual int findPrefix(const char* text) = 0;
+    virtual void sort(RowComparison compare, void* parameter) = 0;  // LVM_SORTITEMS
+    virtual int rowCount() = 0;
+    // A cell's text as read through a 260-character buffer (at most 259).
+    virtual std::string cellText(int row, int column) = 0;
+    virtual ModuleNode* rowNode(int row) = 0;
+    virtual int selectedRow() = 0;  // first selected row, -1 when none
+    virtual void fitColumn(int column) = 0;  // LVSCW_AUTOSIZE
+};
+
+}  // namespace vost
