@@ -1,0 +1,27 @@
+// Creates the platform layer of this build: Win32 calls on Windows, POSIX
+// calls elsewhere. Each scan gets its own object.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "page/page_platform.h"
+
+namespace vost {
+
+struct PlatformOptions {
+    // Folders that stand for the platform's system folders, searched in order
+    // before the scan's folder. Used by the POSIX layer; the Win32 layer
+    // searches the real system folders.
+    std::vector<std::string> searchFolders;
+
+    // When set, error messages go here instead of a modal message box (the
+    // headless scanner records them; the page shows real boxes).
+    std::function<void(const char* text, const char* caption)> messageSink;
+};
+
+std::unique_ptr<PagePlatform> createPlatform(const PlatformOptions& options);
+
+}  // namespace vost
