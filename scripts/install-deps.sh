@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need from Debian's packages.
+# Idempotent: does nothing when everything is already there.
+set -euo pipefail
+
+packages=(g++ make cmake googletest libbenchmark-dev clang libclang-rt-14-dev llvm
+  g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth
+  nsis imagemagick xdotool icoutils pev python3)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+  exit 1
+fi
+echo "installing: ${missing[*]}"
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds every flavour and runs every test:
+#   native (g++), native under ASan+UBSan (clang), Windows (mingw, under Wine
+#   and Xvfb), and a short bounded fuzzing run (clang, libFuzzer).
+# Usage: scripts/test-all.sh [native|sanitize|windows|fuzz ...]   (default: all)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+"$root/scripts/install-deps.sh"
+
+stages=("$@")
+[ ${#stages[@]} -eq 0 ] && stages=(native sanitize windows fuzz)
+jobs=$(nproc)
+passed=0
+failed=0
+record() {  # name status
+  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); echo "== $1: ok"
+  else failed=$((failed + 1)); echo "== $1: FAILED"; fi
+}
+
+native() {
+  cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build/native -j"$jobs"
+  ctest --test-dir build/native --output-on-failure -j"$jobs"
+}
+
+sanitize() {
+  cmake -S . -B build/sanitize -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_BUILD_TYPE=Debug -DVOST_SANITIZE=ON >/dev/null
+  cmake --build build/sanitize -j"$jobs"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build/sanitize --output-on-failure -j"$jobs" -LE slow
+}
+
+windows() {
+  "$root/scripts/build-windows.sh" test
+}
+
+fuzz() {
+  "$root/fuzz/run.sh" "${VOST_FUZZ_SECONDS:-30}"
+}
+
+for stage in "${stages[@]}"; do
+  echo "== $stage"
+  set +e
+  ( set -e; "$stage" )
+  status=$?
+  set -e
+  record "$stage" "$status"
+done
+
+echo "stages: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
