@@ -1,0 +1,43 @@
+// The page's commands on the selected module and on the module list. They run
+// on the page's thread, reached through WM_COMMAND (ids in
+// resources/resource_ids.h), and find the page's controls under `pageWindow`.
+//
+// Windows only: the sources are page/commands.cpp and page/module_menu.cpp,
+// built as the library `vost_page_commands` by page/commands.cmake, which the
+// component's CMakeLists.txt includes.
+#pragma once
+
+#include <string>
+
+namespace vost {
+
+struct DependencyExtension;
+struct ModuleNode;
+
+// The node of the selected tree item when "&Tree" (1003) is checked, else of
+// the list's selected row; null when the showing view has no selection. The
+// hidden view's selection is never consulted.
+ModuleNode* selectedNode(DependencyExtension& ext);
+
+// Starts "explorer.exe /SELECT, <fullPath>" (path unquoted); beeps when
+// nothing is selected.
+void exploreSelectedModule(DependencyExtension& ext);
+
+// Places the whole list, tab-separated, on the clipboard as CF_TEXT.
+void copyToClipboard(DependencyExtension& ext);
+
+// Lets the user pick a folder and copies every listed module file into it
+// through the shell.
+void copyAllToFolder(DependencyExtension& ext);
+
+// Open the feedback mail and the home page with the shell's default action.
+void sendFeedback(DependencyExtension& ext);
+void openHomePage(DependencyExtension& ext);
+
+// The command line that exploreSelectedModule hands to WinExec.
+std::string exploreCommandLine(const char* fullPath);
+
+extern const char* const kFeedbackAddress;  // "mailto:..."
+extern const char* const kHomePageAddress;  // "https://..."
+
+}  // namespace vost
