@@ -1,0 +1,32 @@
+/* Identifiers of the component's resources, its page controls and its
+   commands. Plain #defines: the resource compiler reads this file too. */
+#ifndef VOST_RESOURCE_IDS_H
+#define VOST_RESOURCE_IDS_H
+
+/* Resources */
+#define IDD_DEPENDENCIES_PAGE 132
+#define IDI_PAGE_ICON 136
+#define IDR_MODULE_MENU 137
+
+/* Column headings of the module list: strings 1 to 5 */
+#define IDS_COLUMN_MODULE 1
+#define IDS_COLUMN_DATE 2
+#define IDS_COLUMN_FILEVERSION 3
+#define IDS_COLUMN_PRODUCTVERSION 4
+#define IDS_COLUMN_PATH 5
+
+/* Page controls */
+#define IDC_MODULE_TREE 1000
+#define IDC_SHOW_TREE 1003
+#define IDC_SHOW_LIST 1004
+#define IDC_EXPLANATION 1010
+#define IDC_MODULE_LIST 1012
+
+/* Commands */
+#define IDM_SEND_FEEDBACK 1001
+#define IDM_OPEN_HOME_PAGE 1002
+#define IDM_EXPLORE_MODULE 32771
+#define IDM_COPY_TO_CLIPBOARD 32772
+#define IDM_COPY_ALL_TO_FOLDER 32773
+
+#endif
