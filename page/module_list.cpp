@@ -1,0 +1,77 @@
+#include "page/module_list.h"
+
+#include <string>
+
+#include "analysis/text.h"
+
+namespace vost {
+
+std::atomic<std::int32_t> nextListIndex{0};
+
+namespace {
+// The requested position of a new row. The counter wraps (to negative
+// values) only after 2^31 rows; a wrapped value still asks for the end.
+int requestedRowPosition(ListControl& list) {
+    const std::int32_t position = nextListIndex.fetch_add(1);
+    return position >= 0 ? position : list.rowCount();
+}
+
+int compareTimes(const FileTime& a, const FileTime& b) {
+    if (a.dwHighDateTime != b.dwHighDateTime) return a.dwHighDateTime < b.dwHighDateTime ? -1 : 1;
+    if (a.dwLowDateTime != b.dwLowDateTime) return a.dwLowDateTime < b.dwLowDateTime ? -1 : 1;
+    return 0;
+}
+}  // namespace
+
+void addModuleRow(DependencyExtension& ext, ModuleNode& node) {
+    ListControl& list = *ext.list;
+    const int position = requestedRowPosition(list);
+
+    upperInPlace(node.moduleName);
+    const int row = list.insertRow(position, node.moduleName, &node);
+
+    FileTime written;
+    if (ext.platform->lastWriteTime(node.fullPath, written)) node.lastWriteTime = written;
+
+    lowerInPlace(node.fullPath);
+    if (row < 0) return;  // no row to fill; the node's changes stand
+
+    // The date is the UTC date of the stored time. A time never read is no
+    // date at all, rather than the first day of 1601.
+    if (node.lastWriteTime.value() != 0)
+        list.setCellText(row, kDateColumn, ext.platform->formatShortDate(node.lastWriteTime).c_str());
+    if (node.fileVersion[0]) list.setCellText(row, kFileVersionColumn, node.fileVersion);
+    if (node.productVersion[0]) list.setCellText(row, kProductVersionColumn, node.productVersion);
+    list.setCellText(row, kPathColumn, node.fullPath);
+}
+
+int findModuleRow(ListControl& list, const char* name) { return list.findPrefix(name); }
+
+void sortModuleList(DependencyExtension& ext, int column) {
+    if (column == ext.sortColumn) {
+        ext.sortAscending = ext.sortAscending ? 0 : 1;
+    } else {
+        ext.sortColumn = column;
+        ext.sortAscending = 1;
+    }
+    WaitCursor wait(*ext.platform);
+    ext.list->sort(compareModuleRows, &ext);
+}
+
+int compareModuleRows(ModuleNode* first, ModuleNode* second, void* sortState) {
+    const auto& state = *static_cast<const DependencyExtension*>(sortState);
+    int result = 0;
+    switch (state.sortColumn) {
+    case kModuleColumn: result = compareIgnoringCase(first->moduleName, second->moduleName); break;
+    case kDateColumn: result = compareTimes(first->lastWriteTime, second->lastWriteTime); break;
+    case kFileVersionColumn: result = compareIgnoringCase(first->fileVersion, second->fileVersion); break;
+    case kProductVersionColumn:
+        result = compareIgnoringCase(first->productVersion, second->productVersion);
+        break;
+    case kPathColumn: result = compareIgnoringCase(first->fullPath, second->fullPath); break;
+    default: result = 0; break;
+    }
+    return state.sortAscending ? result : -result;
+}
+
+}  // namespace vost

@@ -1,0 +1,149 @@
+#include "page/scan.h"
+
+#include <cstring>
+#include <vector>
+
+#include "analysis/scan_module.h"
+#include "analysis/text.h"
+#include "page/module_list.h"
+
+namespace vost {
+
+namespace {
+// Examines one child found by the walk, rows and flags as the page keeps them.
+struct Expansion {
+    DependencyExtension& ext;
+    ScanContext ctx;
+
+    // The node's row unless an earlier module already has one, then marked.
+    void finish(ModuleNode& node) {
+        if (findModuleRow(*ext.list, node.moduleName) == -1) addModuleRow(ext, node);
+        node.scanned = 1;
+    }
+};
+}  // namespace
+
+const char* fileNameOfPath(const char* path) {
+    // A drive is the first two characters when the second is a colon.
+    const char* name = (path[0] && path[1] == ':') ? path + 2 : path;
+    for (const char* p = name; *p; ++p)
+        if (*p == '\\' || *p == '/') name = p + 1;
+    return name;
+}
+
+void folderOfPath(const char* path, char (&folder)[kPathCapacity]) {
+    const std::size_t length = static_cast<std::size_t>(fileNameOfPath(path) - path);
+    const std::size_t kept = length < kPathCapacity ? length : kPathCapacity - 1;
+    std::memcpy(folder, path, kept);
+    folder[kept] = '\0';
+}
+
+void scanThread(DependencyExtension& ext) {
+    ext.scanState = kScanRunning;
+    scanSelectedFile(ext);
+    ext.scanState = kScanFinished;
+}
+
+int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
+    PagePlatform& platform = *ext.platform;
+    TreeControl& tree = *ext.tree;
+    WaitCursor wait(platform);
+
+    char moduleName[kPathCapacity];
+    copyBounded(moduleName, sizeof moduleName, fileNameOfPath(ext.selectedPath));
+    char folder[kPathCapacity];
+    folderOfPath(ext.selectedPath, folder);
+
+    int icon = 0;
+    if (ImageListHandle images = platform.smallImageList(ext.selectedPath, icon))
+        tree.setImageList(images);
+
+    upperInPlace(moduleName);
+    lowerInPlace(ext.selectedPath);
+    // The root label has no blank before "("; it is bounded to 259 characters.
+    char rootLabel[kPathCapacity];
+    copyBounded(rootLabel, sizeof rootLabel, moduleName);
+    appendBounded(rootLabel, sizeof rootLabel, "(");
+    appendBounded(rootLabel, sizeof rootLabel, ext.selectedPath);
+
+    ScanContext ctx{platform, *ext.nodes};
+    ModuleNode* root = ctx.nodes.create(platform, ext.selectedPath, moduleName, nullptr, 1);
+    if (root->fileVersion[0]) {
+        appendBounded(rootLabel, sizeof rootLabel, " [");
+        appendBounded(rootLabel, sizeof rootLabel, root->fileVersion);
+        appendBounded(rootLabel, sizeof rootLabel, "]");
+    }
+    appendBounded(rootLabel, sizeof rootLabel, ")");
+
+    const TreeItem rootItem = tree.insertRoot(rootLabel, icon, root);
+    addModuleRow(ext, *root);
+    root->treeWindow = &tree;
+    root->treeItem = rootItem;
+
+    // The module search is given the selected file's folder directly instead
+    // of the process's current directory being changed for the scan: two scans
+    // at once then never see each other's folder, and the host's own current
+    // directory is never touched.
+    platform.setSearchFolder(folder);
+
+    const int walked = scanModule(ctx, *root);
+    if (!walked) {
+        tree.setHasChildren(rootItem, 0);
+    } else if (reach == ScanReach::closure) {
+        expandModuleItem(ext, rootItem);
+    } else {
+        // Only the root's own references: each distinct one gets its row,
+        // none is read.
+        for (TreeItem child = tree.firstChild(rootItem); child; child = tree.nextSibling(child))
+            if (ModuleNode* node = tree.itemNode(child))
+                if (findModuleRow(*ext.list, node->moduleName) == -1) addModuleRow(ext, *node);
+    }
+    tree.expand(rootItem);
+    for (int column = 0; column < kColumnCount; ++column) ext.list->fitColumn(column);
+    return walked;
+}
+
+void expandModuleItem(DependencyExtension& ext, TreeItem item) {
+    if (!item) return;
+    TreeControl& tree = *ext.tree;
+    Expansion walk{ext, ScanContext{*ext.platform, *ext.nodes}};
+
+    // Depth first with an explicit stack rather than one call per level: a
+    // chain of thousands of distinct modules would otherwise need a frame per
+    // module on the worker's fixed stack. Each entry is a child whose own
+    // subtree is being walked; its row follows once that subtree is done, and
+    // the walk then goes on with its next sibling, exactly as a recursive walk
+    // would.
+    struct Pending {
+        TreeItem item;
+        ModuleNode* node;
+    };
+    std::vector<Pending> pending;
+
+    TreeItem child = tree.firstChild(item);
+    for (;;) {
+        while (child) {
+            ModuleNode* node = tree.itemNode(child);
+            if (node) {
+                node->markIfRepeatsAncestor();
+                if (!node->scanned && findModuleRow(*ext.list, node->moduleName) == -1) {
+                    if (scanModule(walk.ctx, *node)) {
+                        pending.push_back(Pending{child, node});
+                        child = tree.firstChild(child);
+                        continue;
+                    }
+                    tree.setHasChildren(child, 0);
+                    walk.finish(*node);
+                }
+            }
+            child = tree.nextSibling(child);
+        }
+        if (pending.empty()) return;
+        const Pending done = pending.back();
+        pending.pop_back();
+        walk.finish(*done.node);
+        child = tree.nextSibling(done.item);
+    }
+}
+
+}  // namespace vost

@@ -1,0 +1,51 @@
+// An in-memory list with the list-view control's behaviour as the page uses
+// it: insertion at a position (at or past the end appends), cell texts read
+// through 260-character buffers, the case-ignoring prefix search from the
+// first row, and sorting of all rows by a comparison.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "page/controls.h"
+
+namespace vost {
+
+class MemoryList : public ListControl {
+public:
+    static constexpr int kColumns = 5;
+
+    int insertRow(int position, const char* moduleText, ModuleNode* node) override;
+    void setCellText(int row, int column, const char* text) override;
+    // Letter case is folded for the ASCII letters only, as module names are.
+    int findPrefix(const char* text) override;
+    // A stable merge sort: rows that compare equal keep their order, and a
+    // comparison that is not a consistent order still ends in some order of
+    // the same rows.
+    void sort(RowComparison compare, void* parameter) override;
+    int rowCount() override { return static_cast<int>(rows_.size()); }
+    std::string cellText(int row, int column) override;
+    ModuleNode* rowNode(int row) override;
+    int selectedRow() override;
+    void fitColumn(int column) override;
+
+    // For tests and callers that stand in for the user: selects one row
+    // (single selection), or none for -1. The selection moves with its row.
+    void select(int row);
+    int fitCount(int column) const;
+
+private:
+    struct Row {
+        std::string cells[kColumns];
+        ModuleNode* node = nullptr;
+        bool selected = false;
+    };
+    bool validCell(int row, int column) const {
+        return row >= 0 && row < static_cast<int>(rows_.size()) && column >= 0 && column < kColumns;
+    }
+
+    std::vector<Row> rows_;
+    int fitCounts_[kColumns] = {};
+};
+
+}  // namespace vost
