@@ -1,0 +1,37 @@
+#!/bin/sh
+# Runs a Windows program under Wine in the prefix of one build tree.
+#   wine-run.sh <build tree> <program> [arguments...]
+# The prefix (<build tree>/wineprefix) is made on first use, under a lock so
+# that tests started in parallel make it once. Sourcing with VOST_WINE_ENV_ONLY=1
+# only sets the environment (scripts use it for wineserver -p / -k).
+set -e
+root=$(cd "$1" && pwd)
+shift
+
+export WINEARCH=win32
+export WINEPREFIX="$root/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export HOME="$root/winehome"
+
+if [ ! -f "$WINEPREFIX/.vost-ready" ]; then
+    mkdir -p "$HOME"
+    exec 9>"$root/wineprefix.lock"
+    flock 9
+    if [ ! -f "$WINEPREFIX/.vost-ready" ]; then
+        rm -rf "$WINEPREFIX"
+        wineboot -i >/dev/null 2>&1
+        wineserver -w
+        # Without a window manager every hide/destroy of a managed window
+        # waits for one; crashes must not open a dialog that waits for a user.
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+        wineserver -w
+        touch "$WINEPREFIX/.vost-ready"
+    fi
+    flock -u 9
+    exec 9>&-
+fi
+
+[ "$#" -eq 0 ] && exit 0
+exec wine "$@"

@@ -1,0 +1,65 @@
+// Owners of the kernel handles the platform layer opens.
+#pragma once
+
+#include <windows.h>
+
+namespace vost {
+
+// A file or file-mapping handle, closed when the owner goes. Both kinds of
+// failure value (INVALID_HANDLE_VALUE from CreateFileA, null from
+// CreateFileMappingA) count as no handle.
+class KernelHandle {
+public:
+    KernelHandle() = default;
+    explicit KernelHandle(HANDLE handle) : handle_(handle) {}
+    ~KernelHandle() { reset(); }
+    KernelHandle(KernelHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    KernelHandle& operator=(KernelHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            handle_ = other.handle_;
+            other.handle_ = nullptr;
+        }
+        return *this;
+    }
+    KernelHandle(const KernelHandle&) = delete;
+    KernelHandle& operator=(const KernelHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ && handle_ != INVALID_HANDLE_VALUE; }
+
+    void reset() {
+        if (*this) CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+// A view of a file mapping, unmapped when the owner goes.
+class MappedView {
+public:
+    MappedView() = default;
+    explicit MappedView(const void* view) : view_(view) {}
+    ~MappedView() {
+        if (view_) UnmapViewOfFile(view_);
+    }
+    MappedView(const MappedView&) = delete;
+    MappedView& operator=(const MappedView&) = delete;
+
+    const void* get() const { return view_; }
+    explicit operator bool() const { return view_ != nullptr; }
+
+private:
+    const void* view_ = nullptr;
+};
+
+// Opens a file as every reader of this layer does: generic read, others may
+// read too, existing files only, normal attributes.
+inline KernelHandle openForReading(const char* path) {
+    return KernelHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+}  // namespace vost

@@ -1,0 +1,119 @@
+#include "platform/win32/module_search.h"
+
+#include <windows.h>
+
+namespace vost {
+
+namespace {
+
+constexpr const char* kDefaultExtension = ".DLL";
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool hasDrive(const std::string& path) {
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+bool isUnc(const std::string& path) {
+    return path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]);
+}
+
+bool isRootRelative(const std::string& path) {
+    return !path.empty() && isSeparator(path[0]) && !isUnc(path);
+}
+
+// The path of `relative` (no drive, no UNC start) as seen from `folder`.
+std::string anchor(const std::string& folder, const std::string& relative) {
+    if (isRootRelative(relative)) return hasDrive(folder) ? folder.substr(0, 2) + relative : relative;
+    if (relative.empty()) return folder;
+    std::string joined = folder;
+    if (!joined.empty() && !isSeparator(joined.back())) joined += '\\';
+    return joined + relative;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+std::string programPath() {
+    char buffer[MAX_PATH * 2] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    return length && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+std::string systemDirectory() {
+    char buffer[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(buffer, sizeof buffer);
+    return length && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+std::string windowsDirectory() {
+    char buffer[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
+    return length && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+std::string environmentPath() {
+    const DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
+    if (needed == 0) return std::string();
+    std::string value(needed, '\0');
+    const DWORD length = GetEnvironmentVariableA("PATH", &value[0], needed);
+    value.resize(length < needed ? length : 0);
+    return value;
+}
+
+}  // namespace
+
+std::vector<std::string> moduleSearchFolders(const std::string& scanFolder) {
+    std::vector<std::string> folders;
+    folders.push_back(folderOf(programPath()));
+    folders.push_back(scanFolder);
+    folders.push_back(systemDirectory());
+    const std::string windows = windowsDirectory();
+    folders.push_back(windows + "\\system");
+    folders.push_back(windows);
+
+    // PATH entries are searched as written; a relative or empty entry is
+    // relative to the current directory, which here is the scan's folder.
+    const std::string path = environmentPath();
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(';', start);
+        if (end == std::string::npos) end = path.size();
+        if (end == path.size() && start == end) break;  // nothing after a final ';'
+        const std::string entry = path.substr(start, end - start);
+        folders.push_back(hasDrive(entry) || isUnc(entry) ? entry : anchor(scanFolder, entry));
+        start = end + 1;
+    }
+    return folders;
+}
+
+std::uint32_t searchModuleFrom(const std::string& scanFolder, const char* name, char* out,
+                               std::uint32_t capacity) {
+    const std::string text = name ? name : "";
+    if (text.empty()) return 0;
+
+    // A name with its own location is looked up there and nowhere else.
+    if (hasDrive(text) || isUnc(text))
+        return SearchPathA(nullptr, text.c_str(), kDefaultExtension, capacity, out, nullptr);
+    const bool dotted = text.rfind(".\\", 0) == 0 || text.rfind("./", 0) == 0 ||
+                        text.rfind("..\\", 0) == 0 || text.rfind("../", 0) == 0;
+    if (dotted || isRootRelative(text))
+        return SearchPathA(nullptr, anchor(scanFolder, text).c_str(), kDefaultExtension, capacity,
+                           out, nullptr);
+
+    // One folder per call: a folder may itself contain ';', which a joined
+    // search path could not express. The first folder that has the file
+    // answers, as in a single search over the whole list.
+    for (const std::string& folder : moduleSearchFolders(scanFolder)) {
+        if (folder.empty()) continue;
+        const DWORD result =
+            SearchPathA(folder.c_str(), text.c_str(), kDefaultExtension, capacity, out, nullptr);
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+}  // namespace vost

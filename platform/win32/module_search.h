@@ -1,0 +1,26 @@
+// The module search: SearchPathA with the default extension ".DLL", with a
+// given folder standing where the current directory stands in the platform's
+// order, so that a scan never changes the process's current directory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vost {
+
+// The folders searched for a plain module name, in order: the host program's
+// folder, `scanFolder`, the system folder, the 16-bit system folder, the
+// Windows folder, then the entries of PATH (relative and empty entries taken
+// from `scanFolder`, as they would be from the current directory).
+std::vector<std::string> moduleSearchFolders(const std::string& scanFolder);
+
+// As SearchPathA(NULL, name, ".DLL", capacity, out, NULL) run with the current
+// directory set to `scanFolder`: the length of the path written to `out`, 0
+// when nothing was found, or the size needed when it does not fit. Names that
+// carry a drive or a UNC start are checked as they are; names that start with
+// ".\", "..\" or a single "\" are taken from `scanFolder` (or its drive).
+std::uint32_t searchModuleFrom(const std::string& scanFolder, const char* name, char* out,
+                               std::uint32_t capacity);
+
+}  // namespace vost

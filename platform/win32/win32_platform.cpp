@@ -1,0 +1,183 @@
+#include "platform/win32/win32_platform.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/win32/fault_guard.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/module_search.h"
+
+namespace vost {
+
+namespace {
+
+class Win32MappedFile : public MappedFile {
+public:
+    Win32MappedFile(KernelHandle file, KernelHandle mapping, const void* view, std::uint64_t size)
+        : file_(std::move(file)), mapping_(std::move(mapping)), view_(view), size_(size) {}
+
+    // The view covers whole pages; the bytes are the file's, no more.
+    ByteView bytes() const override {
+        return ByteView(static_cast<const std::uint8_t*>(view_.get()), size_);
+    }
+
+private:
+    // Released in reverse order: view, mapping, file.
+    KernelHandle file_;
+    KernelHandle mapping_;
+    MappedView view_;
+    std::uint64_t size_;
+};
+
+// The state of one version query, shared with the guarded steps. Plain data
+// only: a fault abandons the guarded step without running destructors.
+struct VersionQuery {
+    const char* path;
+    DWORD size;
+    std::uint8_t* buffer;
+    bool found;
+    FixedFileVersion version;
+};
+
+void queryVersionSize(void* argument) {
+    VersionQuery& query = *static_cast<VersionQuery*>(argument);
+    DWORD ignored = 0;
+    query.size = GetFileVersionInfoSizeA(query.path, &ignored);
+}
+
+void queryFixedInfo(void* argument) {
+    VersionQuery& query = *static_cast<VersionQuery*>(argument);
+    if (!GetFileVersionInfoA(query.path, 0, query.size, query.buffer)) return;
+    void* block = nullptr;
+    UINT length = 0;
+    char root[] = "\\";
+    if (!VerQueryValueA(query.buffer, root, &block, &length) || !block) return;
+
+    // The answer must be a whole VS_FIXEDFILEINFO inside the loaded data.
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(query.buffer);
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(block);
+    if (at < start || at - start > query.size || length < sizeof(VS_FIXEDFILEINFO) ||
+        sizeof(VS_FIXEDFILEINFO) > query.size - (at - start))
+        return;
+    VS_FIXEDFILEINFO info;
+    std::memcpy(&info, block, sizeof info);
+    query.version.fileVersionMS = info.dwFileVersionMS;
+    query.version.fileVersionLS = info.dwFileVersionLS;
+    query.version.productVersionMS = info.dwProductVersionMS;
+    query.version.productVersionLS = info.dwProductVersionLS;
+    query.found = true;
+}
+
+}  // namespace
+
+bool readFixedVersionInfo(const char* path, FixedFileVersion& out) {
+    VersionQuery query{path, 0, nullptr, false, {}};
+    if (!runGuarded(&queryVersionSize, &query) || query.size == 0) return false;
+
+    // The buffer lives outside the guarded steps, so it is freed on every
+    // path, a fault included.
+    std::vector<std::uint8_t> buffer;
+    try {
+        buffer.resize(query.size);
+    } catch (...) {
+        return false;
+    }
+    query.buffer = buffer.data();
+    if (!runGuarded(&queryFixedInfo, &query) || !query.found) return false;
+    out = query.version;
+    return true;
+}
+
+Win32Platform::Win32Platform(PlatformOptions options) : options_(std::move(options)) {}
+
+std::unique_ptr<MappedFile> Win32Platform::mapFile(const char* path) {
+    KernelHandle file = openForReading(path);
+    if (!file) return nullptr;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return nullptr;
+    KernelHandle mapping(CreateFileMappingA(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!mapping) return nullptr;
+    const void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+    if (!view) return nullptr;
+    return std::make_unique<Win32MappedFile>(std::move(file), std::move(mapping), view,
+                                             static_cast<std::uint64_t>(size.QuadPart));
+}
+
+void Win32Platform::setSearchFolder(const char* folder) {
+    searchFolder_ = folder ? folder : "";
+    hasSearchFolder_ = true;
+}
+
+std::uint32_t Win32Platform::searchModule(const char* name, char* out, std::uint32_t capacity) {
+    if (hasSearchFolder_) return searchModuleFrom(searchFolder_, name, out, capacity);
+    // No scan folder: the current directory stands in its place.
+    char current[MAX_PATH] = {};
+    const DWORD length = GetCurrentDirectoryA(sizeof current, current);
+    if (length == 0 || length >= sizeof current)
+        return SearchPathA(nullptr, name, ".DLL", capacity, out, nullptr);
+    return searchModuleFrom(current, name, out, capacity);
+}
+
+bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
+    return readFixedVersionInfo(path, out);
+}
+
+bool Win32Platform::smallIconIndex(const char* path, int& index) {
+    SHFILEINFOA info = {};
+    if (!SHGetFileInfoA(path, 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
+        return false;
+    index = info.iIcon;
+    return true;
+}
+
+ImageListHandle Win32Platform::smallImageList(const char* path, int& icon) {
+    SHFILEINFOA info = {};
+    const DWORD_PTR list =
+        SHGetFileInfoA(path, 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+    icon = list ? info.iIcon : 0;
+    return reinterpret_cast<ImageListHandle>(list);
+}
+
+void Win32Platform::showError(WindowHandle owner, const char* text, const char* caption) {
+    if (options_.messageSink) {
+        options_.messageSink(text, caption);
+        return;
+    }
+    MessageBoxA(static_cast<HWND>(owner), text, caption, MB_ICONERROR);
+}
+
+bool Win32Platform::lastWriteTime(const char* path, FileTime& out) {
+    const KernelHandle file = openForReading(path);
+    if (!file) return false;
+    FILETIME written;
+    if (!GetFileTime(file.get(), nullptr, nullptr, &written)) return false;
+    out.dwLowDateTime = written.dwLowDateTime;
+    out.dwHighDateTime = written.dwHighDateTime;
+    return true;
+}
+
+std::string Win32Platform::formatShortDate(FileTime time) {
+    // The UTC date of the time, unconverted.
+    const FILETIME value{time.dwLowDateTime, time.dwHighDateTime};
+    SYSTEMTIME date;
+    if (!FileTimeToSystemTime(&value, &date)) return std::string();
+    char text[260] = {};
+    if (!GetDateFormatA(0, DATE_SHORTDATE, &date, nullptr, text, sizeof text)) return std::string();
+    return text;
+}
+
+CursorHandle Win32Platform::showWaitCursor() {
+    return SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+}
+
+void Win32Platform::restoreCursor(CursorHandle previous) { SetCursor(static_cast<HCURSOR>(previous)); }
+
+std::unique_ptr<PagePlatform> createPlatform(const PlatformOptions& options) {
+    return std::make_unique<Win32Platform>(options);
+}
+
+}  // namespace vost

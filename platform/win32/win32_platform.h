@@ -1,0 +1,41 @@
+// The page's platform over the Win32 API: file mapping, the module search,
+// version resources, the shell's small icons, message boxes, file times,
+// short dates and the wait cursor.
+#pragma once
+
+#include <string>
+
+#include "platform/platform_factory.h"
+
+namespace vost {
+
+class Win32Platform : public PagePlatform {
+public:
+    explicit Win32Platform(PlatformOptions options);
+
+    std::unique_ptr<MappedFile> mapFile(const char* path) override;
+    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override;
+    bool readFixedVersion(const char* path, FixedFileVersion& out) override;
+    bool smallIconIndex(const char* path, int& index) override;
+    void showError(WindowHandle owner, const char* text, const char* caption) override;
+
+    void setSearchFolder(const char* folder) override;
+    bool lastWriteTime(const char* path, FileTime& out) override;
+    std::string formatShortDate(FileTime time) override;
+    ImageListHandle smallImageList(const char* path, int& icon) override;
+    CursorHandle showWaitCursor() override;
+    void restoreCursor(CursorHandle previous) override;
+
+private:
+    PlatformOptions options_;
+    std::string searchFolder_;
+    bool hasSearchFolder_ = false;
+};
+
+// Reads the fixed file information of `path` through GetFileVersionInfoA and
+// VerQueryValueA, with faults inside those calls caught. False when the file
+// has no version resource, it cannot be read, the answer does not lie inside
+// the loaded data, or a fault was raised.
+bool readFixedVersionInfo(const char* path, FixedFileVersion& out);
+
+}  // namespace vost

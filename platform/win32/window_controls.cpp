@@ -1,0 +1,185 @@
+#include "platform/win32/window_controls.h"
+
+#include <commctrl.h>
+
+namespace vost {
+
+namespace {
+
+constexpr int kLabelCapacity = 520;
+constexpr int kCellCapacity = 260;
+
+HTREEITEM asItem(TreeItem item) { return static_cast<HTREEITEM>(item); }
+
+// Reads the fields in `mask` of one item; false when the control refuses.
+bool readItem(HWND tree, TreeItem item, UINT mask, TVITEMA& out, char* text = nullptr) {
+    out = TVITEMA{};
+    out.mask = TVIF_HANDLE | mask;
+    out.hItem = asItem(item);
+    out.pszText = text;
+    out.cchTextMax = text ? kLabelCapacity : 0;
+    out.stateMask = TVIS_EXPANDED;
+    return item && SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&out));
+}
+
+// The list's sort calls this with two rows' parameters and the address of a
+// Sorting record, which lives on the caller's stack for the length of the
+// synchronous LVM_SORTITEMS.
+struct Sorting {
+    RowComparison compare;
+    void* parameter;
+};
+
+int CALLBACK compareRows(LPARAM first, LPARAM second, LPARAM sorting) {
+    const Sorting& s = *reinterpret_cast<const Sorting*>(sorting);
+    return s.compare(reinterpret_cast<ModuleNode*>(first), reinterpret_cast<ModuleNode*>(second),
+                     s.parameter);
+}
+
+}  // namespace
+
+TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, const int* image,
+                                         ModuleNode* node) {
+    TVINSERTSTRUCTA insert = {};
+    insert.hParent = asItem(parent);
+    insert.hInsertAfter = TVI_SORT;
+    insert.item.mask = TVIF_TEXT | TVIF_PARAM;  // 0x05
+    if (image) {
+        insert.item.mask |= TVIF_IMAGE | TVIF_SELECTEDIMAGE;  // 0x27
+        insert.item.iImage = insert.item.iSelectedImage = *image;
+    }
+    insert.item.pszText = const_cast<char*>(label);
+    insert.item.lParam = reinterpret_cast<LPARAM>(node);
+    return reinterpret_cast<TreeItem>(SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+WindowHandle WindowTreeControl::ownerWindow() { return GetParent(tree_); }
+
+TreeItem WindowTreeControl::insertRoot(const char* label, int image, ModuleNode* node) {
+    TVINSERTSTRUCTA insert = {};
+    insert.hParent = TVI_ROOT;
+    insert.hInsertAfter = TVI_SORT;
+    insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_PARAM | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;  // 0x67
+    insert.item.pszText = const_cast<char*>(label);
+    insert.item.iImage = insert.item.iSelectedImage = image;
+    insert.item.cChildren = 1;
+    insert.item.lParam = reinterpret_cast<LPARAM>(node);
+    return reinterpret_cast<TreeItem>(SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+TreeItem WindowTreeControl::nextItem(TreeItem item, WPARAM relation) {
+    return reinterpret_cast<TreeItem>(
+        SendMessageA(tree_, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+}
+
+TreeItem WindowTreeControl::firstChild(TreeItem item) { return item ? nextItem(item, TVGN_CHILD) : nullptr; }
+TreeItem WindowTreeControl::nextSibling(TreeItem item) { return item ? nextItem(item, TVGN_NEXT) : nullptr; }
+TreeItem WindowTreeControl::selectedItem() { return nextItem(nullptr, TVGN_CARET); }
+TreeItem WindowTreeControl::rootItem() { return nextItem(nullptr, TVGN_ROOT); }
+
+ModuleNode* WindowTreeControl::itemNode(TreeItem item) {
+    // Asks for text, images, children and parameter as the walk always has;
+    // only the parameter is used.
+    char text[kLabelCapacity] = {};
+    TVITEMA read;
+    if (!readItem(tree_, item, TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_PARAM,
+                  read, text))
+        return nullptr;
+    return reinterpret_cast<ModuleNode*>(read.lParam);
+}
+
+std::string WindowTreeControl::itemLabel(TreeItem item) {
+    char text[kLabelCapacity] = {};
+    TVITEMA read;
+    if (!readItem(tree_, item, TVIF_TEXT, read, text)) return std::string();
+    return read.pszText ? std::string(read.pszText) : std::string();
+}
+
+int WindowTreeControl::itemHasChildren(TreeItem item) {
+    TVITEMA read;
+    return readItem(tree_, item, TVIF_CHILDREN, read) ? read.cChildren : 0;
+}
+
+bool WindowTreeControl::itemExpanded(TreeItem item) {
+    TVITEMA read;
+    return readItem(tree_, item, TVIF_STATE, read) && (read.state & TVIS_EXPANDED) != 0;
+}
+
+void WindowTreeControl::setHasChildren(TreeItem item, int hasChildren) {
+    TVITEMA change = {};
+    change.mask = TVIF_HANDLE | TVIF_CHILDREN;  // 0x50
+    change.hItem = asItem(item);
+    change.cChildren = hasChildren;
+    SendMessageA(tree_, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&change));
+}
+
+void WindowTreeControl::expand(TreeItem item) {
+    SendMessageA(tree_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+}
+
+void WindowTreeControl::setImageList(ImageListHandle list) {
+    SendMessageA(tree_, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(list));
+}
+
+int WindowListControl::insertRow(int position, const char* moduleText, ModuleNode* node) {
+    LVITEMA row = {};
+    row.mask = LVIF_TEXT | LVIF_PARAM;  // 5
+    row.iItem = position;
+    row.iSubItem = 0;
+    row.pszText = const_cast<char*>(moduleText);
+    row.lParam = reinterpret_cast<LPARAM>(node);
+    return static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+}
+
+void WindowListControl::setCellText(int row, int column, const char* text) {
+    LVITEMA cell = {};
+    cell.iSubItem = column;
+    cell.pszText = const_cast<char*>(text);
+    SendMessageA(list_, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
+}
+
+int WindowListControl::findPrefix(const char* text) {
+    LVFINDINFOA find = {};
+    find.flags = LVFI_STRING | LVFI_PARTIAL;  // 0x0A
+    find.psz = text;
+    return static_cast<int>(SendMessageA(list_, LVM_FINDITEMA, static_cast<WPARAM>(-1),
+                                         reinterpret_cast<LPARAM>(&find)));
+}
+
+void WindowListControl::sort(RowComparison compare, void* parameter) {
+    Sorting sorting{compare, parameter};
+    SendMessageA(list_, LVM_SORTITEMS, reinterpret_cast<WPARAM>(&sorting),
+                 reinterpret_cast<LPARAM>(&compareRows));
+}
+
+int WindowListControl::rowCount() { return static_cast<int>(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0)); }
+
+std::string WindowListControl::cellText(int row, int column) {
+    char text[kCellCapacity] = {};
+    LVITEMA cell = {};
+    cell.iSubItem = column;
+    cell.pszText = text;
+    cell.cchTextMax = kCellCapacity;
+    const LRESULT length = SendMessageA(list_, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
+    // The control may answer with its own buffer instead of filling ours.
+    const char* answer = cell.pszText ? cell.pszText : text;
+    return length > 0 ? std::string(answer) : std::string();
+}
+
+ModuleNode* WindowListControl::rowNode(int row) {
+    LVITEMA read = {};
+    read.mask = LVIF_PARAM;
+    read.iItem = row;
+    if (!SendMessageA(list_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read))) return nullptr;
+    return reinterpret_cast<ModuleNode*>(read.lParam);
+}
+
+int WindowListControl::selectedRow() {
+    return static_cast<int>(SendMessageA(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void WindowListControl::fitColumn(int column) {
+    SendMessageA(list_, LVM_SETCOLUMNWIDTH, column, 0xFFFF);  // LVSCW_AUTOSIZE as a 16-bit value
+}
+
+}  // namespace vost
