@@ -1,0 +1,253 @@
+#include "page/page_dialog.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
+#include <process.h>
+
+#include <atomic>
+#include <memory>
+
+#include "component/extension_object.h"
+#include "component/module_instance.h"
+#include "page/commands.h"
+#include "page/module_list.h"
+#include "page/module_menu.h"
+#include "page/scan.h"
+#include "platform/platform_factory.h"
+#include "platform/win32/window_controls.h"
+#include "resources/resource_ids.h"
+
+namespace vost {
+namespace {
+
+// Set when the page's window is destroyed. A scan still running then finds
+// the controls empty and silent, so its walk ends at the next step without
+// touching the gone windows (whose handles may already name new windows).
+using PageGone = std::shared_ptr<std::atomic<bool>>;
+
+class ClosingTree : public TreeControl {
+public:
+    ClosingTree(std::shared_ptr<TreeControl> inner, PageGone gone)
+        : inner_(std::move(inner)), gone_(std::move(gone)) {}
+
+    TreeItem insertSorted(TreeItem parent, const char* label, const int* image,
+                          ModuleNode* node) override {
+        return open() ? inner_->insertSorted(parent, label, image, node) : nullptr;
+    }
+    WindowHandle ownerWindow() override { return open() ? inner_->ownerWindow() : nullptr; }
+    TreeItem insertRoot(const char* label, int image, ModuleNode* node) override {
+        return open() ? inner_->insertRoot(label, image, node) : nullptr;
+    }
+    TreeItem firstChild(TreeItem item) override {
+        return open() ? inner_->firstChild(item) : nullptr;
+    }
+    TreeItem nextSibling(TreeItem item) override {
+        return open() ? inner_->nextSibling(item) : nullptr;
+    }
+    ModuleNode* itemNode(TreeItem item) override {
+        return open() ? inner_->itemNode(item) : nullptr;
+    }
+    void setHasChildren(TreeItem item, int hasChildren) override {
+        if (open()) inner_->setHasChildren(item, hasChildren);
+    }
+    void expand(TreeItem item) override {
+        if (open()) inner_->expand(item);
+    }
+    void setImageList(ImageListHandle list) override {
+        if (open()) inner_->setImageList(list);
+    }
+    TreeItem selectedItem() override { return open() ? inner_->selectedItem() : nullptr; }
+    TreeItem rootItem() override { return open() ? inner_->rootItem() : nullptr; }
+    std::string itemLabel(TreeItem item) override {
+        return open() ? inner_->itemLabel(item) : std::string();
+    }
+    int itemHasChildren(TreeItem item) override {
+        return open() ? inner_->itemHasChildren(item) : 0;
+    }
+    bool itemExpanded(TreeItem item) override { return open() && inner_->itemExpanded(item); }
+
+private:
+    bool open() const { return !gone_->load(); }
+    std::shared_ptr<TreeControl> inner_;
+    PageGone gone_;
+};
+
+class ClosingList : public ListControl {
+public:
+    ClosingList(std::shared_ptr<ListControl> inner, PageGone gone)
+        : inner_(std::move(inner)), gone_(std::move(gone)) {}
+
+    int insertRow(int position, const char* moduleText, ModuleNode* node) override {
+        return open() ? inner_->insertRow(position, moduleText, node) : -1;
+    }
+    void setCellText(int row, int column, const char* text) override {
+        if (open()) inner_->setCellText(row, column, text);
+    }
+    int findPrefix(const char* text) override { return open() ? inner_->findPrefix(text) : -1; }
+    void sort(RowComparison compare, void* parameter) override {
+        if (open()) inner_->sort(compare, parameter);
+    }
+    int rowCount() override { return open() ? inner_->rowCount() : 0; }
+    std::string cellText(int row, int column) override {
+        return open() ? inner_->cellText(row, column) : std::string();
+    }
+    ModuleNode* rowNode(int row) override { return open() ? inner_->rowNode(row) : nullptr; }
+    int selectedRow() override { return open() ? inner_->selectedRow() : -1; }
+    void fitColumn(int column) override {
+        if (open()) inner_->fitColumn(column);
+    }
+
+    void close() { gone_->store(true); }
+
+private:
+    bool open() const { return !gone_->load(); }
+    std::shared_ptr<ListControl> inner_;
+    PageGone gone_;
+};
+
+DependencyExtension* extensionOf(HWND window) {
+    auto* page = reinterpret_cast<PROPSHEETPAGEA*>(GetWindowLongPtrA(window, DWLP_USER));
+    return page ? reinterpret_cast<DependencyExtension*>(page->lParam) : nullptr;
+}
+
+// Gives the page its controls, wrapped so that they fall silent with the
+// window, and the platform of its scan.
+void bindPage(DependencyExtension& ext, HWND window) {
+    PageGone gone = std::make_shared<std::atomic<bool>>(false);
+    ext.tree = std::make_shared<ClosingTree>(
+        std::make_shared<WindowTreeControl>(GetDlgItem(window, IDC_MODULE_TREE)), gone);
+    ext.list = std::make_shared<ClosingList>(
+        std::make_shared<WindowListControl>(GetDlgItem(window, IDC_MODULE_LIST)), gone);
+    ext.platform = createPlatform(PlatformOptions{});
+}
+
+// The worker: holds a reference on its extension object (and so on the
+// page's controls, platform and nodes) and on this library for its whole run.
+void __cdecl scanWorker(void* argument) {
+    auto* ext = static_cast<DependencyExtension*>(argument);
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCSTR>(&scanWorker), &self);
+    scanThread(*ext);
+    extensionRelease(ext);
+    // The library may be unloaded as soon as its last object is gone: leave
+    // its code before the module reference is dropped.
+    if (self != nullptr) FreeLibraryAndExitThread(self, 0);
+}
+
+void startScan(DependencyExtension& ext) {
+    // The state is set before the thread exists, so an activation that
+    // arrives before the worker runs starts nothing.
+    ext.scanState = kScanRunning;
+    extensionAddRef(&ext);
+    if (_beginthread(scanWorker, kScanStackSize, &ext) == static_cast<uintptr_t>(-1)) {
+        extensionRelease(&ext);
+        ext.scanState = kScanNotStarted;  // the next activation tries again
+    }
+}
+
+void showView(HWND window, int command) {
+    ShowWindow(GetDlgItem(window, IDC_MODULE_TREE), command == IDC_SHOW_TREE ? SW_SHOW : SW_HIDE);
+    ShowWindow(GetDlgItem(window, IDC_MODULE_LIST), command == IDC_SHOW_LIST ? SW_SHOW : SW_HIDE);
+}
+
+INT_PTR onNotify(DependencyExtension& ext, const NMHDR& header) {
+    switch (header.code) {
+    case PSN_SETACTIVE:
+        if (ext.scanState == kScanNotStarted) startScan(ext);
+        return FALSE;
+    case PSN_APPLY:
+        return FALSE;
+    case LVN_COLUMNCLICK:
+        sortModuleList(ext, reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
+        return FALSE;
+    default:
+        return TRUE;
+    }
+}
+
+void onCommand(DependencyExtension& ext, HWND window, WPARAM wParam) {
+    const int command = LOWORD(wParam);
+    switch (command) {
+    case IDM_SEND_FEEDBACK: sendFeedback(ext); break;
+    case IDM_OPEN_HOME_PAGE: openHomePage(ext); break;
+    case IDC_SHOW_TREE:
+    case IDC_SHOW_LIST:
+        // Focus and double-click notifications of the buttons change nothing.
+        if (HIWORD(wParam) == BN_CLICKED) showView(window, command);
+        break;
+    case IDM_EXPLORE_MODULE: exploreSelectedModule(ext); break;
+    case IDM_COPY_TO_CLIPBOARD: copyToClipboard(ext); break;
+    case IDM_COPY_ALL_TO_FOLDER: copyAllToFolder(ext); break;
+    default: break;
+    }
+}
+
+// The page's window is going: the scan, if it still runs, must stop using
+// it, and the selection's data object is released here on the shell's thread
+// rather than by a worker that may drop the object's last reference.
+void onDestroy(DependencyExtension& ext) {
+    if (auto* list = dynamic_cast<ClosingList*>(ext.list.get())) list->close();
+    ext.pageWindow = nullptr;
+    if (auto* data = static_cast<IUnknown*>(ext.dataObject)) {
+        ext.dataObject = nullptr;
+        data->Release();
+    }
+}
+
+}  // namespace
+
+void insertListColumns(DependencyExtension& ext) {
+    HWND list = GetDlgItem(static_cast<HWND>(ext.pageWindow), IDC_MODULE_LIST);
+    for (int column = 0; column < kColumnCount; ++column) {
+        char heading[100] = {};
+        LoadStringA(static_cast<HINSTANCE>(moduleInstance), IDS_COLUMN_MODULE + column, heading,
+                    sizeof heading);
+        LVCOLUMNA record{};
+        record.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        record.fmt = LVCFMT_LEFT;
+        record.cx = 100;
+        record.pszText = heading;
+        record.iSubItem = column;
+        SendMessageA(list, LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&record));
+    }
+    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
+}
+
+INT_PTR CALLBACK pageDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* page = reinterpret_cast<PROPSHEETPAGEA*>(lParam);
+        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        auto& ext = *reinterpret_cast<DependencyExtension*>(page->lParam);
+        ext.scanState = kScanNotStarted;
+        ext.pageWindow = window;
+        SendDlgItemMessageA(window, IDC_SHOW_TREE, BM_SETCHECK, BST_CHECKED, 0);
+        insertListColumns(ext);
+        bindPage(ext, window);
+        return TRUE;
+    }
+    DependencyExtension* ext = extensionOf(window);
+    if (ext == nullptr) return FALSE;
+    switch (message) {
+    case WM_NOTIFY:
+        return onNotify(*ext, *reinterpret_cast<const NMHDR*>(lParam));
+    case WM_CONTEXTMENU: {
+        POINT cursor{};
+        GetCursorPos(&cursor);
+        const ScreenPoint point = contextMenuPoint(lParam, ScreenPoint{cursor.x, cursor.y});
+        showModuleMenu(*ext, point.x, point.y);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        onCommand(*ext, window, wParam);
+        return TRUE;
+    case WM_DESTROY:
+        onDestroy(*ext);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace vost
