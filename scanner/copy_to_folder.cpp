@@ -1,0 +1,118 @@
+#include "scanner/copy_to_folder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "analysis/scan_module.h"
+#include "analysis/text.h"
+#include "page/module_list.h"
+#include "page/scan.h"
+
+namespace vost {
+
+namespace {
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+int createNew(const std::string& path) {
+    return _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+int writeSome(int fd, const void* data, std::size_t size) {
+    return _write(fd, data, static_cast<unsigned>(size > 0x40000000 ? 0x40000000 : size));
+}
+int closeFile(int fd) { return _close(fd); }
+#else
+constexpr char kSeparator = '/';
+int createNew(const std::string& path) {
+    return open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+}
+int writeSome(int fd, const void* data, std::size_t size) {
+    return static_cast<int>(write(fd, data, size > 0x40000000 ? 0x40000000 : size));
+}
+int closeFile(int fd) { return close(fd); }
+#endif
+
+constexpr int kMaxAttempts = 10000;
+
+bool writeAll(int fd, const std::uint8_t* data, std::uint64_t size) {
+    while (size > 0) {
+        const int written = writeSome(fd, data, static_cast<std::size_t>(size));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        size -= static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
+// Writes `bytes` to a new file in `folder` under the first free candidate of
+// `name`; the chosen path in `target`. False on an error other than a taken name.
+bool writeNewCopy(const std::string& folder, const std::string& name, const ByteView& bytes,
+                  std::string& target, std::string& error) {
+    std::string base = folder;
+    if (!base.empty() && base.back() != kSeparator && base.back() != '/') base += kSeparator;
+    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+        target = base + copyCandidateName(name, attempt);
+        const int fd = createNew(target);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            error = std::strerror(errno);
+            return false;
+        }
+        const bool written = writeAll(fd, bytes.data(), bytes.size());
+        const bool closed = closeFile(fd) == 0;
+        if (written && closed) return true;
+        error = std::strerror(errno);
+        std::remove(target.c_str());  // no half-written copy stays behind
+        return false;
+    }
+    error = "every candidate name is taken";
+    return false;
+}
+}  // namespace
+
+std::string copyCandidateName(const std::string& name, int attempt) {
+    if (attempt <= 1) return name;
+    if (attempt == 2) return "Copy of " + name;
+    return "Copy (" + std::to_string(attempt - 1) + ") of " + name;
+}
+
+bool copyListedModules(ListControl& list, PagePlatform& platform, const std::string& folder,
+                       std::ostream& err) {
+    char notFound[kPathCapacity];
+    copyBounded(notFound, sizeof notFound, kFileNotFoundText);
+    lowerInPlace(notFound);
+
+    bool ok = true;
+    for (int row = 0; row < list.rowCount(); ++row) {
+        const std::string path = list.cellText(row, kPathColumn);
+        if (path.empty()) continue;
+        const std::string module = list.cellText(row, kModuleColumn);
+        if (path == notFound) {
+            err << "vostscan: not copied: " << module << " (module not found)\n";
+            continue;
+        }
+        const std::unique_ptr<MappedFile> file = platform.mapFile(path.c_str());
+        if (!file) {
+            err << "vostscan: not copied: " << path << " (cannot be read)\n";
+            ok = false;
+            continue;
+        }
+        std::string target, error;
+        if (!writeNewCopy(folder, fileNameOfPath(path.c_str()), file->bytes(), target, error)) {
+            err << "vostscan: not copied: " << path << " to " << folder << " (" << error << ")\n";
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+}  // namespace vost

@@ -1,0 +1,125 @@
+#include "scanner/options.h"
+
+#include <cstring>
+
+#include "analysis/text.h"
+
+namespace vost {
+
+const char* const kScannerUsage =
+    "usage: vostscan [options] FILE...\n"
+    "Scans each FILE (a PE or NE executable) and the closure of the modules it\n"
+    "references, as the Dependencies page does, and prints the dependency tree.\n"
+    "\n"
+    "  --direct              only the file's own references, not their references\n"
+    "  --list                print the module list as the page copies it to the clipboard\n"
+    "  --json                print one JSON document per file, one per line\n"
+    "  --search-dir DIR      a folder standing for the system folders, searched before\n"
+    "                        the file's folder (repeatable; POSIX build; default\n"
+    "                        /usr/lib/i386-linux-gnu/wine/i386-windows when present)\n"
+    "  --sort COLUMN[:desc]  sort the list as one click (two for :desc) on COLUMN:\n"
+    "                        module, date, fileversion, productversion or path\n"
+    "  --copy-to DIR         copy every listed module file into DIR, never overwriting:\n"
+    "                        a taken name X becomes \"Copy of X\", \"Copy (2) of X\", ...\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 after a scan, 1 when a file cannot be scanned or a copy fails,\n"
+    "2 on a usage error.\n";
+
+namespace {
+constexpr const char* kSortColumns[] = {"module", "date", "fileversion", "productversion", "path"};
+
+bool parseSort(const std::string& value, ScannerOptions& options) {
+    std::string column = value;
+    options.sortDescending = false;
+    const std::size_t colon = value.find(':');
+    if (colon != std::string::npos) {
+        const std::string direction = value.substr(colon + 1);
+        if (compareIgnoringCase(direction.c_str(), "desc") == 0) options.sortDescending = true;
+        else if (compareIgnoringCase(direction.c_str(), "asc") != 0) return false;
+        column = value.substr(0, colon);
+    }
+    for (int i = 0; i < 5; ++i) {
+        if (compareIgnoringCase(column.c_str(), kSortColumns[i]) == 0) {
+            options.sortColumn = i;
+            return true;
+        }
+    }
+    return false;
+}
+}  // namespace
+
+bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& options,
+                         std::string& error) {
+    bool listFormat = false, jsonFormat = false, optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            options.files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string value;
+        bool hasValue = false;
+        const std::size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+            hasValue = true;
+        }
+        const bool takesValue = arg == "--search-dir" || arg == "--sort" || arg == "--copy-to";
+        if (takesValue && !hasValue) {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            hasValue = true;
+        } else if (!takesValue && hasValue) {
+            error = arg + " takes no value";
+            return false;
+        }
+
+        if (arg == "--direct") options.direct = true;
+        else if (arg == "--list") listFormat = true;
+        else if (arg == "--json") jsonFormat = true;
+        else if (arg == "--help" || arg == "-h") options.help = true;
+        else if (arg == "--version") options.version = true;
+        else if (arg == "--search-dir") {
+            if (value.empty()) {
+                error = "--search-dir needs a folder";
+                return false;
+            }
+            options.searchDirs.push_back(value);
+        } else if (arg == "--sort") {
+            if (!parseSort(value, options)) {
+                error = "unknown sort column: " + value;
+                return false;
+            }
+        } else if (arg == "--copy-to") {
+            if (value.empty()) {
+                error = "--copy-to needs a folder";
+                return false;
+            }
+            options.copyTo = value;
+        } else {
+            error = "unknown option: " + arg;
+            return false;
+        }
+    }
+    if (listFormat && jsonFormat) {
+        error = "--list and --json exclude each other";
+        return false;
+    }
+    options.format = jsonFormat ? OutputFormat::json : listFormat ? OutputFormat::list : OutputFormat::tree;
+    if (options.files.empty() && !options.help && !options.version) {
+        error = "no file given";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vost

@@ -1,0 +1,29 @@
+// The command line of vostscan.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vost {
+
+enum class OutputFormat { tree, list, json };
+
+struct ScannerOptions {
+    std::vector<std::string> files;
+    OutputFormat format = OutputFormat::tree;
+    bool direct = false;
+    std::vector<std::string> searchDirs;
+    int sortColumn = -1;       // -1: the list as the scan leaves it
+    bool sortDescending = false;
+    std::string copyTo;        // empty: no copy
+    bool help = false;
+    bool version = false;
+};
+
+// Parses argv[1..]. False with a message in `error` on a usage error.
+bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& options,
+                         std::string& error);
+
+extern const char* const kScannerUsage;
+
+}  // namespace vost

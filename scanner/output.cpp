@@ -1,0 +1,140 @@
+#include "scanner/output.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "page/clipboard_text.h"
+#include "page/module_list.h"
+
+namespace vost {
+
+namespace {
+// Length of the valid UTF-8 sequence at `i`, or 0 when there is none.
+std::size_t utf8Length(const std::string& s, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length;
+    unsigned minimum;
+    unsigned value;
+    if (lead >= 0xC2 && lead <= 0xDF) { length = 2; value = lead & 0x1F; minimum = 0x80; }
+    else if (lead >= 0xE0 && lead <= 0xEF) { length = 3; value = lead & 0x0F; minimum = 0x800; }
+    else if (lead >= 0xF0 && lead <= 0xF4) { length = 4; value = lead & 0x07; minimum = 0x10000; }
+    else return 0;
+    if (i + length > s.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (byte(i + k) & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    return length;
+}
+
+void writeItem(MemoryTree& tree, TreeItem item, std::ostream& out) {
+    const ModuleNode* node = tree.itemNode(item);
+    out << "{\"label\":" << jsonString(tree.itemLabel(item))
+        << ",\"module\":" << jsonString(node ? node->moduleName : "")
+        << ",\"path\":" << jsonString(node ? node->fullPath : "")
+        << ",\"fileVersion\":" << jsonString(node ? node->fileVersion : "")
+        << ",\"productVersion\":" << jsonString(node ? node->productVersion : "")
+        << ",\"hasChildren\":" << tree.itemHasChildren(item) << ",\"children\":[";
+}
+}  // namespace
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    char escape[8];
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else if (c >= 0x80) {
+            if (const std::size_t length = utf8Length(text, i)) {
+                out.append(text, i, length);
+                i += length;
+                continue;
+            }
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return out + "\"";
+}
+
+void writeTreeText(MemoryTree& tree, std::ostream& out) {
+    // Pre-order with an explicit stack of open items: chains may be deep.
+    std::vector<TreeItem> open;
+    TreeItem item = tree.rootItem();
+    while (item) {
+        out << std::string(2 * open.size(), ' ') << tree.itemLabel(item) << '\n';
+        if (TreeItem child = tree.firstChild(item)) {
+            open.push_back(item);
+            item = child;
+            continue;
+        }
+        item = tree.nextSibling(item);
+        while (!item && !open.empty()) {
+            item = tree.nextSibling(open.back());
+            open.pop_back();
+        }
+    }
+}
+
+void writeListText(MemoryList& list, std::ostream& out) { out << clipboardText(list, kColumnTitles); }
+
+void writeJson(ScannedFile& scanned, std::ostream& out) {
+    MemoryTree& tree = *scanned.tree;
+    out << "{\"file\":" << jsonString(scanned.file) << ",\"tree\":";
+    if (const TreeItem root = tree.rootItem()) {
+        std::vector<TreeItem> open;
+        writeItem(tree, root, out);
+        open.push_back(root);
+        TreeItem next = tree.firstChild(root);
+        bool first = true;
+        while (!open.empty()) {
+            if (next) {
+                if (!first) out << ',';
+                writeItem(tree, next, out);
+                open.push_back(next);
+                next = tree.firstChild(next);
+                first = true;
+            } else {
+                out << "]}";
+                const TreeItem done = open.back();
+                open.pop_back();
+                if (open.empty()) break;
+                next = tree.nextSibling(done);
+                first = false;
+            }
+        }
+    } else {
+        out << "null";
+    }
+    out << ",\"list\":[";
+    MemoryList& list = *scanned.list;
+    for (int row = 0; row < list.rowCount(); ++row) {
+        const ModuleNode* node = list.rowNode(row);
+        if (row) out << ',';
+        out << "{\"module\":" << jsonString(list.cellText(row, kModuleColumn))
+            << ",\"date\":" << jsonString(list.cellText(row, kDateColumn))
+            << ",\"fileVersion\":" << jsonString(list.cellText(row, kFileVersionColumn))
+            << ",\"productVersion\":" << jsonString(list.cellText(row, kProductVersionColumn))
+            << ",\"path\":" << jsonString(list.cellText(row, kPathColumn))
+            << ",\"lastWriteTime\":" << (node ? node->lastWriteTime.value() : 0) << '}';
+    }
+    out << "],\"messages\":[";
+    for (std::size_t i = 0; i < scanned.messages.size(); ++i) {
+        if (i) out << ',';
+        out << "{\"text\":" << jsonString(scanned.messages[i].text)
+            << ",\"caption\":" << jsonString(scanned.messages[i].caption) << '}';
+    }
+    out << "]}\n";
+}
+
+}  // namespace vost

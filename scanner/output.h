@@ -1,0 +1,24 @@
+// The scanner's three outputs of one scanned file.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "scanner/scan_session.h"
+
+namespace vost {
+
+// The tree, one item per line, two spaces of indent per level.
+void writeTreeText(MemoryTree& tree, std::ostream& out);
+
+// The list as the clipboard text, byte for byte (without its zero).
+void writeListText(MemoryList& list, std::ostream& out);
+
+// One JSON document on one line, ended by a line feed. Texts are bytes of the
+// system code page: valid UTF-8 sequences pass through, every other byte of
+// 0x80 or more is written as the character of that code (\u0080 to \u00ff).
+void writeJson(ScannedFile& scanned, std::ostream& out);
+
+std::string jsonString(const std::string& text);
+
+}  // namespace vost
