@@ -1,0 +1,136 @@
+// scanModule: which files reach a walker, which get which message, and what
+// each outcome returns.
+#include <gtest/gtest.h>
+
+#include "tests/support/image_builder.h"
+#include "tests/support/test_scan.h"
+
+namespace vost {
+namespace {
+
+using test::Bytes;
+using test::FakePlatform;
+using test::TestScan;
+
+const char* const kPath = "c:\\app\\subject.exe";
+const char* const kNeither = "This File is neither a Portable Executable (PE) \n nor a NE";
+
+struct Outcome {
+    int result;
+    std::vector<FakePlatform::Message> messages;
+    std::size_t children;
+    int scanned;
+};
+
+Outcome scanBytes(Bytes bytes) {
+    TestScan scan;
+    scan.platform.addFile(kPath, std::move(bytes));
+    scan.platform.addSearchFolder("c:\\app");
+    ModuleNode& root = scan.root(kPath);
+    const int result = scanModule(scan.ctx, root);
+    EXPECT_EQ(scan.platform.openMappings, 0) << "the view outlived the call";
+    return Outcome{result, scan.platform.messages, scan.childrenOf(root).size(), root.scanned};
+}
+
+// MZ, e_lfanew, and `tail` from the new-header offset on.
+Bytes mzWithHeaderAt(std::uint32_t lfanew, const std::string& tail, std::size_t at = 0x40) {
+    Bytes b(at, 0);
+    test::putText(b, 0, "MZ");
+    test::putU32(b, test::kLfanewField, lfanew);
+    test::putText(b, at, tail);
+    return b;
+}
+
+void expectOneMessage(const Outcome& o, const char* text, const char* caption, WindowHandle owner) {
+    ASSERT_EQ(o.messages.size(), 1u);
+    EXPECT_EQ(o.messages[0].text, text);
+    EXPECT_EQ(o.messages[0].caption, caption);
+    EXPECT_EQ(o.messages[0].owner, owner);
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.children, 0u);
+    EXPECT_EQ(o.scanned, 1);
+}
+
+TEST(HeaderReader, FileWithoutMzStubIsNotAValidFileOwnedByThePage) {
+    const WindowHandle page = test::RecordingTree().owner;
+    expectOneMessage(scanBytes(test::bytesOf("just some text\r\n")), "not a Valid File", "VOST", page);
+    expectOneMessage(scanBytes(test::bytesOf("M")), "not a Valid File", "VOST", page);
+    expectOneMessage(scanBytes(test::bytesOf("ZM\x40")), "not a Valid File", "VOST", page);
+}
+
+TEST(HeaderReader, SignatureOutsideTheFileIsInvalidExe) {
+    // e_lfanew far beyond the end, at the very end, and near 2^32 (would wrap a 32-bit pointer).
+    for (std::uint32_t lfanew : {0x00100000u, 0x40u, 0x7FFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu})
+        expectOneMessage(scanBytes(mzWithHeaderAt(lfanew, "")), "invalid .EXE", "Quillon", nullptr);
+    // The offset field itself is cut off.
+    expectOneMessage(scanBytes(test::bytesOf("MZ\x90\0")), "invalid .EXE", "Quillon", nullptr);
+    // "PE" fits as a 16-bit value, but its four-byte signature leaves the file.
+    expectOneMessage(scanBytes(mzWithHeaderAt(0x40, "PE\0")), "invalid .EXE", "Quillon", nullptr);
+    // The builder's own huge-e_lfanew switch.
+    test::PeImageSpec spec;
+    spec.imports = {"KERNEL32.dll"};
+    spec.lfanew = 0xFFFFFFF0u;
+    expectOneMessage(scanBytes(test::buildPe(spec).bytes), "invalid .EXE", "Quillon", nullptr);
+}
+
+TEST(HeaderReader, NeitherPeNorNeGetsTheOwnerlessMessage) {
+    // A bare DOS program: e_lfanew 0 finds "MZ" itself.
+    Bytes dos = mzWithHeaderAt(0, "");
+    dos.resize(0x200, 0x90);
+    expectOneMessage(scanBytes(dos), kNeither, "Quillon", nullptr);
+    expectOneMessage(scanBytes(mzWithHeaderAt(0x40, std::string("PE\0\x01", 4))), kNeither, "Quillon", nullptr);
+    expectOneMessage(scanBytes(mzWithHeaderAt(0x40, std::string("LE\0\0", 4))), kNeither, "Quillon", nullptr);
+    expectOneMessage(scanBytes(mzWithHeaderAt(0x40, std::string("ne\0\0", 4))), kNeither, "Quillon", nullptr);
+    // Not "NE", and too short for the four-byte PE test: the read leaves the file.
+    expectOneMessage(scanBytes(mzWithHeaderAt(0x40, "ne")), "invalid .EXE", "Quillon", nullptr);
+}
+
+TEST(HeaderReader, FilesThatCannotBeMappedGiveZeroSilently) {
+    const Outcome empty = scanBytes(Bytes());
+    EXPECT_EQ(empty.result, 0);
+    EXPECT_TRUE(empty.messages.empty());
+    EXPECT_EQ(empty.scanned, 1);
+
+    TestScan scan;
+    test::PeImageSpec spec;
+    spec.imports = {"KERNEL32.dll"};
+    scan.platform.addFile(kPath, test::buildPe(spec).bytes);
+    scan.platform.lockFile(kPath);  // held open for writing elsewhere
+    for (const char* path : {kPath, "file not found", "c:\\app\\missing.dll"}) {
+        ModuleNode& node = scan.root(path);
+        EXPECT_EQ(scanModule(scan.ctx, node), 0) << path;
+        EXPECT_EQ(node.scanned, 1);
+        EXPECT_TRUE(scan.childrenOf(node).empty());
+    }
+    EXPECT_TRUE(scan.platform.messages.empty());
+    EXPECT_TRUE(scan.platform.searches.empty());
+}
+
+TEST(HeaderReader, ResultFollowsTheWalker) {
+    test::PeImageSpec pe;
+    pe.imports = {"KERNEL32.dll", "USER32.dll"};
+    Outcome o = scanBytes(test::buildPe(pe).bytes);
+    EXPECT_EQ(o.result, 1);
+    EXPECT_EQ(o.children, 2u);
+    EXPECT_TRUE(o.messages.empty());
+
+    pe.imports.clear();  // a library that imports nothing
+    o = scanBytes(test::buildPe(pe).bytes);
+    EXPECT_EQ(o.result, 0);
+    EXPECT_TRUE(o.messages.empty());
+
+    test::NeImageSpec ne;  // no module references at all
+    o = scanBytes(test::buildNe(ne).bytes);
+    EXPECT_EQ(o.result, 1);
+    EXPECT_EQ(o.children, 0u);
+    EXPECT_TRUE(o.messages.empty());
+
+    // "NE" in the last two bytes: the header is cut off, which references nothing.
+    o = scanBytes(mzWithHeaderAt(0x40, "NE"));
+    EXPECT_EQ(o.result, 1);
+    EXPECT_EQ(o.children, 0u);
+    EXPECT_TRUE(o.messages.empty());
+}
+
+}  // namespace
+}  // namespace vost

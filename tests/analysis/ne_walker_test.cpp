@@ -1,0 +1,140 @@
+// The NE module-reference walker: which strings become children, under which
+// file names, in which order, and what a damaged table yields.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/image_builder.h"
+#include "tests/support/test_scan.h"
+
+namespace vost {
+namespace {
+
+using test::Bytes;
+using test::NeImage;
+using test::NeImageSpec;
+using test::TestScan;
+using Names = std::vector<std::string>;
+
+struct Walk {
+    int result = -1;
+    Names names;  // file names handed on, in walk order
+};
+
+Walk walkBytes(const Bytes& bytes) {
+    TestScan scan;
+    scan.platform.addFile("c:\\win\\subject.drv", bytes);
+    ModuleNode& root = scan.root("c:\\win\\subject.drv");
+    Walk w;
+    w.result = scanModule(scan.ctx, root);
+    w.names = scan.referencedNames();
+    EXPECT_TRUE(scan.platform.messages.empty());
+    EXPECT_TRUE(scan.platform.versionReads.size() == 1) << "NE references read no version";
+    for (const ModuleNode* child : scan.childrenOf(root)) EXPECT_EQ(child->readVersion, 0);
+    return w;
+}
+
+Walk walk(const NeImageSpec& spec) { return walkBytes(test::buildNe(spec).bytes); }
+
+TEST(NeWalker, RuleTableMapsNamesExactlyAndTableOrderDecides) {
+    NeImageSpec spec;
+    spec.names = {"KEYBOARD", "KERNEL", "CreateWindow", "USER", "GDI", "SYSTEM", "kernel", "Kernel", "GDIX"};
+    spec.reference({8, 6, 5, 4, 3, 1, 0, 7});  // every name but the function, out of order
+    const Walk w = walk(spec);
+    EXPECT_EQ(w.result, 1);
+    EXPECT_EQ(w.names, (Names{"KEYBOARD.DLL", "KRNL386.EXE", "USER.EXE", "GDI.EXE", "SYSTEM.DRV",
+                              "kernel.DLL", "Kernel.DLL", "GDIX.DLL"}));
+}
+
+TEST(NeWalker, ReferencesSelectNamesOnce) {
+    NeImageSpec spec;
+    spec.names = {"KERNEL", "GetVersion", "USER"};
+    spec.reference({2, 2, 0, 2});
+    spec.refOffsets.push_back(2);       // inside a string, not at a length byte
+    spec.refOffsets.push_back(0);       // the table's unused first byte
+    spec.refOffsets.push_back(0xFFFF);  // past the table
+    EXPECT_EQ(walk(spec).names, (Names{"KRNL386.EXE", "USER.EXE"}));
+
+    spec.refOffsets.clear();  // ne_cmod 0
+    const Walk none = walk(spec);
+    EXPECT_EQ(none.result, 1);
+    EXPECT_TRUE(none.names.empty());
+}
+
+TEST(NeWalker, CollectionEndsAtZeroLengthTableEndOrFileEnd) {
+    NeImageSpec spec;
+    spec.names = {"KERNEL", "", "USER"};  // the empty string is a zero length byte
+    spec.reference({0, 2});
+    EXPECT_EQ(walk(spec).names, (Names{"KRNL386.EXE"}));
+
+    // An entry table at most one byte past the imported-names table: no names.
+    NeImageSpec tight;
+    tight.names = {"KERNEL", "USER"};
+    tight.reference({0, 1});
+    for (int delta : {-40, 0, 1}) {
+        tight.entryTableDelta = delta;
+        const Walk w = walk(tight);
+        EXPECT_EQ(w.result, 1) << delta;
+        EXPECT_TRUE(w.names.empty()) << delta;
+    }
+    // The entry table cuts the table after the first string's length byte:
+    // that string is still read whole, the next one is not.
+    tight.entryTableDelta = 2;
+    EXPECT_EQ(walk(tight).names, (Names{"KRNL386.EXE"}));
+
+    // A module-reference count past the end of the file: the table ends with the file.
+    NeImageSpec many;
+    many.names = {"USER"};
+    many.reference({0});
+    many.moduleCount = 0xFFFF;
+    EXPECT_EQ(walk(many).names, (Names{"USER.EXE"}));
+}
+
+TEST(NeWalker, LongAndNegativeLengthsAreSkippedWhole) {
+    // Lengths 100 and 200 (negative as a signed byte) are stepped over unread;
+    // the walk continues after them. A name of 99 characters is kept.
+    const std::string longest(99, 'M');
+    Bytes table{0};
+    auto add = [&](std::size_t length, char fill) {
+        table.push_back(std::uint8_t(length));
+        table.insert(table.end(), length, std::uint8_t(fill));
+    };
+    add(100, 'H');
+    add(4, 'A');  // offset 102
+    add(200, 'N');
+    add(99, 'M');  // offset 308
+    add(255, 'X');
+    add(3, 'B');  // offset 664
+    NeImageSpec spec;
+    spec.rawNamesTable = table;
+    spec.refOffsets = {1, 102, 107, 308, 408, 664};
+    EXPECT_EQ(walk(spec).names, (Names{"AAAA.DLL", longest + ".DLL", "BBB.DLL"}));
+}
+
+TEST(NeWalker, TruncatedFilesReferenceWhatLiesInside) {
+    NeImageSpec spec;
+    spec.names = {"KERNEL", "USER", "GDI"};
+    spec.reference({0, 1, 2});
+    const NeImage image = test::buildNe(spec);
+    ASSERT_EQ(walkBytes(image.bytes).names, (Names{"KRNL386.EXE", "USER.EXE", "GDI.EXE"}));
+
+    // Cut inside the NE header: nothing referenced, still 1.
+    const Walk header = walkBytes(Bytes(image.bytes.begin(), image.bytes.begin() + image.newHeader + 20));
+    EXPECT_EQ(header.result, 1);
+    EXPECT_TRUE(header.names.empty());
+
+    // Cut inside "USER": KERNEL was collected, the rest is gone.
+    const std::size_t insideUser = image.namesTable + spec.offsetOf(1) + 2;
+    EXPECT_EQ(walkBytes(Bytes(image.bytes.begin(), image.bytes.begin() + insideUser)).names,
+              (Names{"KRNL386.EXE"}));
+
+    for (std::size_t length = image.newHeader + 2; length <= image.bytes.size(); ++length) {
+        const Walk w = walkBytes(Bytes(image.bytes.begin(), image.bytes.begin() + length));
+        ASSERT_EQ(w.result, 1) << length;
+        ASSERT_LE(w.names.size(), 3u) << length;
+    }
+}
+
+}  // namespace
+}  // namespace vost

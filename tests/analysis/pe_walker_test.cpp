@@ -1,0 +1,214 @@
+// The PE import walker: which descriptors are walked, which names become
+// children, and what a damaged file yields.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/support/image_builder.h"
+#include "tests/support/test_scan.h"
+
+namespace vost {
+namespace {
+
+using test::Bytes;
+using test::PeImage;
+using test::PeImageSpec;
+using test::TestScan;
+using Names = std::vector<std::string>;
+
+struct Walk {
+    int result = -1;
+    Names names;  // module names handed on, in walk order
+    std::size_t messages = 0;
+};
+
+Walk walkBytes(const Bytes& bytes) {
+    TestScan scan;
+    scan.platform.addFile("c:\\app\\subject.dll", bytes);
+    ModuleNode& root = scan.root("c:\\app\\subject.dll");
+    Walk w;
+    w.result = scanModule(scan.ctx, root);
+    w.names = scan.referencedNames();
+    w.messages = scan.platform.messages.size();
+    for (const ModuleNode* child : scan.childrenOf(root)) EXPECT_EQ(child->readVersion, 1);
+    return w;
+}
+
+Walk walk(const PeImageSpec& spec) { return walkBytes(test::buildPe(spec).bytes); }
+
+PeImageSpec imports(Names names) {
+    PeImageSpec spec;
+    spec.imports = std::move(names);
+    return spec;
+}
+
+TEST(PeWalker, NamesGoOutInDescriptorOrderWithTheirOwnCase) {
+    const Walk w = walk(imports({"USER32.dll", "kernel32.DLL", "Comctl32.dll", "ADVAPI32.dll"}));
+    EXPECT_EQ(w.result, 1);
+    EXPECT_EQ(w.names, (Names{"USER32.dll", "kernel32.DLL", "Comctl32.dll", "ADVAPI32.dll"}));
+    EXPECT_EQ(w.messages, 0u);
+
+    PeImageSpec split = imports({"USER32.dll", "GDI32.dll"});
+    split.namesInOwnSection = true;  // descriptors in .idata, names in .rdata
+    EXPECT_EQ(walk(split).names, (Names{"USER32.dll", "GDI32.dll"}));
+
+    // A module named by two descriptors is two children.
+    EXPECT_EQ(walk(imports({"MSVCRT.dll", "MSVCRT.dll"})).names, (Names{"MSVCRT.dll", "MSVCRT.dll"}));
+}
+
+TEST(PeWalker, NoImportsYieldZero) {
+    const Walk none = walk(imports({}));  // directory RVA 0
+    EXPECT_EQ(none.result, 0);
+    EXPECT_TRUE(none.names.empty());
+
+    PeImageSpec terminatorOnly;
+    terminatorOnly.emptyImportTable = true;
+    EXPECT_EQ(walk(terminatorOnly).result, 0);
+
+    PeImageSpec vs0 = imports({"KERNEL32.dll"});
+    vs0.importSectionVirtualSize0 = true;  // the section holds no RVA
+    EXPECT_EQ(walk(vs0).result, 0);
+    EXPECT_TRUE(walk(vs0).names.empty());
+
+    // A 64-bit optional header puts LoaderFlags (zero) at the 32-bit directory's place.
+    PeImageSpec wide = imports({"KERNEL32.dll"});
+    wide.pe32plus = true;
+    const Walk w = walk(wide);
+    EXPECT_EQ(w.result, 0);
+    EXPECT_TRUE(w.names.empty());
+    EXPECT_EQ(w.messages, 0u);
+}
+
+TEST(PeWalker, EndTestsLookAtStampNameAndThunks) {
+    const PeImage base = test::buildPe(imports({"A.dll", "B.dll", "C.dll"}));
+    const std::uint32_t second = base.descriptor(1);
+
+    Bytes noStampNoName = base.bytes;  // thunks still set
+    test::putU32(noStampNoName, second + 4, 0);
+    test::putU32(noStampNoName, second + 12, 0);
+    EXPECT_EQ(walkBytes(noStampNoName).names, (Names{"A.dll"}));
+
+    Bytes noThunks = base.bytes;  // name still set
+    test::putU32(noThunks, second + 0, 0);
+    test::putU32(noThunks, second + 16, 0);
+    EXPECT_EQ(walkBytes(noThunks).names, (Names{"A.dll"}));
+
+    // Either half of each test keeps the walk going: a stamp without a name
+    // (walked, but it names nothing) and a FirstThunk without an OriginalFirstThunk.
+    Bytes stampOnly = base.bytes;
+    test::putU32(stampOnly, second + 4, 0xFFFFFFFF);
+    test::putU32(stampOnly, second + 12, 0);
+    test::putU32(stampOnly, base.descriptor(2) + 0, 0);
+    const Walk w = walkBytes(stampOnly);
+    EXPECT_EQ(w.result, 1);
+    EXPECT_EQ(w.names, (Names{"A.dll", "C.dll"}));
+}
+
+TEST(PeWalker, UnusableNamesArePassedOverAndTheWalkGoesOn) {
+    PeImageSpec noSection = imports({"A.dll", "B.dll", "C.dll"});
+    noSection.nameInNoSection = 1;
+    Walk w = walk(noSection);
+    EXPECT_EQ(w.result, 1);
+    EXPECT_EQ(w.names, (Names{"A.dll", "C.dll"}));
+
+    PeImageSpec onlyBad = imports({"A.dll"});
+    onlyBad.nameInNoSection = 0;
+    w = walk(onlyBad);
+    EXPECT_EQ(w.result, 1);  // a descriptor was walked, though it named nothing
+    EXPECT_TRUE(w.names.empty());
+
+    PeImageSpec unterminated = imports({"A.dll", "B.dll"});
+    unterminated.unterminatedLastName = true;  // the file ends inside "B.dll"
+    w = walk(unterminated);
+    EXPECT_EQ(w.result, 1);
+    EXPECT_EQ(w.names, (Names{"A.dll"}));
+
+    const std::string longest(259, 'L');  // the most a 260-byte buffer holds
+    const std::string tooLong(260, 'T');
+    w = walk(imports({"", longest, tooLong, std::string(1000, 'X'), "Z.dll"}));
+    EXPECT_EQ(w.result, 1);
+    EXPECT_EQ(w.names, (Names{longest, "Z.dll"}));
+}
+
+TEST(PeWalker, SectionExtentIsTheSmallerSizeAndTheFirstSectionWins) {
+    PeImageSpec overlap = imports({"KERNEL32.dll", "USER32.dll"});
+    overlap.overlappingSection = true;  // an earlier section maps the names lower-cased
+    EXPECT_EQ(walk(overlap).names, (Names{"kernel32.dll", "user32.dll"}));
+    overlap.namesInOwnSection = true;
+    EXPECT_EQ(walk(overlap).names, (Names{"kernel32.dll", "user32.dll"}));
+
+    // Names in the uninitialised tail (past SizeOfRawData, below VirtualSize)
+    // lie in no section: only the first name, at the section's first byte, is found.
+    PeImageSpec tail = imports({"A.dll", "B.dll"});
+    tail.namesInOwnSection = true;
+    PeImage image = test::buildPe(tail);
+    test::putU32(image.bytes, image.sectionHeader(1) + 16, 1);
+    EXPECT_EQ(walkBytes(image.bytes).names, (Names{"A.dll"}));
+
+    // A NumberOfSections far larger than the table: the sections that exist still count.
+    image = test::buildPe(imports({"A.dll"}));
+    test::putU16(image.bytes, image.newHeader + 6, 0xFFFF);
+    EXPECT_EQ(walkBytes(image.bytes).names, (Names{"A.dll"}));
+}
+
+TEST(PeWalker, RvaTranslationWrapsAsThirtyTwoBitArithmetic) {
+    PeImage image = test::buildPe(imports({"A.dll"}));
+    const ByteView view(image.bytes.data(), image.bytes.size());
+    const std::uint32_t h = image.sectionHeader(0);
+    const std::uint32_t va = test::getU32(image.bytes, h + 12);
+    const std::uint32_t raw = test::getU32(image.bytes, h + 20);
+    EXPECT_EQ(rvaToFileOffset(view, image.newHeader, va + 5), raw + 5);
+    EXPECT_EQ(rvaToFileOffset(view, image.newHeader, va - 1), 0xFFFFFFFFu);
+    EXPECT_EQ(rvaToFileOffset(view, image.newHeader, 0), 0xFFFFFFFFu);
+
+    // A section that ends past 2^32: its end wraps below its start, so it holds nothing.
+    test::putU32(image.bytes, h + 8, 0x2000);
+    test::putU32(image.bytes, h + 12, 0xFFFFF000u);
+    test::putU32(image.bytes, h + 16, 0x2000);
+    const ByteView wrapped(image.bytes.data(), image.bytes.size());
+    EXPECT_EQ(rvaToFileOffset(wrapped, image.newHeader, 0xFFFFF010u), 0xFFFFFFFFu);
+    EXPECT_EQ(rvaToFileOffset(wrapped, image.newHeader, 0x800u), 0xFFFFFFFFu);
+    test::putU32(image.bytes, h + 8, 0xFFF);  // ends at 0xFFFFFFFF: no wrap
+    EXPECT_EQ(rvaToFileOffset(wrapped, image.newHeader, 0xFFFFF010u), raw + 0x10);
+
+    // PointerToRawData below VirtualAddress by more than the RVA: the offset wraps.
+    test::putU32(image.bytes, h + 12, 0x10000000u);
+    test::putU32(image.bytes, h + 20, 0);
+    const ByteView low(image.bytes.data(), image.bytes.size());
+    SectionMatch match{};
+    ASSERT_TRUE(findSection(low, image.newHeader, 0x10000010u, match));
+    EXPECT_EQ(match.virtualAddress, 0x10000000u);
+    EXPECT_EQ(match.headerOffset, h);
+    EXPECT_EQ(rvaToFileOffset(low, image.newHeader, 0x10000010u), 0x10u);
+}
+
+TEST(PeWalker, EveryTruncationEndsCleanlyWithAPrefixOfTheNames) {
+    PeImageSpec spec = imports({"KERNEL32.dll", "USER32.dll", "GDI32.dll"});
+    spec.namesInOwnSection = true;
+    spec.version = FixedFileVersion{0x00050001, 0x0A280000, 0x00050001, 0x0A280000};
+    const Bytes whole = test::buildPe(spec).bytes;
+    const Names all = walkBytes(whole).names;
+    ASSERT_EQ(all, spec.imports);
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        const Walk w = walkBytes(Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(length)));
+        ASSERT_TRUE(w.result == 0 || w.result == 1) << length;
+        // Names that lie past the cut are passed over; the rest keep their order.
+        ASSERT_TRUE(std::includes(all.begin(), all.end(), w.names.begin(), w.names.end(),
+                                  [&](const std::string& a, const std::string& b) {
+                                      return std::find(all.begin(), all.end(), a) <
+                                             std::find(all.begin(), all.end(), b);
+                                  }))
+            << length;
+        ASSERT_LE(w.messages, 1u);
+    }
+    // Cut inside the second descriptor: the first is walked, its name is gone with the cut.
+    const PeImage image = test::buildPe(imports({"A.dll", "B.dll"}));
+    const Walk cut = walkBytes(Bytes(image.bytes.begin(), image.bytes.begin() + image.descriptor(1) + 10));
+    EXPECT_EQ(cut.result, 1);
+    EXPECT_TRUE(cut.names.empty());
+}
+
+}  // namespace
+}  // namespace vost

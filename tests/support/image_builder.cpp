@@ -1,0 +1,375 @@
+#include "tests/support/image_builder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vost::test {
+
+void putBytes(Bytes& b, std::size_t offset, const void* data, std::size_t length) {
+    if (b.size() < offset + length) b.resize(offset + length);
+    if (length) std::memcpy(b.data() + offset, data, length);
+}
+void putU8(Bytes& b, std::size_t offset, std::uint8_t value) { putBytes(b, offset, &value, 1); }
+void putU16(Bytes& b, std::size_t offset, std::uint16_t value) {
+    const std::uint8_t raw[2] = {std::uint8_t(value), std::uint8_t(value >> 8)};
+    putBytes(b, offset, raw, 2);
+}
+void putU32(Bytes& b, std::size_t offset, std::uint32_t value) {
+    const std::uint8_t raw[4] = {std::uint8_t(value), std::uint8_t(value >> 8),
+                                 std::uint8_t(value >> 16), std::uint8_t(value >> 24)};
+    putBytes(b, offset, raw, 4);
+}
+void putText(Bytes& b, std::size_t offset, const std::string& text) {
+    putBytes(b, offset, text.data(), text.size());
+}
+std::uint32_t getU32(const Bytes& b, std::size_t offset) {
+    return std::uint32_t(b.at(offset)) | std::uint32_t(b.at(offset + 1)) << 8 |
+           std::uint32_t(b.at(offset + 2)) << 16 | std::uint32_t(b.at(offset + 3)) << 24;
+}
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+namespace {
+
+constexpr std::uint32_t kFileAlignment = 0x200;
+constexpr std::uint32_t kSectionAlignment = 0x1000;
+
+std::uint32_t alignUp(std::uint32_t value, std::uint32_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+// MZ header with a short DOS stub; e_lfanew at 0x3C.
+Bytes dosStub(std::uint32_t lfanew) {
+    Bytes b(kDefaultNewHeader, 0);
+    putText(b, 0, "MZ");
+    putU16(b, 2, 0x90);    // bytes on last page
+    putU16(b, 4, 3);       // pages
+    putU16(b, 8, 4);       // header paragraphs
+    putU16(b, 12, 0xFFFF); // max alloc
+    putU16(b, 16, 0xB8);   // sp
+    putU16(b, 24, 0x40);   // relocation table
+    putU32(b, kLfanewField, lfanew);
+    // mov dx,msg; mov ah,9; int 21h; mov ax,4C01h; int 21h
+    const std::uint8_t code[] = {0x0E, 0x1F, 0xBA, 0x0E, 0x00, 0xB4, 0x09, 0xCD,
+                                 0x21, 0xB8, 0x01, 0x4C, 0xCD, 0x21};
+    putBytes(b, 0x40, code, sizeof code);
+    putText(b, 0x4E, "test image$");
+    return b;
+}
+
+struct Section {
+    std::string name;
+    Bytes content;
+    std::uint32_t va = 0;
+    std::uint32_t virtualSize = 0;
+    std::uint32_t rawPointer = 0;
+    std::uint32_t rawSize = 0;
+    std::uint32_t characteristics = 0x40000040;  // initialised data, readable
+};
+
+Section named(const char* name) {
+    Section s;
+    s.name = name;
+    return s;
+}
+
+void putWideKey(Bytes& b, std::size_t at, const char* key) {
+    for (std::size_t i = 0; i == 0 || key[i - 1]; ++i) putU16(b, at + 2 * i, std::uint8_t(key[i]));
+}
+
+// RT_VERSION / ID 1 / language 0x409 -> VS_VERSIONINFO with the fixed file
+// information and a VarFileInfo translation. `rva` is where the blob will live.
+constexpr std::uint32_t kVersionInfoAt = 88;
+constexpr std::uint32_t kVersionInfoLength = 40 + 52 + 68;
+constexpr std::uint32_t kVersionResourceSize = kVersionInfoAt + kVersionInfoLength;
+
+Bytes versionResource(const FixedFileVersion& v, std::uint32_t rva, std::uint32_t& fixedInfoAt) {
+    Bytes b;
+    auto directory = [&](std::size_t at, std::uint32_t id, std::uint32_t target) {
+        putU16(b, at + 14, 1);  // one ID entry
+        putU32(b, at + 16, id);
+        putU32(b, at + 20, target);
+    };
+    directory(0, 16, 0x80000000u | 24);
+    directory(24, 1, 0x80000000u | 48);
+    directory(48, 0x409, 72);
+    const std::uint32_t info = kVersionInfoAt;
+    putU32(b, 72, rva + info);
+    putU32(b, 76, kVersionInfoLength);
+    putU16(b, info + 0, std::uint16_t(kVersionInfoLength));
+    putU16(b, info + 2, 52);  // wValueLength: sizeof VS_FIXEDFILEINFO
+    putU16(b, info + 4, 0);   // binary
+    putWideKey(b, info + 6, "VS_VERSION_INFO");
+    fixedInfoAt = info + 40;  // 6 + 32 bytes of key, padded to 4
+    const std::uint32_t f = fixedInfoAt;
+    putU32(b, f + 0, 0xFEEF04BD);
+    putU32(b, f + 4, 0x00010000);
+    putU32(b, f + 8, v.fileVersionMS);
+    putU32(b, f + 12, v.fileVersionLS);
+    putU32(b, f + 16, v.productVersionMS);
+    putU32(b, f + 20, v.productVersionLS);
+    putU32(b, f + 24, 0x3F);       // flags mask
+    putU32(b, f + 32, 0x00040004); // VOS_NT_WINDOWS32
+    putU32(b, f + 36, 2);          // VFT_DLL
+    putU32(b, f + 48, 0);
+    const std::uint32_t var = f + 52;  // VarFileInfo { Translation 0x0409, 1200 }
+    putU16(b, var + 0, 68);
+    putU16(b, var + 4, 1);
+    putWideKey(b, var + 6, "VarFileInfo");
+    putU16(b, var + 32, 36);
+    putU16(b, var + 34, 4);
+    putWideKey(b, var + 38, "Translation");
+    putU16(b, var + 64, 0x0409);
+    putU16(b, var + 66, 1200);
+    return b;
+}
+
+}  // namespace
+
+PeImage buildPe(const PeImageSpec& spec) {
+    const std::size_t n = spec.imports.size();
+    const bool hasDirectory = n > 0 || spec.emptyImportTable;
+
+    // Name strings, each zero-terminated except a deliberately unterminated last one.
+    Bytes names;
+    std::vector<std::uint32_t> nameAt;
+    for (std::size_t i = 0; i < n; ++i) {
+        nameAt.push_back(std::uint32_t(names.size()));
+        putText(names, names.size(), spec.imports[i]);
+        if (!(spec.unterminatedLastName && i + 1 == n)) names.push_back(0);
+    }
+    const std::uint32_t descriptorCount = std::uint32_t(n + (spec.noTerminatorDescriptor ? 0 : 1));
+    const std::uint32_t thunksAt = descriptorCount * 20;
+    const std::uint32_t namesInIdataAt = thunksAt + std::uint32_t(n) * 16;
+
+    // Section order in the file and in the table: [shadow], .rsrc, .idata, [.rdata].
+    std::vector<Section> sections;
+    int rsrc = -1, idata = -1, rdata = -1;
+    if (spec.version) { rsrc = int(sections.size()); sections.push_back(named(".rsrc")); }
+    if (hasDirectory) {
+        idata = int(sections.size());
+        sections.push_back(named(".idata"));
+        if (spec.namesInOwnSection) { rdata = int(sections.size()); sections.push_back(named(".rdata")); }
+    }
+    std::uint32_t va = kSectionAlignment;
+    auto sizeOf = [&](int index) -> std::uint32_t {
+        if (index == rsrc) return kVersionResourceSize;
+        if (index == idata) return namesInIdataAt + (rdata < 0 ? std::uint32_t(names.size()) : 0);
+        return std::uint32_t(names.size());
+    };
+    for (int i = 0; i < int(sections.size()); ++i) {
+        sections[i].va = va;
+        sections[i].virtualSize = sizeOf(i);
+        va += alignUp(std::max<std::uint32_t>(sections[i].virtualSize, 1), kSectionAlignment);
+    }
+    const std::uint32_t sizeOfImage = va;
+
+    // Contents, now that every RVA is known.
+    PeImage image;
+    std::uint32_t fixedInfoAt = 0;
+    if (rsrc >= 0) sections[rsrc].content = versionResource(*spec.version, sections[rsrc].va, fixedInfoAt);
+    if (idata >= 0) {
+        Section& s = sections[idata];
+        const std::uint32_t namesRva = rdata >= 0 ? sections[rdata].va : s.va + namesInIdataAt;
+        s.content.assign(sizeOf(idata), 0);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint32_t d = std::uint32_t(20 * i);
+            const std::uint32_t lookup = thunksAt + std::uint32_t(16 * i);  // ILT, then IAT
+            putU32(s.content, d + 0, s.va + lookup);
+            putU32(s.content, d + 12, int(i) == spec.nameInNoSection ? kRvaInNoSection
+                                                                      : namesRva + nameAt[i]);
+            putU32(s.content, d + 16, s.va + lookup + 8);
+            putU32(s.content, lookup, 0x80000001u);      // ordinal 1
+            putU32(s.content, lookup + 8, 0x80000001u);
+        }
+        if (rdata >= 0)
+            sections[rdata].content = names;
+        else
+            putBytes(s.content, namesInIdataAt, names.data(), names.size());
+        if (spec.importSectionVirtualSize0) s.virtualSize = 0;
+    }
+    if (spec.overlappingSection && idata >= 0) {
+        // A first section over the same RVAs as the one holding the names,
+        // with the names lower-cased: whichever section is found first decides.
+        const int target = rdata >= 0 ? rdata : idata;
+        Section shadow = sections[target];
+        shadow.name = ".shadow";
+        const std::size_t from = rdata >= 0 ? 0 : namesInIdataAt;
+        for (std::size_t i = from; i < shadow.content.size(); ++i) {
+            std::uint8_t& c = shadow.content[i];
+            if (c >= 'A' && c <= 'Z') c = std::uint8_t(c - 'A' + 'a');
+        }
+        sections.insert(sections.begin(), shadow);
+        if (rsrc >= 0) ++rsrc;
+        ++idata;
+        if (rdata >= 0) ++rdata;
+    }
+
+    // Headers.
+    const std::uint32_t newHeader = kDefaultNewHeader;
+    const std::uint16_t optionalSize = spec.pe32plus ? 240 : 224;
+    const std::uint32_t sectionTable = newHeader + 24 + optionalSize;
+    const std::uint32_t sizeOfHeaders =
+        alignUp(sectionTable + 40 * std::uint32_t(sections.size()), kFileAlignment);
+    std::uint32_t raw = sizeOfHeaders;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        Section& s = sections[i];
+        s.rawPointer = raw;
+        const bool last = i + 1 == sections.size();
+        s.rawSize = (last && spec.unterminatedLastName) ? std::uint32_t(s.content.size())
+                                                        : alignUp(std::uint32_t(s.content.size()), kFileAlignment);
+        raw += s.rawSize;
+    }
+
+    Bytes b = dosStub(spec.lfanew ? *spec.lfanew : newHeader);
+    putText(b, newHeader, std::string("PE\0\0", 4));
+    putU16(b, newHeader + 4, spec.pe32plus ? 0x8664 : 0x014C);
+    putU16(b, newHeader + 6, std::uint16_t(sections.size()));
+    putU16(b, newHeader + 20, optionalSize);
+    putU16(b, newHeader + 22, spec.pe32plus ? 0x2022 : 0x2102);  // DLL, executable image
+    const std::uint32_t o = newHeader + 24;
+    putU16(b, o + 0, spec.pe32plus ? 0x20B : 0x10B);
+    putU8(b, o + 2, 2);
+    putU32(b, o + 8, raw - sizeOfHeaders);  // initialised data
+    if (spec.pe32plus) {
+        putU32(b, o + 24, 0x10000000);  // image base, low half
+    } else {
+        putU32(b, o + 28, 0x10000000);
+    }
+    putU32(b, o + 32, kSectionAlignment);
+    putU32(b, o + 36, kFileAlignment);
+    putU16(b, o + 40, 4);  // OS version
+    putU16(b, o + 48, 4);  // subsystem version
+    putU32(b, o + 56, sizeOfImage);
+    putU32(b, o + 60, sizeOfHeaders);
+    putU16(b, o + 68, 2);  // GUI
+    if (spec.pe32plus) {  // stack and heap reserve/commit are 64-bit here
+        putU32(b, o + 72, 0x100000);
+        putU32(b, o + 80, 0x1000);
+        putU32(b, o + 88, 0x100000);
+        putU32(b, o + 96, 0x1000);
+        putU32(b, o + 108, 16);  // NumberOfRvaAndSizes
+    } else {
+        putU32(b, o + 72, 0x100000);
+        putU32(b, o + 76, 0x1000);
+        putU32(b, o + 80, 0x100000);
+        putU32(b, o + 84, 0x1000);
+        putU32(b, o + 92, 16);
+    }
+    const std::uint32_t directories = o + (spec.pe32plus ? 112 : 96);
+    if (idata >= 0) {
+        putU32(b, directories + 8, sections[idata].va);
+        putU32(b, directories + 12, descriptorCount * 20);
+    }
+    if (rsrc >= 0) {
+        putU32(b, directories + 16, sections[rsrc].va);
+        putU32(b, directories + 20, sections[rsrc].virtualSize);
+    }
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const Section& s = sections[i];
+        const std::uint32_t h = sectionTable + 40 * std::uint32_t(i);
+        putText(b, h, s.name.substr(0, 8));
+        putU32(b, h + 8, s.virtualSize);
+        putU32(b, h + 12, s.va);
+        putU32(b, h + 16, s.rawSize);
+        putU32(b, h + 20, s.rawPointer);
+        putU32(b, h + 36, s.characteristics);
+    }
+    b.resize(sizeOfHeaders, 0);
+    for (const Section& s : sections) {
+        Bytes padded = s.content;
+        padded.resize(s.rawSize, 0);
+        putBytes(b, s.rawPointer, padded.data(), padded.size());
+    }
+
+    image.newHeader = newHeader;
+    image.sectionTable = sectionTable;
+    image.sectionCount = std::uint32_t(sections.size());
+    if (idata >= 0) {
+        image.firstDescriptor = sections[idata].rawPointer;
+        const std::uint32_t namesBase =
+            rdata >= 0 ? sections[rdata].rawPointer : sections[idata].rawPointer + namesInIdataAt;
+        for (std::uint32_t at : nameAt) image.nameOffsets.push_back(namesBase + at);
+    }
+    if (rsrc >= 0) image.versionOffset = sections[rsrc].rawPointer + fixedInfoAt;
+    if (spec.truncateAt >= 0 && std::size_t(spec.truncateAt) < b.size()) b.resize(std::size_t(spec.truncateAt));
+    image.bytes = std::move(b);
+    return image;
+}
+
+std::uint16_t NeImageSpec::offsetOf(std::size_t index) const {
+    std::size_t offset = 1;
+    for (std::size_t i = 0; i < index && i < names.size(); ++i) offset += 1 + names[i].size();
+    return std::uint16_t(offset);
+}
+
+void NeImageSpec::reference(const std::vector<std::size_t>& indices) {
+    refOffsets.clear();
+    for (std::size_t i : indices) refOffsets.push_back(offsetOf(i));
+}
+
+NeImage buildNe(const NeImageSpec& spec) {
+    Bytes table;
+    if (spec.rawNamesTable) {
+        table = *spec.rawNamesTable;
+    } else {
+        table.push_back(0);
+        for (const std::string& name : spec.names) {
+            table.push_back(std::uint8_t(name.size()));
+            putText(table, table.size(), name);
+        }
+    }
+    const std::uint32_t newHeader = kDefaultNewHeader;
+    Bytes b = dosStub(spec.lfanew ? *spec.lfanew : newHeader);
+
+    // Relative to the NE header: the header, the resident-names table, the
+    // module-reference table, the imported-names table, the entry table.
+    const std::string moduleName = "TESTMOD";
+    const std::uint16_t residentNames = 64;
+    const std::uint16_t refTable = std::uint16_t(residentNames + 1 + moduleName.size() + 3);
+    const std::uint16_t namesTable = std::uint16_t(refTable + 2 * spec.refOffsets.size());
+    const std::uint16_t entryTable = std::uint16_t(namesTable + table.size());
+    const std::uint16_t entryField =
+        spec.entryTableDelta ? std::uint16_t(namesTable + *spec.entryTableDelta) : entryTable;
+
+    const std::uint32_t h = newHeader;
+    putText(b, h, "NE");
+    putU8(b, h + 2, 5);
+    putU8(b, h + 3, 10);
+    putU16(b, h + 4, entryField);
+    putU16(b, h + 6, 2);          // entry table length
+    putU16(b, h + 12, 0x8000);    // library module
+    putU16(b, h + 30, spec.moduleCount ? *spec.moduleCount : std::uint16_t(spec.refOffsets.size()));
+    putU16(b, h + 34, residentNames);  // no segments
+    putU16(b, h + 36, residentNames);  // no resources
+    putU16(b, h + 38, residentNames);
+    putU16(b, h + 40, refTable);
+    putU16(b, h + 42, namesTable);
+    putU16(b, h + 50, 4);  // alignment shift
+    putU8(b, h + 54, 2);   // Windows
+
+    putU8(b, h + residentNames, std::uint8_t(moduleName.size()));
+    putText(b, h + residentNames + 1, moduleName);
+    putU16(b, h + residentNames + 1 + moduleName.size(), 0);
+    putU8(b, h + residentNames + 3 + moduleName.size(), 0);
+    for (std::size_t i = 0; i < spec.refOffsets.size(); ++i)
+        putU16(b, h + refTable + 2 * i, spec.refOffsets[i]);
+    putBytes(b, h + namesTable, table.data(), table.size());
+    putU16(b, h + entryTable, 0);  // empty entry table
+    const std::uint32_t nonResident = h + entryTable + 2;
+    putU32(b, h + 44, nonResident);
+    putU8(b, nonResident, std::uint8_t(moduleName.size()));
+    putText(b, nonResident + 1, moduleName);
+    putU16(b, nonResident + 1 + moduleName.size(), 0);
+    putU8(b, nonResident + 3 + moduleName.size(), 0);
+    putU16(b, h + 32, std::uint16_t(moduleName.size() + 4));
+
+    NeImage image;
+    image.newHeader = newHeader;
+    image.namesTable = h + namesTable;
+    image.refTable = h + refTable;
+    if (spec.truncateAt >= 0 && std::size_t(spec.truncateAt) < b.size()) b.resize(std::size_t(spec.truncateAt));
+    image.bytes = std::move(b);
+    return image;
+}
+
+}  // namespace vost::test

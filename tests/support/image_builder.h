@@ -1,0 +1,92 @@
+// Writes small PE32 and NE images for tests, well formed by default (objdump,
+// pefile and Wine's loader accept them), with one switch per fault.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/platform.h"
+
+namespace vost::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Little-endian stores; the buffer grows when the range lies past its end.
+void putU8(Bytes& b, std::size_t offset, std::uint8_t value);
+void putU16(Bytes& b, std::size_t offset, std::uint16_t value);
+void putU32(Bytes& b, std::size_t offset, std::uint32_t value);
+void putBytes(Bytes& b, std::size_t offset, const void* data, std::size_t length);
+void putText(Bytes& b, std::size_t offset, const std::string& text);  // no terminator
+std::uint32_t getU32(const Bytes& b, std::size_t offset);
+
+Bytes bytesOf(const std::string& text);
+
+// Offsets every image starts with.
+constexpr std::size_t kLfanewField = 0x3C;
+constexpr std::uint32_t kDefaultNewHeader = 0x80;
+
+// A Name RVA that no section of a built image holds.
+constexpr std::uint32_t kRvaInNoSection = 0x7FFF0000;
+
+struct PeImageSpec {
+    std::vector<std::string> imports;  // module names, in descriptor order
+    bool emptyImportTable = false;     // no imports, yet a directory holding only the terminator
+    bool namesInOwnSection = false;    // descriptors in .idata, names in a later .rdata
+    bool pe32plus = false;             // 64-bit optional header (directory 1 then sits at +144)
+    std::optional<FixedFileVersion> version;  // RT_VERSION resource in .rsrc
+
+    // Faults, each off by default.
+    std::optional<std::uint32_t> lfanew;  // e_lfanew written instead of the real header offset
+    int nameInNoSection = -1;             // this descriptor's Name is kRvaInNoSection
+    bool unterminatedLastName = false;    // the file ends inside the last name, no terminator
+    bool importSectionVirtualSize0 = false;
+    bool overlappingSection = false;  // a first section maps the .idata RVAs onto a copy whose
+                                      // names are lower-cased
+    bool noTerminatorDescriptor = false;  // descriptors run up to the end of the file
+    std::int64_t truncateAt = -1;         // cut the file to this many bytes
+};
+
+struct PeImage {
+    Bytes bytes;
+    std::uint32_t newHeader = 0;
+    std::uint32_t sectionTable = 0;      // file offset of the first section header
+    std::uint32_t firstDescriptor = 0;   // file offset of descriptor 0 (in .idata)
+    std::vector<std::uint32_t> nameOffsets;  // file offset of each import's name
+    std::uint32_t sectionCount = 0;
+    std::uint32_t versionOffset = 0;     // file offset of VS_FIXEDFILEINFO, 0 without one
+
+    std::uint32_t descriptor(std::size_t i) const { return firstDescriptor + std::uint32_t(20 * i); }
+    std::uint32_t sectionHeader(std::size_t i) const { return sectionTable + std::uint32_t(40 * i); }
+};
+
+PeImage buildPe(const PeImageSpec& spec);
+
+struct NeImageSpec {
+    std::vector<std::string> names;           // imported-names table strings, in order
+    std::vector<std::uint16_t> refOffsets;    // module-reference table entries
+    std::optional<Bytes> rawNamesTable;       // replaces the table built from `names`
+                                              // (its first, unused byte included)
+    std::optional<int> entryTableDelta;       // ne_enttab = ne_imptab + delta
+    std::optional<std::uint16_t> moduleCount; // ne_cmod written instead of refOffsets.size()
+    std::optional<std::uint32_t> lfanew;
+    std::int64_t truncateAt = -1;
+
+    // The offset, within the imported-names table, of names[index]'s length byte.
+    std::uint16_t offsetOf(std::size_t index) const;
+    // refOffsets pointing at the given names, in the given order.
+    void reference(const std::vector<std::size_t>& indices);
+};
+
+struct NeImage {
+    Bytes bytes;
+    std::uint32_t newHeader = 0;
+    std::uint32_t namesTable = 0;  // file offset of the imported-names table
+    std::uint32_t refTable = 0;    // file offset of the module-reference table
+};
+
+NeImage buildNe(const NeImageSpec& spec);
+
+}  // namespace vost::test
