@@ -1,0 +1,206 @@
+#include "page/commands.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "component/dependency_extension.h"
+#include "component/module_instance.h"
+#include "page/clipboard_text.h"
+#include "page/shell_handles.h"
+#include "platform/win32/window_controls.h"
+#include "resources/resource_ids.h"
+
+namespace vost {
+
+const char* const kFeedbackAddress = "mailto:feedback@vost.example";
+const char* const kHomePageAddress = "https://vost.example/";
+
+namespace {
+
+constexpr int kPathColumn = 4;
+constexpr int kTextBufferCapacity = 260;
+
+HWND pageWindowOf(DependencyExtension& ext) { return static_cast<HWND>(ext.pageWindow); }
+
+// Makes the wait cursor current for the life of the object, then puts back
+// the cursor it replaced.
+class WaitCursorScope {
+public:
+    WaitCursorScope() : previous_(SetCursor(LoadCursorA(nullptr, IDC_WAIT))) {}
+    ~WaitCursorScope() { SetCursor(previous_); }
+    WaitCursorScope(const WaitCursorScope&) = delete;
+    WaitCursorScope& operator=(const WaitCursorScope&) = delete;
+
+private:
+    HCURSOR previous_;
+};
+
+// The clipboard, open for the life of the object when opening succeeded.
+class ClipboardScope {
+public:
+    explicit ClipboardScope(HWND owner) : open_(OpenClipboard(owner) != FALSE) {}
+    ~ClipboardScope() {
+        if (open_) CloseClipboard();
+    }
+    ClipboardScope(const ClipboardScope&) = delete;
+    ClipboardScope& operator=(const ClipboardScope&) = delete;
+    bool isOpen() const { return open_; }
+
+private:
+    bool open_;
+};
+
+// A global memory block, freed unless handed over with release().
+class GlobalBlock {
+public:
+    GlobalBlock(UINT flags, SIZE_T size) : block_(GlobalAlloc(flags, size)) {}
+    ~GlobalBlock() {
+        if (block_) GlobalFree(block_);
+    }
+    GlobalBlock(const GlobalBlock&) = delete;
+    GlobalBlock& operator=(const GlobalBlock&) = delete;
+    HGLOBAL get() const { return block_; }
+    HGLOBAL release() { return std::exchange(block_, nullptr); }
+
+private:
+    HGLOBAL block_;
+};
+
+// Copies `text` with its zero into a new moveable, shareable block; null when
+// the block cannot be allocated or locked.
+HGLOBAL textBlock(const std::string& text, GlobalBlock& owner) {
+    if (!owner.get()) return nullptr;
+    void* memory = GlobalLock(owner.get());
+    if (!memory) return nullptr;
+    std::memcpy(memory, text.c_str(), text.size() + 1);
+    GlobalUnlock(owner.get());
+    return owner.get();
+}
+
+}  // namespace
+
+ModuleNode* selectedNode(DependencyExtension& ext) {
+    HWND page = pageWindowOf(ext);
+    if (SendDlgItemMessageA(page, IDC_SHOW_TREE, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+        HWND tree = GetDlgItem(page, IDC_MODULE_TREE);
+        auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+        if (!item) return nullptr;
+        TVITEMA read = {};
+        read.mask = TVIF_HANDLE | TVIF_PARAM;
+        read.hItem = item;
+        if (!SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read))) return nullptr;
+        return reinterpret_cast<ModuleNode*>(read.lParam);
+    }
+    HWND list = GetDlgItem(page, IDC_MODULE_LIST);
+    const int row = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                                  MAKELPARAM(LVNI_SELECTED, 0)));
+    LVITEMA read = {};
+    read.mask = LVIF_PARAM;
+    read.iItem = row;
+    read.iSubItem = 0;
+    read.lParam = 0;
+    if (row < 0 || !SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read))) return nullptr;
+    return reinterpret_cast<ModuleNode*>(read.lParam);
+}
+
+std::string exploreCommandLine(const char* fullPath) {
+    return std::string("explorer.exe /SELECT, ") + std::string(fullPath, strnlen(fullPath, kPathCapacity - 1));
+}
+
+void exploreSelectedModule(DependencyExtension& ext) {
+    ModuleNode* node = selectedNode(ext);
+    if (!node) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        return;
+    }
+    WinExec(exploreCommandLine(node->fullPath).c_str(), SW_SHOWNORMAL);
+}
+
+void copyToClipboard(DependencyExtension& ext) {
+    WaitCursorScope waitCursor;
+    ClipboardScope clipboard(pageWindowOf(ext));
+    if (!clipboard.isOpen()) return;
+    EmptyClipboard();
+
+    char titles[5][kTextBufferCapacity] = {};
+    for (int id = IDS_COLUMN_MODULE; id <= IDS_COLUMN_PATH; ++id)
+        LoadStringA(static_cast<HINSTANCE>(moduleInstance), id, titles[id - IDS_COLUMN_MODULE],
+                    kTextBufferCapacity);
+    const char* const titleTexts[5] = {titles[0], titles[1], titles[2], titles[3], titles[4]};
+    WindowListControl list = WindowListControl::ofPage(pageWindowOf(ext));
+    const std::string text = clipboardText(list, titleTexts);
+
+    GlobalBlock block(GMEM_MOVEABLE | GMEM_DDESHARE, text.size() + 1);
+    if (!textBlock(text, block)) return;
+    // Once the clipboard has taken the block it owns it; otherwise it is ours to free.
+    if (SetClipboardData(CF_TEXT, block.get())) block.release();
+}
+
+void copyAllToFolder(DependencyExtension& ext) {
+    HWND page = pageWindowOf(ext);
+    char folder[MAX_PATH] = {};
+    BROWSEINFOA browse = {};
+    browse.hwndOwner = page;
+    browse.pidlRoot = nullptr;
+    browse.pszDisplayName = folder;
+    browse.lpszTitle = "Copy all needed Modules to selected Folder";
+    browse.ulFlags = BIF_RETURNONLYFSDIRS;
+    browse.lpfn = nullptr;
+    browse.lParam = 0;
+
+    ComRef<IMalloc> allocator;
+    if (FAILED(SHGetMalloc(allocator.put())) || !allocator) return;
+    bool haveFolder = false;
+    {
+        ShellIdList chosen(allocator.get(), SHBrowseForFolderA(&browse));
+        if (!chosen) return;  // cancelled
+        // The display-name buffer already holds the folder's name, not its
+        // path: without a real path there is nowhere to copy to.
+        haveFolder = SHGetPathFromIDListA(chosen.get(), folder) != FALSE;
+    }
+    if (!haveFolder || !folder[0]) return;
+
+    // Double-zero lists: each entry with its zero, then one more zero.
+    std::string destination(folder);
+    destination += '\0';
+
+    // Counted only now, so rows that a running scan added while the browser
+    // was open are included.
+    WindowListControl list = WindowListControl::ofPage(page);
+    std::string sources;
+    const int rows = list.rowCount();
+    for (int row = 0; row < rows; ++row) {
+        const std::string path = list.cellText(row, kPathColumn);
+        if (path.empty()) continue;
+        sources += path;
+        sources += '\0';
+    }
+    if (sources.empty()) return;  // nothing to copy
+    sources += '\0';
+
+    SHFILEOPSTRUCTA operation = {};
+    operation.hwnd = page;
+    operation.wFunc = FO_COPY;
+    operation.pFrom = sources.c_str();
+    operation.pTo = destination.c_str();
+    operation.fFlags = FOF_RENAMEONCOLLISION;
+    operation.hNameMappings = nullptr;
+    operation.lpszProgressTitle = nullptr;
+    SHFileOperationA(&operation);
+}
+
+void sendFeedback(DependencyExtension& ext) {
+    ShellExecuteA(pageWindowOf(ext), nullptr, kFeedbackAddress, nullptr, nullptr, SW_SHOW);
+}
+
+void openHomePage(DependencyExtension& ext) {
+    ShellExecuteA(pageWindowOf(ext), nullptr, kHomePageAddress, nullptr, nullptr, SW_SHOW);
+}
+
+}  // namespace vost

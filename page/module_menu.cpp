@@ -1,0 +1,128 @@
+#include "page/module_menu.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstddef>
+
+#include "component/dependency_extension.h"
+#include "component/module_instance.h"
+#include "page/commands.h"
+#include "page/item_id_list.h"
+#include "page/shell_handles.h"
+#include "resources/resource_ids.h"
+
+namespace vost {
+
+namespace {
+
+// The shell numbers its commands in this range; the component's own ids
+// 1001 and 1002 fall inside it and are always taken as the component's.
+constexpr UINT kFirstShellCommand = 1;
+constexpr UINT kLastShellCommand = 0x7FFF;
+
+// The first forms of the two records, as the oldest shells know them.
+constexpr UINT kMenuItemInfoSize = offsetof(MENUITEMINFOA, hbmpItem);
+static_assert(kMenuItemInfoSize == 44, "MENUITEMINFOA without hbmpItem");
+static_assert(sizeof(CMINVOKECOMMANDINFO) == 36, "CMINVOKECOMMANDINFO, first form");
+
+bool isOwnCommand(UINT id) {
+    switch (id) {
+    case IDM_SEND_FEEDBACK:
+    case IDM_OPEN_HOME_PAGE:
+    case IDM_EXPLORE_MODULE:
+    case IDM_COPY_TO_CLIPBOARD:
+    case IDM_COPY_ALL_TO_FOLDER:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Puts the popup of menu 137 at the top of `popup`, labelled "Vost". On
+// success the submenu is taken out of `loaded`, so that destroying `popup`
+// destroys it and destroying `loaded` does not.
+void insertOwnSubmenu(HMENU popup, HMENU loaded) {
+    HMENU own = loaded ? GetSubMenu(loaded, 0) : nullptr;
+    if (!own) return;
+    char label[] = "Vost";
+    MENUITEMINFOA item = {};
+    item.cbSize = kMenuItemInfoSize;
+    item.fMask = MIIM_SUBMENU | MIIM_TYPE;
+    item.fType = MFT_STRING;
+    item.fState = 0;
+    item.hSubMenu = own;
+    item.dwItemData = 0;
+    item.dwTypeData = label;
+    item.cch = 4;
+    if (InsertMenuItemA(popup, 0, TRUE, &item)) RemoveMenu(loaded, 0, MF_BYPOSITION);
+}
+
+}  // namespace
+
+void showModuleMenu(DependencyExtension& ext, int x, int y) {
+    HWND page = static_cast<HWND>(ext.pageWindow);
+    ModuleNode* node = selectedNode(ext);
+    if (!node || !node->fullPath[0]) return;
+
+    // The path is ANSI text in the system code page, always converted; a byte
+    // test for UTF-16 misjudges some ANSI paths (those beginning with the
+    // bytes FF FE, for one) and would hand the shell a garbled name.
+    WCHAR widePath[MAX_PATH] = {};
+    if (!MultiByteToWideChar(CP_ACP, 0, node->fullPath, -1, widePath, MAX_PATH)) return;
+
+    ComRef<IMalloc> allocator;
+    if (FAILED(SHGetMalloc(allocator.put())) || !allocator) return;
+    ComRef<IShellFolder> folder;
+    if (FAILED(SHGetDesktopFolder(folder.put())) || !folder) return;
+
+    ShellIdList fullList(allocator.get());
+    ULONG consumed = 0;
+    if (FAILED(folder->ParseDisplayName(page, nullptr, widePath, &consumed, fullList.put(), nullptr)) ||
+        !fullList)
+        return;
+    int remaining = countItems(fullList.get());
+    if (remaining == 0) return;
+
+    // One bind per folder level; the last item stays inside the full list.
+    LPCITEMIDLIST item = fullList.get();
+    for (; remaining > 1; --remaining, item = nextItem(item)) {
+        ShellIdList step(allocator.get(), copyItem(allocator.get(), item));
+        if (!step) return;
+        ComRef<IShellFolder> child;
+        if (FAILED(folder->BindToObject(step.get(), nullptr, IID_IShellFolder, child.putVoid())) || !child)
+            return;
+        folder = std::move(child);
+    }
+
+    ComRef<IContextMenu> shellMenu;
+    if (FAILED(folder->GetUIObjectOf(page, 1, &item, IID_IContextMenu, nullptr, shellMenu.putVoid())) ||
+        !shellMenu)
+        return;
+
+    MenuHandle popup(CreatePopupMenu());
+    if (!popup) return;
+    if (FAILED(shellMenu->QueryContextMenu(popup.get(), 0, kFirstShellCommand, kLastShellCommand, CMF_EXPLORE)))
+        return;
+
+    MenuHandle loaded(LoadMenuA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDR_MODULE_MENU)));
+    insertOwnSubmenu(popup.get(), loaded.get());
+
+    const UINT chosen = static_cast<UINT>(
+        TrackPopupMenu(popup.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, page, nullptr));
+    if (chosen == 0) return;
+    if (isOwnCommand(chosen)) {
+        // Carried out by the page after this call has released everything.
+        PostMessageA(page, WM_COMMAND, MAKEWPARAM(chosen, 0), 0);
+        return;
+    }
+    CMINVOKECOMMANDINFO invoke = {};
+    invoke.cbSize = sizeof invoke;
+    invoke.fMask = 0;
+    invoke.hwnd = page;
+    invoke.lpVerb = MAKEINTRESOURCEA(LOWORD(chosen - kFirstShellCommand));
+    invoke.nShow = SW_SHOWNORMAL;
+    shellMenu->InvokeCommand(&invoke);
+}
+
+}  // namespace vost

@@ -1,0 +1,134 @@
+// Opening Explorer on the selected module, and the two shell addresses.
+#include <windows.h>
+
+#include <string>
+
+#include "page/commands.h"
+#include "tests/commands/import_hook.h"
+#include "tests/commands/test_page.h"
+
+namespace vost::test {
+namespace {
+
+std::vector<UINT> beeps;
+std::vector<std::string> started;
+UINT(WINAPI* realWinExec)(LPCSTR, UINT) = nullptr;
+
+BOOL WINAPI recordBeep(UINT type) {
+    beeps.push_back(type);
+    return TRUE;
+}
+
+UINT WINAPI recordWinExec(LPCSTR line, UINT show) {
+    started.push_back(line);
+    return realWinExec(line, show);
+}
+
+class ExploreTest : public PageTest {
+protected:
+    void SetUp() override {
+        beeps.clear();
+        started.clear();
+        static int run = 0;
+        record = freshFolder("explore") + "\\command-line-" + std::to_string(++run) + ".txt";
+        SetEnvironmentVariableA("VOST_EXPLORER_RECORD", record.c_str());
+        realWinExec = reinterpret_cast<decltype(realWinExec)>(winExecHook.original());
+        ASSERT_TRUE(beepHook.installed());
+        ASSERT_TRUE(winExecHook.installed());
+        ASSERT_TRUE(fileExists(programFolder() + "explorer.exe"));
+    }
+    void TearDown() override { SetEnvironmentVariableA("VOST_EXPLORER_RECORD", nullptr); }
+
+    // The command line that the recording explorer.exe received.
+    std::string recordedCommandLine() {
+        for (int attempt = 0; attempt < 1000 && !fileExists(record); ++attempt) Sleep(10);
+        Sleep(50);  // let the recorder finish writing
+        return readFile(record);
+    }
+
+    std::string record;
+    ImportHook beepHook{"user32.dll", "MessageBeep", reinterpret_cast<void*>(recordBeep)};
+    ImportHook winExecHook{"kernel32.dll", "WinExec", reinterpret_cast<void*>(recordWinExec)};
+};
+
+TEST_F(ExploreTest, APathWithBlanksReachesExplorerUnquotedAfterThePrefix) {
+    ModuleNode* node = page->node("c:\\program files\\common files\\my lib.dll", "MY LIB.DLL");
+    page->selectTreeItem(page->addTreeItem(nullptr, node));
+
+    exploreSelectedModule(page->extension());
+
+    EXPECT_EQ(recordedCommandLine(), "explorer.exe /SELECT, c:\\program files\\common files\\my lib.dll");
+    EXPECT_TRUE(beeps.empty());
+}
+
+TEST_F(ExploreTest, AModuleNotFoundHandsOverTheNotFoundText) {
+    ModuleNode* node = page->node("file not found", "MISSING.DLL");
+    page->addRow(node);
+    page->showList();
+    page->selectRow(0);
+
+    exploreSelectedModule(page->extension());
+
+    EXPECT_EQ(recordedCommandLine(), "explorer.exe /SELECT, file not found");
+}
+
+TEST_F(ExploreTest, TheLongestPathFitsWhole) {
+    const std::string path = "c:\\" + std::string(256, 'a');  // 259 characters
+    ModuleNode* node = page->node(path.c_str(), "A");
+    page->selectTreeItem(page->addTreeItem(nullptr, node));
+
+    exploreSelectedModule(page->extension());
+
+    EXPECT_EQ(recordedCommandLine(), "explorer.exe /SELECT, " + path);
+    EXPECT_EQ(started, std::vector<std::string>{"explorer.exe /SELECT, " + path});
+}
+
+TEST_F(ExploreTest, NothingSelectedOnlyBeeps) {
+    page->addRow(page->node("c:\\windows\\system32\\kernel32.dll", "KERNEL32.DLL"));
+    page->showList();  // a row exists but none is selected
+
+    exploreSelectedModule(page->extension());
+
+    EXPECT_EQ(beeps, std::vector<UINT>{MB_ICONEXCLAMATION});
+    EXPECT_TRUE(started.empty());
+    EXPECT_FALSE(fileExists(record));
+}
+
+// The feedback mail and the home page go to the shell's default action.
+struct ShellRequest {
+    HWND owner;
+    std::string verb, file;
+    bool hasParameters, hasDirectory;
+    INT show;
+};
+std::vector<ShellRequest> shellRequests;
+
+HINSTANCE WINAPI recordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                                    INT show) {
+    shellRequests.push_back({owner, verb ? verb : "<none>", file ? file : "", parameters != nullptr,
+                             directory != nullptr, show});
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+TEST_F(PageTest, FeedbackAndHomePageOpenTheirAddressesWithTheDefaultAction) {
+    shellRequests.clear();
+    ImportHook hook("shell32.dll", "ShellExecuteA", reinterpret_cast<void*>(recordShellExecute));
+    ASSERT_TRUE(hook.installed());
+
+    sendFeedback(page->extension());
+    openHomePage(page->extension());
+
+    ASSERT_EQ(shellRequests.size(), 2u);
+    for (const ShellRequest& request : shellRequests) {
+        EXPECT_EQ(request.owner, page->window());
+        EXPECT_EQ(request.verb, "<none>");
+        EXPECT_FALSE(request.hasParameters);
+        EXPECT_FALSE(request.hasDirectory);
+        EXPECT_EQ(request.show, SW_SHOW);
+    }
+    EXPECT_EQ(shellRequests[0].file.rfind("mailto:", 0), 0u);
+    EXPECT_EQ(shellRequests[1].file.rfind("https://", 0), 0u);
+}
+
+}  // namespace
+}  // namespace vost::test
