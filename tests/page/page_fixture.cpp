@@ -1,0 +1,92 @@
+#include "tests/page/page_fixture.h"
+
+#include "analysis/text.h"
+#include "page/module_list.h"
+#include "tests/support/image_builder.h"
+
+namespace vost::test {
+
+void FakePagePlatform::setSearchFolder(const char* folder) {
+    std::string path = folder;
+    searchFolders.push_back(path);
+    if (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    fake.addSearchFolder(path);
+}
+
+bool FakePagePlatform::lastWriteTime(const char* path, FileTime& out) {
+    const auto it = times.find(asciiLowerCopy(path));
+    if (it == times.end() || !fake.hasFile(path)) return false;
+    out = it->second;
+    return true;
+}
+
+ImageListHandle FakePagePlatform::smallImageList(const char* path, int& icon) {
+    if (!smallIconIndex(path, icon)) return nullptr;
+    return reinterpret_cast<ImageListHandle>(static_cast<std::uintptr_t>(0x1A6E));
+}
+
+CursorHandle FakePagePlatform::showWaitCursor() {
+    ++waitCursors;
+    ++waitCursorsShown;
+    return nullptr;
+}
+
+void FakePagePlatform::restoreCursor(CursorHandle) { --waitCursors; }
+
+PageFixture::PageFixture() {
+    ext.tree = tree;
+    ext.list = list;
+    ext.platform = platform;
+    platform->fake.addSearchFolder("c:\\windows\\system32");
+}
+
+void PageFixture::addPe(const std::string& path, const std::vector<std::string>& imports,
+                        const FixedFileVersion* version) {
+    PeImageSpec spec;
+    spec.imports = imports;
+    platform->fake.addFile(path, buildPe(spec).bytes);
+    if (version) platform->fake.setVersion(path, *version);
+}
+
+int PageFixture::scan(const std::string& path, ScanReach reach) {
+    copyBounded(ext.selectedPath, sizeof ext.selectedPath, path.c_str());
+    return scanSelectedFile(ext, reach);
+}
+
+std::vector<std::string> PageFixture::rowModules() {
+    std::vector<std::string> modules;
+    for (int row = 0; row < list->rowCount(); ++row) modules.push_back(list->cellText(row, 0));
+    return modules;
+}
+
+std::vector<std::string> PageFixture::childLabels(TreeItem item) {
+    std::vector<std::string> labels;
+    for (TreeItem c = tree->firstChild(item); c; c = tree->nextSibling(c)) labels.push_back(tree->itemLabel(c));
+    return labels;
+}
+
+TreeItem PageFixture::child(TreeItem item, const std::string& labelStart) {
+    for (TreeItem c = tree->firstChild(item); c; c = tree->nextSibling(c))
+        if (tree->itemLabel(c).compare(0, labelStart.size(), labelStart) == 0) return c;
+    return nullptr;
+}
+
+std::string PageFixture::treeOutline() {
+    std::string out;
+    std::vector<std::pair<TreeItem, int>> stack;
+    for (TreeItem top = tree->rootItem(); top; top = tree->nextSibling(top)) {
+        stack.push_back({top, 0});
+        while (!stack.empty()) {
+            const auto [item, depth] = stack.back();
+            stack.pop_back();
+            out += std::string(2 * depth, ' ') + tree->itemLabel(item) +
+                   (tree->itemHasChildren(item) ? " +" : "") + "\n";
+            std::vector<TreeItem> children;
+            for (TreeItem c = tree->firstChild(item); c; c = tree->nextSibling(c)) children.push_back(c);
+            for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back({*it, depth + 1});
+        }
+    }
+    return out;
+}
+
+}  // namespace vost::test

@@ -1,0 +1,71 @@
+// A page over in-memory controls and the shared fake platform: files are
+// generated images under Windows-style paths, times and dates come from a
+// table, and every platform call stays in memory.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "component/dependency_extension.h"
+#include "page/scan.h"
+#include "platform/memory/memory_list.h"
+#include "platform/memory/memory_tree.h"
+#include "tests/support/fake_platform.h"
+
+namespace vost::test {
+
+class FakePagePlatform : public PagePlatform {
+public:
+    FakePlatform fake;
+    std::map<std::string, FileTime> times;  // by lower-cased path
+    std::vector<std::string> searchFolders;  // every folder set, in order
+    int waitCursors = 0;                     // shown and not yet restored
+    int waitCursorsShown = 0;
+
+    std::unique_ptr<MappedFile> mapFile(const char* path) override { return fake.mapFile(path); }
+    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override {
+        return fake.searchModule(name, out, capacity);
+    }
+    bool readFixedVersion(const char* path, FixedFileVersion& out) override {
+        return fake.readFixedVersion(path, out);
+    }
+    bool smallIconIndex(const char* path, int& index) override { return fake.smallIconIndex(path, index); }
+    void showError(WindowHandle owner, const char* text, const char* caption) override {
+        fake.showError(owner, text, caption);
+    }
+    // The scan's folder is searched after the system folders, as on Windows.
+    void setSearchFolder(const char* folder) override;
+    bool lastWriteTime(const char* path, FileTime& out) override;
+    // "t<value>": shows exactly which time the list asked for.
+    std::string formatShortDate(FileTime time) override { return "t" + std::to_string(time.value()); }
+    ImageListHandle smallImageList(const char* path, int& icon) override;
+    CursorHandle showWaitCursor() override;
+    void restoreCursor(CursorHandle previous) override;
+};
+
+// One page: the record, its in-memory controls and a fake platform.
+struct PageFixture {
+    std::shared_ptr<FakePagePlatform> platform = std::make_shared<FakePagePlatform>();
+    std::shared_ptr<MemoryTree> tree = std::make_shared<MemoryTree>();
+    std::shared_ptr<MemoryList> list = std::make_shared<MemoryList>();
+    DependencyExtension ext;
+
+    PageFixture();
+
+    // A PE file importing `imports`, with an optional version.
+    void addPe(const std::string& path, const std::vector<std::string>& imports,
+               const FixedFileVersion* version = nullptr);
+    // Scans `path` as the page does.
+    int scan(const std::string& path, ScanReach reach = ScanReach::closure);
+
+    // Read back.
+    std::vector<std::string> rowModules();
+    std::vector<std::string> childLabels(TreeItem item);
+    TreeItem child(TreeItem item, const std::string& labelStart);  // first child whose label starts so
+    // The whole tree, one line per item: indent, label, " +" when has-children is 1.
+    std::string treeOutline();
+};
+
+}  // namespace vost::test
