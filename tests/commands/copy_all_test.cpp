@@ -1,0 +1,231 @@
+// Copying every listed module into a folder picked in the real folder browser.
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "page/commands.h"
+#include "tests/commands/import_hook.h"
+#include "tests/commands/test_page.h"
+
+namespace vost::test {
+namespace {
+
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string caretText(HWND browser) {
+    HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
+    auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    char text[MAX_PATH] = {};
+    TVITEMA read = {};
+    read.mask = TVIF_TEXT | TVIF_HANDLE;
+    read.hItem = item;
+    read.pszText = text;
+    read.cchTextMax = MAX_PATH;
+    if (!item || !SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read))) return {};
+    return text;
+}
+
+// Drives the folder browser from a second thread while the page's thread
+// runs copyAllToFolder: picks `folder` (or cancels when it is empty), runs
+// `whileOpen` before closing the browser, then answers every "Confirm file
+// overwrite" question with Yes until the command has returned.
+class BrowserDriver {
+public:
+    BrowserDriver(std::string folder, std::function<void()> whileOpen = {})
+        : thread_([this, folder, whileOpen] { run(folder, whileOpen); }) {}
+    ~BrowserDriver() { finish(); }
+    void finish() {
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    bool browserSeen = false;
+    std::string browserOwnerMismatch;
+    int overwriteQuestions = 0;
+
+private:
+    void run(const std::string& folder, const std::function<void()>& whileOpen) {
+        HWND browser = waitForWindow("#32770", "Browse for Folder");
+        if (!browser) return;
+        browserSeen = true;
+        if (!folder.empty()) {
+            const std::string name = folder.substr(folder.find_last_of('\\') + 1);
+            for (int attempt = 0; attempt < 200 && lstrcmpiA(caretText(browser).c_str(), name.c_str()) != 0;
+                 ++attempt) {
+                SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+                Sleep(20);
+            }
+        }
+        if (whileOpen) whileOpen();
+        PostMessageA(browser, WM_COMMAND, folder.empty() ? IDCANCEL : IDOK, 0);
+        while (!done_) {
+            for (HWND question : visibleWindows("#32770", "Confirm file overwrite")) {
+                ++overwriteQuestions;
+                PostMessageA(question, WM_COMMAND, IDYES, 0);
+                Sleep(100);
+            }
+            Sleep(10);
+        }
+    }
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+class CopyAllTest : public PageTest {
+protected:
+    void SetUp() override {
+        source = freshFolder("copy-source");
+        target = freshFolder("copy-target");
+        writeFile(source + "\\view.exe", std::string("MZ\x90\0view", 8));
+        writeFile(source + "\\my lib.dll", std::string(70000, '\x5a') + "end");
+        writeFile(source + "\\late.dll", "added while the browser was open");
+        addFile("view.exe");
+        addFile("my lib.dll");
+        // The system's own kernel32, as a scan finds it.
+        addRow("c:\\windows\\system32\\kernel32.dll");
+        // A row without a path contributes nothing.
+        page->addRow(page->node("", "EMPTY.DLL"), {"EMPTY.DLL", "", "", "", ""});
+    }
+    void addFile(const char* name) { addRow(source + "\\" + name); }
+    void addRow(const std::string& path) {
+        page->addRow(page->node(path.c_str(), path.substr(path.find_last_of('\\') + 1).c_str()));
+    }
+    void expectCopied(const std::vector<std::string>& paths) {
+        std::vector<std::string> names;
+        for (const std::string& path : paths) {
+            const std::string name = path.substr(path.find_last_of('\\') + 1);
+            names.push_back(name);
+            EXPECT_EQ(readFile(target + "\\" + name), readFile(path)) << name;
+        }
+        std::sort(names.begin(), names.end(), [](auto& a, auto& b) { return lstrcmpiA(a.c_str(), b.c_str()) < 0; });
+        std::vector<std::string> present = filesIn(target);
+        std::sort(present.begin(), present.end(), [](auto& a, auto& b) { return lstrcmpiA(a.c_str(), b.c_str()) < 0; });
+        EXPECT_EQ(present.size(), names.size());
+        for (size_t i = 0; i < std::min(present.size(), names.size()); ++i)
+            EXPECT_EQ(lstrcmpiA(present[i].c_str(), names[i].c_str()), 0) << present[i] << " / " << names[i];
+    }
+    std::string source, target;
+};
+
+TEST_F(CopyAllTest, EveryListedFileArrivesByteIdenticalIncludingRowsAddedWhileTheBrowserWasOpen) {
+    BrowserDriver driver(target, [&] { addFile("late.dll"); });
+    copyAllToFolder(page->extension());
+    driver.finish();
+
+    ASSERT_TRUE(driver.browserSeen);
+    expectCopied({source + "\\view.exe", source + "\\my lib.dll", "c:\\windows\\system32\\kernel32.dll",
+                  source + "\\late.dll"});
+}
+
+TEST_F(CopyAllTest, CancellingTheBrowserCopiesNothing) {
+    BrowserDriver driver("");
+    copyAllToFolder(page->extension());
+    driver.finish();
+
+    ASSERT_TRUE(driver.browserSeen);
+    EXPECT_TRUE(filesIn(target).empty());
+}
+
+// Onto names the folder already holds, Windows gives the copies new names;
+// Wine 8 ignores FOF_RENAMEONCOLLISION and asks "Confirm file overwrite"
+// instead. Either way no file is lost and the listed files arrive whole.
+TEST_F(CopyAllTest, CopyingOntoExistingNamesKeepsEveryFileWhole) {
+    {
+        BrowserDriver first(target);
+        copyAllToFolder(page->extension());
+    }
+    BrowserDriver second(target);
+    copyAllToFolder(page->extension());
+    second.finish();
+
+    const std::vector<std::string> present = filesIn(target);
+    RecordProperty("overwriteQuestions", second.overwriteQuestions);
+    std::printf("overwrite questions answered: %d\n", second.overwriteQuestions);
+    if (second.overwriteQuestions > 0) {
+        expectCopied({source + "\\view.exe", source + "\\my lib.dll", "c:\\windows\\system32\\kernel32.dll"});
+    } else {
+        EXPECT_EQ(present.size(), 6u);  // renamed copies beside the first ones
+    }
+}
+
+// The lists handed to the shell: each path with its zero and one more zero
+// after the last; empty paths skipped, the not-found text taken as it is.
+struct CopyRequest {
+    HWND owner;
+    UINT operation;
+    std::string sources, destination;
+    FILEOP_FLAGS flags;
+    bool hasMappings, hasTitle;
+};
+std::vector<CopyRequest> copyRequests;
+
+std::string doubleZeroList(const char* list) {
+    const char* end = list;
+    while (end[0] || end[1]) ++end;
+    return std::string(list, end + 2);
+}
+
+int WINAPI recordFileOperation(SHFILEOPSTRUCTA* operation) {
+    copyRequests.push_back({operation->hwnd, operation->wFunc, doubleZeroList(operation->pFrom),
+                            doubleZeroList(operation->pTo), operation->fFlags, operation->hNameMappings != nullptr,
+                            operation->lpszProgressTitle != nullptr});
+    return 0;
+}
+
+TEST_F(CopyAllTest, TheShellGetsDoubleZeroListsInListOrderAndRenamesOnCollision) {
+    addRow("file not found");
+    page->list().sort(
+        [](ModuleNode* a, ModuleNode* b, void*) { return -lstrcmpiA(a->moduleName, b->moduleName); }, nullptr);
+    copyRequests.clear();
+    ImportHook hook("shell32.dll", "SHFileOperationA", reinterpret_cast<void*>(recordFileOperation));
+    ASSERT_TRUE(hook.installed());
+
+    BrowserDriver driver(target);
+    copyAllToFolder(page->extension());
+    driver.finish();
+
+    ASSERT_EQ(copyRequests.size(), 1u);
+    const CopyRequest& request = copyRequests[0];
+    EXPECT_EQ(request.owner, page->window());
+    EXPECT_EQ(request.operation, UINT(FO_COPY));
+    EXPECT_EQ(request.flags, FILEOP_FLAGS(FOF_RENAMEONCOLLISION));
+    EXPECT_FALSE(request.hasMappings);
+    EXPECT_FALSE(request.hasTitle);
+    // Rows by module name, descending; EMPTY.DLL has no path.
+    EXPECT_EQ(request.sources, source + "\\view.exe" + '\0' + source + "\\my lib.dll" + '\0' +
+                                   "c:\\windows\\system32\\kernel32.dll" + '\0' + "file not found" + '\0' + '\0');
+    EXPECT_EQ(lstrcmpiA(request.destination.c_str(), target.c_str()), 0);
+    EXPECT_EQ(request.destination.size(), target.size() + 2);
+}
+
+TEST_F(CopyAllTest, AListWithoutPathsStartsNoCopy) {
+    SendMessageA(page->listWindow(), LVM_DELETEALLITEMS, 0, 0);
+    page->addRow(page->node("", "EMPTY.DLL"), {"EMPTY.DLL", "", "", "", ""});
+    copyRequests.clear();
+    ImportHook hook("shell32.dll", "SHFileOperationA", reinterpret_cast<void*>(recordFileOperation));
+
+    BrowserDriver driver(target);
+    copyAllToFolder(page->extension());
+    driver.finish();
+
+    ASSERT_TRUE(driver.browserSeen);
+    EXPECT_TRUE(copyRequests.empty());
+}
+
+}  // namespace
+}  // namespace vost::test
