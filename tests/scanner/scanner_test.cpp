@@ -1,0 +1,225 @@
+// vostscan end to end over generated files on disk and the POSIX layer.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <sys/time.h>
+
+#include "scanner/copy_to_folder.h"
+#include "scanner/output.h"
+#include "tests/scanner/scanner_fixture.h"
+#include "tests/support/fake_platform.h"
+
+namespace vost::test {
+namespace {
+
+constexpr long long kUnixTo1601 = 11644473600LL;
+constexpr long long kMarch4th2021 = 1614859200;  // 2021-03-04 12:00 UTC
+
+void setTime(const std::string& path, long long unixSeconds) {
+    const struct timeval times[2] = {{static_cast<time_t>(unixSeconds), 0}, {static_cast<time_t>(unixSeconds), 0}};
+    ASSERT_EQ(utimes(path.c_str(), times), 0);
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Root.EXE imports a.dll (system folder) and Missing.dll; a.dll imports "B",
+// found only next to the root, which imports the root in another case.
+struct Files : DiskFolder {
+    std::string lower;  // the folder as the scan shows it
+    Files() {
+        lower = asciiLowerCopy(path());
+        makeFolder("sys");
+        makeFolder("App");
+        writePe("App/Root.EXE", {"a.dll", "Missing.dll"});
+        writePe("sys/a.dll", {"B"});
+        writePe("App/b.dll", {"ROOT.exe"});
+        for (const char* f : {"App/Root.EXE", "sys/a.dll", "App/b.dll"}) setTime(*this / f, kMarch4th2021);
+    }
+    std::string root() const { return *this / "App/Root.EXE"; }
+    std::string sys() const { return *this / "sys"; }
+};
+
+TEST(Vostscan, TreeOfTheClosure) {
+    Files files;
+    const ScannerRun run = runVostscan({"--search-dir", files.sys(), files.root()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string& d = files.lower;
+    EXPECT_EQ(run.out, "ROOT.EXE(" + d + "/app/root.exe)\n"
+                       "  A.DLL (" + d + "/sys/a.dll)\n"
+                       "    B (" + d + "/app/b.dll)\n"
+                       "      ROOT.EXE (" + d + "/app/root.exe)\n"
+                       "  MISSING.DLL (file not found)\n");
+
+    const ScannerRun direct = runVostscan({"--direct", "--search-dir", files.sys(), files.root()});
+    EXPECT_EQ(direct.out, "ROOT.EXE(" + d + "/app/root.exe)\n"
+                          "  A.DLL (" + d + "/sys/a.dll)\n"
+                          "  MISSING.DLL (file not found)\n");
+}
+
+TEST(Vostscan, ListIsTheClipboardTextAndSortsLikeColumnClicks) {
+    Files files;
+    const std::string& d = files.lower;
+    const std::string header = "Module\tDate\tFileversion\tProductversion\tPath\t\r\n\r\n";
+    const std::string root = "ROOT.EXE\t3/4/2021\t\t\t" + d + "/app/root.exe\t\r\n";
+    const std::string b = "B\t3/4/2021\t\t\t" + d + "/app/b.dll\t\r\n";
+    const std::string a = "A.DLL\t3/4/2021\t\t\t" + d + "/sys/a.dll\t\r\n";
+    const std::string missing = "MISSING.DLL\t\t\t\tfile not found\t\r\n";
+
+    EXPECT_EQ(runVostscan({"--list", "--search-dir", files.sys(), files.root()}).out,
+              header + root + b + a + missing);
+    EXPECT_EQ(runVostscan({"--list", "--sort", "path", "--search-dir", files.sys(), files.root()}).out,
+              header + b + root + a + missing);
+    EXPECT_EQ(runVostscan({"--list", "--sort=Module:desc", "--search-dir", files.sys(), files.root()}).out,
+              header + root + missing + b + a);
+    // Rows without a time sort first by date.
+    EXPECT_EQ(runVostscan({"--list", "--sort", "date", "--search-dir", files.sys(), files.root()}).out,
+              header + missing + root + b + a);
+}
+
+TEST(Vostscan, JsonDocumentPerFile) {
+    DiskFolder files;
+    files.writePe("one.exe", {"gone.dll"});
+    setTime(files / "one.exe", kMarch4th2021);
+    const std::string path = asciiLowerCopy(files / "one.exe");
+    const ScannerRun run = runVostscan({"--json", "--search-dir", files.path(), files / "one.exe", files / "one.exe"});
+    EXPECT_EQ(run.status, 0);
+    const std::string time = std::to_string((kMarch4th2021 + kUnixTo1601) * 10000000LL);
+    const std::string document =
+        "{\"file\":\"" + files / "one.exe" + "\",\"tree\":{\"label\":\"ONE.EXE(" + path +
+        ")\",\"module\":\"ONE.EXE\",\"path\":\"" + path +
+        "\",\"fileVersion\":\"\",\"productVersion\":\"\",\"hasChildren\":1,\"children\":["
+        "{\"label\":\"GONE.DLL (file not found)\",\"module\":\"GONE.DLL\",\"path\":\"file not found\","
+        "\"fileVersion\":\"\",\"productVersion\":\"\",\"hasChildren\":0,\"children\":[]}]},"
+        "\"list\":[{\"module\":\"ONE.EXE\",\"date\":\"3/4/2021\",\"fileVersion\":\"\",\"productVersion\":\"\","
+        "\"path\":\"" + path + "\",\"lastWriteTime\":" + time + "},"
+        "{\"module\":\"GONE.DLL\",\"date\":\"\",\"fileVersion\":\"\",\"productVersion\":\"\","
+        "\"path\":\"file not found\",\"lastWriteTime\":0}],\"messages\":[]}\n";
+    EXPECT_EQ(run.out, document + document);
+}
+
+TEST(Vostscan, RootsThatCannotBeScannedGiveStatusOneAndTheOthersAreStillScanned) {
+    DiskFolder files;
+    files.write("notes.txt", bytesOf("plain text"));
+    files.writePe("alone.exe", {});  // imports nothing: a scan, not a failure
+    const ScannerRun run = runVostscan({"--json", "--search-dir", files.path(), files / "notes.txt",
+                                        files / "nothing-here.exe", files / "alone.exe"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(count(run.out, "\n"), 3u);
+    EXPECT_EQ(count(run.out, "\"messages\":[{\"text\":\"not a Valid File\",\"caption\":\"VOST\"}]"), 1u);
+    EXPECT_NE(run.err.find("notes.txt: VOST: not a Valid File"), std::string::npos);
+    EXPECT_NE(run.err.find("nothing-here.exe: cannot open the file"), std::string::npos);
+    EXPECT_EQ(run.err.find("alone.exe"), std::string::npos);
+    EXPECT_EQ(runVostscan({files / "alone.exe"}).status, 0);
+}
+
+TEST(Vostscan, UsageErrors) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--bogus", "x.exe"},
+                                               {"--sort", "size", "x.exe"},
+                                               {"--sort", "path:sideways", "x.exe"},
+                                               {"--list", "--json", "x.exe"},
+                                               {"x.exe", "--search-dir"},
+                                               {"--direct=1", "x.exe"}}) {
+        const ScannerRun run = runVostscan(arguments);
+        EXPECT_EQ(run.status, 2) << (arguments.empty() ? "" : arguments[0]);
+        EXPECT_NE(run.err.find("usage: vostscan"), std::string::npos);
+        EXPECT_EQ(run.out, "");
+    }
+    const ScannerRun help = runVostscan({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: vostscan", 0), 0u);
+    EXPECT_EQ(runVostscan({"--version"}).out.rfind("vostscan ", 0), 0u);
+}
+
+TEST(Vostscan, DateIsTheUtcDate) {
+    DiskFolder files;
+    files.writePe("late.exe", {});
+    // 00:30 on 1 March 2020 in a zone two hours east of UTC: 22:30 UTC the day before.
+    setTime(files / "late.exe", 1583015400);
+    const char* saved = std::getenv("TZ");
+    const std::string previous = saved ? saved : "";
+    setenv("TZ", "EET-2", 1);
+    tzset();
+    const ScannerRun run = runVostscan({"--list", files / "late.exe"});
+    if (saved) setenv("TZ", previous.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+    EXPECT_NE(run.out.find("LATE.EXE\t2/29/2020\t"), std::string::npos) << run.out;
+}
+
+TEST(Vostscan, CopyToFolderNeverOverwrites) {
+    Files files;
+    files.makeFolder("out");
+    const std::string out = files / "out";
+    const std::vector<std::string> arguments{"--copy-to", out, "--search-dir", files.sys(), files.root()};
+    const ScannerRun first = runVostscan(arguments);
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_NE(first.err.find("not copied: MISSING.DLL (module not found)"), std::string::npos);
+    EXPECT_EQ(files.list("out"), (std::vector<std::string>{"a.dll", "b.dll", "root.exe"}));
+    runVostscan(arguments);
+    runVostscan(arguments);
+    EXPECT_EQ(files.list("out"),
+              (std::vector<std::string>{"Copy (2) of a.dll", "Copy (2) of b.dll", "Copy (2) of root.exe",
+                                        "Copy of a.dll", "Copy of b.dll", "Copy of root.exe", "a.dll",
+                                        "b.dll", "root.exe"}));
+    EXPECT_EQ(files.read("out/Copy of b.dll"), files.read("App/b.dll"));
+
+    const ScannerRun nowhere = runVostscan({"--copy-to", files / "no/such", "--search-dir", files.sys(), files.root()});
+    EXPECT_EQ(nowhere.status, 1);
+    EXPECT_NE(nowhere.err.find("not copied: " + files.lower + "/app/root.exe"), std::string::npos);
+}
+
+TEST(Vostscan, DeepChainAndWideModule) {
+    DiskFolder files;
+    constexpr int kLength = 5000;
+    char name[32];
+    files.writePe("chain.exe", {"m00000.dll"});
+    for (int i = 0; i < kLength; ++i) {
+        std::snprintf(name, sizeof name, "m%05d.dll", i + 1);
+        std::vector<std::string> imports;
+        if (i + 1 < kLength) imports.push_back(name);
+        std::snprintf(name, sizeof name, "m%05d.dll", i);
+        files.writePe(name, imports);
+    }
+    std::vector<std::string> wide;
+    for (int i = 0; i < 2000; ++i) {
+        std::snprintf(name, sizeof name, "w%04d.dll", i);
+        wide.push_back(name);
+        files.writePe(name, {});
+    }
+    files.writePe("wide.exe", wide);
+
+    const ScannerRun tree = runVostscan({files / "chain.exe"});
+    EXPECT_EQ(tree.status, 0);
+    EXPECT_EQ(count(tree.out, "\n"), static_cast<std::size_t>(kLength + 1));
+    EXPECT_NE(tree.out.find(std::string(2 * kLength, ' ') + "M04999.DLL ("), std::string::npos);
+    const ScannerRun json = runVostscan({"--json", files / "chain.exe", files / "wide.exe"});
+    EXPECT_EQ(json.status, 0);
+    EXPECT_EQ(count(json.out, "\"label\""), static_cast<std::size_t>(kLength + 1 + 2001));
+    EXPECT_EQ(count(json.out, "\"lastWriteTime\""), static_cast<std::size_t>(kLength + 1 + 2001));
+    std::string closing;  // every item of the chain closed, deepest first
+    for (int i = 0; i <= kLength; ++i) closing += "]}";
+    EXPECT_NE(json.out.find("\"children\":[" + closing + ",\"list\""), std::string::npos);
+}
+
+TEST(ScannerOutput, JsonStringsStayValidUtf8) {
+    EXPECT_EQ(jsonString("a\"b\\c\td\r\n\x01"), "\"a\\\"b\\\\c\\u0009d\\u000d\\u000a\\u0001\"");
+    EXPECT_EQ(jsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");        // valid UTF-8 passes
+    EXPECT_EQ(jsonString("ANSI \xe9t\xe9"), "\"ANSI \\u00e9t\\u00e9\"");  // code-page bytes
+    EXPECT_EQ(jsonString("\xc0\xaf\xed\xa0\x80"), "\"\\u00c0\\u00af\\u00ed\\u00a0\\u0080\"");
+}
+
+TEST(ScannerOutput, CopyNamesFollowTheShellsScheme) {
+    EXPECT_EQ(copyCandidateName("X.DLL", 1), "X.DLL");
+    EXPECT_EQ(copyCandidateName("X.DLL", 2), "Copy of X.DLL");
+    EXPECT_EQ(copyCandidateName("X.DLL", 3), "Copy (2) of X.DLL");
+}
+
+}  // namespace
+}  // namespace vost::test
