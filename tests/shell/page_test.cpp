@@ -1,0 +1,274 @@
+// The Dependencies page on the real controls, hosted in-process in a
+// modeless property sheet: what it shows compared with the scanner's
+// output for the same file, its views and sorting, its activation, and its
+// life when the dialog closes during a scan.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <random>
+
+#include "tests/shell/scanner_compare.h"
+#include "tests/shell/shell_host.h"
+#include "tests/support/image_builder.h"
+#include "tests/windows/temp_folder.h"
+
+namespace vost::test {
+namespace {
+
+std::string asText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+class PageTest : public testing::Test {
+protected:
+    void SetUp() override {
+        CoInitialize(nullptr);
+        ASSERT_NE(Component::get().module, nullptr);
+    }
+    void TearDown() override {
+        pumpUntil([] { return Component::get().canUnloadNow() == S_OK; }, 30000);
+        EXPECT_EQ(Component::get().canUnloadNow(), S_OK);
+        CoUninitialize();
+    }
+};
+
+TEST_F(PageTest, SystemProgramsShowWhatTheScannerFinds) {
+    for (const char* name : {"notepad.exe", "explorer.exe", "regedit.exe", "winecfg.exe"}) {
+        SCOPED_TRACE(name);
+        const std::string file = systemFolder() + "\\" + name;
+        OpenedPage opened = openPage(file);
+        ASSERT_NE(opened.page, nullptr);
+        EXPECT_EQ(recordOf(opened.ext.get()).scanState, kScanFinished);
+        expectPageMatchesScanner(opened, file);
+        // Only the root is expanded; the tree shows first, the list is hidden.
+        EXPECT_TRUE(isVisible(opened.page, 1000));
+        EXPECT_FALSE(isVisible(opened.page, 1012));
+        EXPECT_EQ(SendDlgItemMessageA(opened.page, 1003, BM_GETCHECK, 0, 0), BST_CHECKED);
+    }
+}
+
+// ROOT imports A, B and MISSING; A imports B and ROOT; B imports A.
+std::string writeGeneratedSet(TempFolder& folder) {
+    PeImageSpec root;
+    root.imports = {"A.dll", "b.DLL", "MISSING.DLL"};
+    root.version = FixedFileVersion{0x00010002, 0x00030004, 0x00050006, 0x00070008};
+    PeImageSpec a;
+    a.imports = {"B.DLL", "Root.exe"};
+    PeImageSpec b;
+    b.imports = {"A.DLL"};
+    folder.write("A.DLL", asText(buildPe(a).bytes));
+    folder.write("B.DLL", asText(buildPe(b).bytes));
+    return folder.write("Root.exe", asText(buildPe(root).bytes));
+}
+
+TEST_F(PageTest, GeneratedSetWithAMissingModule) {
+    TempFolder folder;
+    const std::string file = writeGeneratedSet(folder);
+    OpenedPage opened = openPage(file);
+    ASSERT_NE(opened.page, nullptr);
+    expectPageMatchesScanner(opened, file);
+
+    const std::vector<TreeEntry> tree = readTree(opened.page);
+    ASSERT_EQ(tree.size(), 1u);
+    EXPECT_EQ(tree[0].label.rfind("ROOT.EXE(", 0), 0u) << tree[0].label;
+    EXPECT_NE(tree[0].label.find(" [1.2.3.4])"), std::string::npos) << tree[0].label;
+    bool missingShown = false;
+    for (const TreeEntry& child : tree[0].children)
+        if (child.label.rfind("MISSING.DLL", 0) == 0) {
+            missingShown = true;
+            EXPECT_EQ(child.hasChildren, 0);
+        }
+    EXPECT_TRUE(missingShown);
+    const std::vector<ListRow> list = readList(opened.page);
+    ASSERT_EQ(list.size(), 4u);  // ROOT, then the others once each
+    EXPECT_EQ(list[0][0], "ROOT.EXE");
+}
+
+TEST_F(PageTest, TextFileShowsTheMessageAndOneRow) {
+    TempFolder folder;
+    const std::string file = folder.write("Notes.txt", "just some words, no executable\r\n");
+    OpenedPage opened = openPage(file);
+    ASSERT_NE(opened.page, nullptr);
+    EXPECT_EQ(opened.messages, std::vector<std::string>{"VOST|not a Valid File"});
+    expectPageMatchesScanner(opened, file);
+    const std::vector<TreeEntry> tree = readTree(opened.page);
+    ASSERT_EQ(tree.size(), 1u);
+    EXPECT_EQ(tree[0].hasChildren, 0);
+    EXPECT_EQ(readList(opened.page).size(), 1u);
+}
+
+void click(HWND page, int id, WORD code = BN_CLICKED) {
+    SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(page, id)));
+}
+
+void clickColumn(HWND page, int column) {
+    NMLISTVIEW notice{};
+    notice.hdr.hwndFrom = GetDlgItem(page, 1012);
+    notice.hdr.idFrom = 1012;
+    notice.hdr.code = LVN_COLUMNCLICK;
+    notice.iItem = -1;
+    notice.iSubItem = column;
+    SendMessageA(page, WM_NOTIFY, 1012, reinterpret_cast<LPARAM>(&notice));
+}
+
+TEST_F(PageTest, ViewsSwitchAndColumnsSort) {
+    const std::string file = systemFolder() + "\\regedit.exe";
+    OpenedPage opened = openPage(file);
+    ASSERT_NE(opened.page, nullptr);
+    HWND page = opened.page;
+
+    click(page, 1004);
+    EXPECT_FALSE(isVisible(page, 1000));
+    EXPECT_TRUE(isVisible(page, 1012));
+    click(page, 1003, BN_SETFOCUS);  // tabbing onto "&Tree" changes nothing
+    EXPECT_TRUE(isVisible(page, 1012));
+    EXPECT_FALSE(isVisible(page, 1000));
+    click(page, 1003);
+    EXPECT_TRUE(isVisible(page, 1000));
+    EXPECT_FALSE(isVisible(page, 1012));
+
+    const std::vector<ListRow> before = readList(page);
+    ASSERT_GT(before.size(), 3u);
+    clickColumn(page, 0);
+    std::vector<ListRow> ascending = readList(page);
+    for (std::size_t i = 1; i < ascending.size(); ++i)
+        EXPECT_LE(lstrcmpiA(ascending[i - 1][0].c_str(), ascending[i][0].c_str()), 0) << i;
+    clickColumn(page, 0);
+    std::vector<ListRow> descending = readList(page);
+    std::vector<ListRow> reversed(ascending.rbegin(), ascending.rend());
+    EXPECT_EQ(descending, reversed);
+    EXPECT_EQ(recordOf(opened.ext.get()).sortColumn, 0);
+    EXPECT_EQ(recordOf(opened.ext.get()).sortAscending, 0);
+}
+
+TEST_F(PageTest, ActivatingAgainStartsNoSecondScan) {
+    TempFolder folder;
+    const std::string file = writeGeneratedSet(folder);
+    ComPtr<IShellExtInit> ext = createExtension();
+    ComPtr<IDataObject> data = shellDataObject({file});
+    ext->Initialize(nullptr, data.get(), nullptr);
+    Sheet sheet(addPages(ext.get()), 0);  // opens on the blank page
+    ASSERT_NE(sheet.window(), nullptr);
+    DependencyExtension& record = recordOf(ext.get());
+    // The page's window exists only once it is shown; back and forth at once,
+    // before the worker has had a chance to run.
+    sheet.select(1);
+    EXPECT_NE(record.scanState, kScanNotStarted);
+    sheet.select(0);
+    sheet.select(1);
+    ASSERT_TRUE(pumpUntil([&] { return record.scanState == kScanFinished; }));
+    sheet.select(0);
+    sheet.select(1);
+    pumpFor(300);
+    EXPECT_EQ(readTree(sheet.page(1)).size(), 1u);
+    EXPECT_EQ(readList(sheet.page(1)).size(), 4u);
+}
+
+// Two folders, each with its own ROOT.EXE and a different SAME.DLL.
+TEST_F(PageTest, TwoPagesAtOnceEachSearchTheirOwnFolder) {
+    TempFolder first, second;
+    std::string roots[2];
+    TempFolder* folders[2] = {&first, &second};
+    for (int i = 0; i < 2; ++i) {
+        PeImageSpec root;
+        root.imports = {"SAME.DLL"};
+        PeImageSpec same;
+        same.imports = {"kernel32.dll"};
+        same.version = FixedFileVersion{DWORD(i + 1) << 16, 0, 0, 0};
+        folders[i]->write("SAME.DLL", asText(buildPe(same).bytes));
+        roots[i] = folders[i]->write("ROOT.EXE", asText(buildPe(root).bytes));
+    }
+    ComPtr<IShellExtInit> exts[2];
+    std::unique_ptr<Sheet> sheets[2];
+    for (int i = 0; i < 2; ++i) {
+        exts[i] = createExtension();
+        ComPtr<IDataObject> data = shellDataObject({roots[i]});
+        exts[i]->Initialize(nullptr, data.get(), nullptr);
+        sheets[i] = std::make_unique<Sheet>(addPages(exts[i].get()), 1);
+    }
+    ASSERT_TRUE(pumpUntil([&] {
+        return recordOf(exts[0].get()).scanState == kScanFinished &&
+               recordOf(exts[1].get()).scanState == kScanFinished;
+    }));
+    for (int i = 0; i < 2; ++i) {
+        const std::vector<TreeEntry> tree = readTree(sheets[i]->page(1));
+        ASSERT_EQ(tree.size(), 1u);
+        ASSERT_EQ(tree[0].children.size(), 1u);
+        char lower[MAX_PATH];
+        lstrcpyA(lower, (folders[i]->path() + "\\same.dll").c_str());
+        CharLowerA(lower);
+        EXPECT_EQ(tree[0].children[0].label,
+                  "SAME.DLL (" + std::string(lower) + " [" + std::to_string(i + 1) + ".0.0.0])");
+    }
+}
+
+// A long chain of modules, so a scan lasts long enough to be interrupted.
+std::string writeLongChain(TempFolder& folder, int length) {
+    for (int i = length - 1; i >= 0; --i) {
+        PeImageSpec spec;
+        if (i + 1 < length) spec.imports = {"M" + std::to_string(i + 1) + ".DLL", "kernel32.dll"};
+        else spec.imports = {"user32.dll"};
+        folder.write("M" + std::to_string(i) + ".DLL", asText(buildPe(spec).bytes));
+    }
+    PeImageSpec root;
+    root.imports = {"M0.DLL", "shell32.dll", "comctl32.dll", "ole32.dll"};
+    return folder.write("Chain.exe", asText(buildPe(root).bytes));
+}
+
+TEST_F(PageTest, ClosingTheDialogDuringAScanIsSafe) {
+    TempFolder folder;
+    const std::string file = writeLongChain(folder, 150);
+    std::mt19937 random(1234);
+    int interrupted = 0;
+    for (int round = 0; round < 50; ++round) {
+        ComPtr<IShellExtInit> ext = createExtension();
+        ComPtr<IDataObject> data = shellDataObject({file});
+        ext->Initialize(nullptr, data.get(), nullptr);
+        data.reset();
+        auto sheet = std::make_unique<Sheet>(addPages(ext.get()), 1);
+        pumpFor(std::uniform_int_distribution<int>(0, 400)(random));
+        if (recordOf(ext.get()).scanState != kScanFinished) ++interrupted;
+        sheet.reset();  // the dialog closes: the page goes, then the shell's reference
+        ext.reset();
+    }
+    // Every worker ends on its own and lets the last object go.
+    EXPECT_TRUE(pumpUntil([] { return Component::get().canUnloadNow() == S_OK; }, 60000));
+    EXPECT_GT(interrupted, 10);
+}
+
+TEST_F(PageTest, MiniIconSettingDecidesTheTabIcon) {
+    const char* key = "Software\\Aldervane\\VOST";
+    struct Case {
+        const char* value;  // null: no value
+        bool icon;
+    };
+    const Case cases[] = {{"0", false}, {"00", false}, {"0abc", false}, {"1", true},
+                          {"x", true},  {"", true},    {nullptr, true},  {"0123456789abc", true}};
+    TempFolder folder;
+    const std::string file = folder.write("Any.exe", "MZ");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "(absent)");
+        HKEY settings = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &settings, nullptr),
+                  ERROR_SUCCESS);
+        if (c.value)
+            RegSetValueExA(settings, "MiniIcon", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.value),
+                           DWORD(lstrlenA(c.value) + 1));
+        else
+            RegDeleteValueA(settings, "MiniIcon");
+        RegCloseKey(settings);
+
+        ComPtr<IShellExtInit> ext = createExtension();
+        ComPtr<IDataObject> data = shellDataObject({file});
+        ext->Initialize(nullptr, data.get(), nullptr);
+        Sheet sheet(addPages(ext.get()), 0);
+        EXPECT_EQ(sheet.tabImage(1) >= 0, c.icon);
+        EXPECT_LT(sheet.tabImage(0), 0);
+    }
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+}
+
+}  // namespace
+}  // namespace vost::test

@@ -1,0 +1,63 @@
+#include "tests/shell/scanner_compare.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/windows/temp_folder.h"
+
+namespace vost::test {
+
+// vostscan.exe --json for `file`, from the test's own folder.
+JsonValue scannerOutput(const std::string& file) {
+    TempFolder scratch;
+    const std::string outPath = scratch.path() + "\\out.json";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    std::string command = "\"" + programFolder() + "vostscan.exe\" --json \"" + file + "\"";
+    PROCESS_INFORMATION process{};
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        WaitForSingleObject(process.hProcess, 120000);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(out);
+    const std::string text = readWholeFile(outPath);
+    return parseJson(text.substr(0, text.find('\n')));
+}
+
+static void expectSameTree(const JsonValue& want, const TreeEntry& got, const std::string& where) {
+    ASSERT_EQ(got.label, want["label"].text) << where;
+    EXPECT_EQ(got.hasChildren, want["hasChildren"].integer) << where << got.label;
+    ASSERT_EQ(got.children.size(), want["children"].items.size()) << where << got.label;
+    for (std::size_t i = 0; i < got.children.size(); ++i)
+        expectSameTree(want["children"].items[i], got.children[i], where + got.label + " > ");
+}
+
+void expectPageMatchesScanner(const std::vector<TreeEntry>& tree, const std::vector<ListRow>& list,
+                              const std::vector<std::string>& messages, const std::string& file) {
+    const JsonValue want = scannerOutput(file);
+    ASSERT_EQ(tree.size(), 1u);
+    expectSameTree(want["tree"], tree[0], "");
+    ASSERT_EQ(list.size(), want["list"].items.size());
+    const char* keys[] = {"module", "date", "fileVersion", "productVersion", "path"};
+    for (std::size_t row = 0; row < list.size(); ++row)
+        for (int column = 0; column < 5; ++column)
+            EXPECT_EQ(list[row][column], want["list"].items[row][keys[column]].text)
+                << "row " << row << " column " << column;
+    std::vector<std::string> scannerMessages;
+    for (const JsonValue& m : want["messages"].items)
+        scannerMessages.push_back(m["caption"].text + "|" + m["text"].text);
+    EXPECT_EQ(messages, scannerMessages);
+}
+
+void expectPageMatchesScanner(const OpenedPage& opened, const std::string& file) {
+    expectPageMatchesScanner(readTree(opened.page), readList(opened.page), opened.messages, file);
+}
+
+}  // namespace vost::test

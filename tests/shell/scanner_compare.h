@@ -1,0 +1,20 @@
+// The page compared with the headless scanner: vostscan.exe --json for the
+// same file, run from the test's own folder under the same prefix.
+#pragma once
+
+#include <string>
+
+#include "tests/shell/json_value.h"
+#include "tests/shell/shell_host.h"
+
+namespace vost::test {
+
+JsonValue scannerOutput(const std::string& file);
+
+// Tree labels, has-children flags and order, every list cell, and the
+// message boxes of the scan equal the scanner's (gtest expectations).
+void expectPageMatchesScanner(const std::vector<TreeEntry>& tree, const std::vector<ListRow>& list,
+                              const std::vector<std::string>& messages, const std::string& file);
+void expectPageMatchesScanner(const OpenedPage& opened, const std::string& file);
+
+}  // namespace vost::test

@@ -1,0 +1,289 @@
+#include "tests/shell/shell_host.h"
+
+#include <commctrl.h>
+#include <prsht.h>
+
+#include "component/class_id.h"
+
+namespace vost::test {
+
+std::string programFolder() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder = path;
+    return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+Component& Component::get() {
+    static Component component = [] {
+        Component c;
+        c.module = LoadLibraryA((programFolder() + "vost.dll").c_str());
+        if (c.module) {
+            c.getClassObject = reinterpret_cast<decltype(c.getClassObject)>(
+                reinterpret_cast<void*>(GetProcAddress(c.module, "DllGetClassObject")));
+            c.canUnloadNow = reinterpret_cast<decltype(c.canUnloadNow)>(
+                reinterpret_cast<void*>(GetProcAddress(c.module, "DllCanUnloadNow")));
+        }
+        return c;
+    }();
+    return component;
+}
+
+namespace {
+std::wstring wide(const std::string& text) {
+    std::wstring out(text.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], int(out.size()));
+    out.resize(n > 0 ? n - 1 : 0);
+    return out;
+}
+
+// Item-ID lists from the shell's allocator.
+struct IdList {
+    LPITEMIDLIST p = nullptr;
+    ~IdList() { CoTaskMemFree(p); }
+};
+}  // namespace
+
+ComPtr<IDataObject> shellDataObject(const std::vector<std::string>& files) {
+    ComPtr<IShellFolder> desktop;
+    if (FAILED(SHGetDesktopFolder(desktop.out()))) return {};
+    std::vector<IdList> full(files.size());
+    std::vector<LPCITEMIDLIST> children;
+    ComPtr<IShellFolder> parent;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::wstring name = wide(files[i]);
+        if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, &name[0], nullptr, &full[i].p,
+                                             nullptr)))
+            return {};
+        LPCITEMIDLIST child = nullptr;
+        ComPtr<IShellFolder> folder;
+        if (FAILED(SHBindToParent(full[i].p, IID_IShellFolder, folder.outVoid(), &child))) return {};
+        if (i == 0) parent = std::move(folder);
+        children.push_back(child);
+    }
+    ComPtr<IDataObject> data;
+    if (FAILED(parent->GetUIObjectOf(nullptr, UINT(children.size()), children.data(),
+                                     IID_IDataObject, nullptr, data.outVoid())))
+        return {};
+    return data;
+}
+
+ComPtr<IShellExtInit> createExtension() {
+    ComPtr<IClassFactory> factory;
+    if (FAILED(Component::get().getClassObject(kExtensionClassId, IID_IClassFactory,
+                                               factory.outVoid())))
+        return {};
+    ComPtr<IShellExtInit> ext;
+    factory->CreateInstance(nullptr, IID_IShellExtInit, ext.outVoid());
+    return ext;
+}
+
+namespace {
+struct Collected {
+    std::vector<HPROPSHEETPAGE> pages;
+    BOOL accept;
+};
+BOOL CALLBACK collectPage(HPROPSHEETPAGE page, LPARAM lParam) {
+    auto* collected = reinterpret_cast<Collected*>(lParam);
+    if (collected->accept) collected->pages.push_back(page);
+    return collected->accept;
+}
+
+// A blank dialog template for the sheet's first page.
+struct BlankTemplate {
+    DLGTEMPLATE header;
+    WORD menu, windowClass, title;
+};
+const BlankTemplate kBlankTemplate = {
+    {WS_CHILD | WS_DISABLED | WS_CAPTION, 0, 0, 0, 0, 235, 198}, 0, 0, 0};
+
+INT_PTR CALLBACK blankPageProc(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG;
+}
+}  // namespace
+
+std::vector<HPROPSHEETPAGE> addPages(IShellExtInit* ext, BOOL accept) {
+    ComPtr<IShellPropSheetExt> sheetExt;
+    if (FAILED(ext->QueryInterface(IID_IShellPropSheetExt, sheetExt.outVoid()))) return {};
+    Collected collected{{}, accept};
+    sheetExt->AddPages(collectPage, reinterpret_cast<LPARAM>(&collected));
+    return collected.pages;
+}
+
+Sheet::Sheet(const std::vector<HPROPSHEETPAGE>& pages, int startPage) {
+    PROPSHEETPAGEA blank{};
+    blank.dwSize = sizeof blank;
+    blank.dwFlags = PSP_DLGINDIRECT | PSP_USETITLE;
+    blank.pResource = &kBlankTemplate.header;
+    blank.pszTitle = "First";
+    blank.pfnDlgProc = blankPageProc;
+    std::vector<HPROPSHEETPAGE> all{CreatePropertySheetPageA(&blank)};
+    all.insert(all.end(), pages.begin(), pages.end());
+
+    PROPSHEETHEADERA header{};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_MODELESS | PSH_NOAPPLYNOW;
+    header.pszCaption = "Properties";
+    header.nPages = UINT(all.size());
+    header.nStartPage = UINT(startPage);
+    header.phpage = all.data();
+    sheet_ = reinterpret_cast<HWND>(PropertySheetA(&header));
+    if (sheet_ == reinterpret_cast<HWND>(-1)) sheet_ = nullptr;
+}
+
+Sheet::~Sheet() { close(); }
+
+HWND Sheet::page(int index) const {
+    return reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_INDEXTOHWND, index, 0));
+}
+
+void Sheet::select(int index) { SendMessageA(sheet_, PSM_SETCURSEL, index, 0); }
+
+void Sheet::close() {
+    if (sheet_) DestroyWindow(sheet_);
+    sheet_ = nullptr;
+    pumpFor(0);
+}
+
+int Sheet::tabImage(int index) const {
+    HWND tab = reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_GETTABCONTROL, 0, 0));
+    TCITEMA item{};
+    item.mask = TCIF_IMAGE;
+    item.iImage = -1;
+    SendMessageA(tab, TCM_GETITEMA, index, reinterpret_cast<LPARAM>(&item));
+    return item.iImage;
+}
+
+bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (done()) return true;
+        if (GetTickCount() - start > timeoutMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+void pumpFor(DWORD ms) {
+    const DWORD start = GetTickCount();
+    pumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
+}
+
+namespace {
+struct BoxSearch {
+    const char* caption;
+    std::vector<HWND> boxes;
+};
+BOOL CALLBACK findBox(HWND window, LPARAM lParam) {
+    auto* search = reinterpret_cast<BoxSearch*>(lParam);
+    char className[64] = {}, title[256] = {};
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, title, sizeof title);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && std::string(className) == "#32770" &&
+        std::string(title) == search->caption && IsWindowVisible(window))
+        search->boxes.push_back(window);
+    return TRUE;
+}
+BOOL CALLBACK collectStatic(HWND child, LPARAM lParam) {
+    char className[64] = {}, text[512] = {};
+    GetClassNameA(child, className, sizeof className);
+    if (lstrcmpiA(className, "Static") == 0 && GetWindowTextA(child, text, sizeof text) > 0)
+        *reinterpret_cast<std::string*>(lParam) += text;
+    return TRUE;
+}
+}  // namespace
+
+std::vector<std::string> closeMessageBoxes(const char* caption) {
+    BoxSearch search{caption, {}};
+    EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
+    std::vector<std::string> texts;
+    for (HWND box : search.boxes) {
+        std::string text;
+        EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
+        texts.push_back(std::string(caption) + "|" + text);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+    return texts;
+}
+
+OpenedPage openPage(const std::string& file) {
+    OpenedPage opened;
+    ComPtr<IDataObject> data = shellDataObject({file});
+    opened.ext = createExtension();
+    if (!data || !opened.ext) return opened;
+    opened.ext->Initialize(nullptr, data.get(), nullptr);
+    std::vector<HPROPSHEETPAGE> pages = addPages(opened.ext.get());
+    if (pages.size() != 1) return opened;
+    opened.sheet = std::make_unique<Sheet>(pages, 1);
+    opened.page = opened.sheet->page(1);
+    DependencyExtension& record = recordOf(opened.ext.get());
+    pumpUntil([&] {
+        for (const std::string& text : closeMessageBoxes("VOST")) opened.messages.push_back(text);
+        return record.scanState == kScanFinished;
+    });
+    return opened;
+}
+
+namespace {
+std::string itemText(HWND tree, HTREEITEM item, int* hasChildren) {
+    char text[520] = {};
+    TVITEMA record{};
+    record.mask = TVIF_TEXT | TVIF_CHILDREN | TVIF_HANDLE;
+    record.hItem = item;
+    record.pszText = text;
+    record.cchTextMax = sizeof text;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&record));
+    *hasChildren = record.cChildren;
+    return text;
+}
+
+std::vector<TreeEntry> readSiblings(HWND tree, HTREEITEM first) {
+    std::vector<TreeEntry> entries;
+    for (HTREEITEM item = first; item;
+         item = reinterpret_cast<HTREEITEM>(
+             SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+        TreeEntry entry;
+        entry.label = itemText(tree, item, &entry.hasChildren);
+        entry.children = readSiblings(
+            tree, reinterpret_cast<HTREEITEM>(
+                      SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))));
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+}  // namespace
+
+std::vector<TreeEntry> readTree(HWND page) {
+    HWND tree = GetDlgItem(page, 1000);
+    return readSiblings(tree, reinterpret_cast<HTREEITEM>(
+                                  SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)));
+}
+
+std::vector<ListRow> readList(HWND page) {
+    HWND list = GetDlgItem(page, 1012);
+    std::vector<ListRow> rows(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        for (int column = 0; column < 5; ++column) {
+            char text[260] = {};
+            LVITEMA item{};
+            item.iSubItem = column;
+            item.pszText = text;
+            item.cchTextMax = sizeof text;
+            SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+            rows[row][column] = text;
+        }
+    }
+    return rows;
+}
+
+bool isVisible(HWND page, int id) {
+    return (GetWindowLongA(GetDlgItem(page, id), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+}  // namespace vost::test
