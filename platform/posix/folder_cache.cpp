@@ -1,0 +1,71 @@
+#include "platform/posix/folder_cache.h"
+
+#include <dirent.h>
+
+#include <memory>
+
+#include "analysis/text.h"
+
+namespace vost {
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text) c = asciiLower(c);
+    return text;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    if (folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+const FolderCache::Listing& FolderCache::listing(const std::string& folder) {
+    auto found = listings_.find(folder);
+    if (found != listings_.end()) return found->second;
+    Listing& entry = listings_[folder];
+    struct DirCloser {
+        void operator()(DIR* dir) const { closedir(dir); }
+    };
+    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.empty() ? "." : folder.c_str()));
+    if (!dir) return entry;  // not a folder, or unreadable: remembered as empty
+    while (const dirent* item = readdir(dir.get())) {
+        const std::string name = item->d_name;
+        if (name == "." || name == "..") continue;
+        entry.names.insert(name);
+        auto [slot, inserted] = entry.byLowerName.emplace(lowerAscii(name), name);
+        if (!inserted && name < slot->second) slot->second = name;
+    }
+    return entry;
+}
+
+bool FolderCache::findEntry(const std::string& folder, const std::string& name, std::string& real) {
+    const Listing& entries = listing(folder);
+    if (entries.names.count(name)) {
+        real = name;
+        return true;
+    }
+    auto found = entries.byLowerName.find(lowerAscii(name));
+    if (found == entries.byLowerName.end()) return false;
+    real = found->second;
+    return true;
+}
+
+bool FolderCache::resolve(const std::string& path, std::string& real) {
+    std::string current = (!path.empty() && path[0] == '/') ? "/" : "";
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty() || component == ".") continue;
+        std::string name = component;
+        if (component != ".." && !findEntry(current, component, name)) return false;
+        current = joinPath(current, name);
+    }
+    if (current.empty()) current = ".";
+    real = current;
+    return true;
+}
+
+}  // namespace vost

@@ -1,0 +1,192 @@
+#include "platform/posix/posix_platform.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "analysis/text.h"
+#include "platform/common/version_resource.h"
+#include "platform/posix/file_time.h"
+
+namespace vost {
+
+namespace {
+
+// Closes a file descriptor when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// A whole file mapped read-only; unmapped when destroyed. The descriptor is
+// closed as soon as the mapping exists (the mapping keeps the file).
+class PosixMappedFile : public MappedFile {
+public:
+    PosixMappedFile(void* address, std::size_t size) : address_(address), size_(size) {}
+    ~PosixMappedFile() override { ::munmap(address_, size_); }
+    ByteView bytes() const override { return ByteView(static_cast<const std::uint8_t*>(address_), size_); }
+
+private:
+    void* address_;
+    std::size_t size_;
+};
+
+// The handle smallImageList gives: any non-null value will do, nothing draws
+// from it on this platform.
+int dummyImageList;
+
+bool hasExtension(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    const std::size_t filePart = slash == std::string::npos ? 0 : slash + 1;
+    return name.find('.', filePart) != std::string::npos;
+}
+
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+int iconIndexForPath(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    const char* dot = std::strrchr(slash ? slash : path, '.');
+    if (!dot) return 0;
+    static const char* const kExtensions[] = {".exe", ".dll", ".drv", ".fon"};
+    for (int i = 0; i < 4; ++i)
+        if (compareIgnoringCase(dot, kExtensions[i]) == 0) return i + 1;
+    return 0;
+}
+
+PosixPlatform::PosixPlatform(const PlatformOptions& options) : messageSink_(options.messageSink) {
+    for (const std::string& folder : options.searchFolders)
+        if (!folder.empty()) searchFolders_.push_back(realFolder(folder));
+}
+
+std::string PosixPlatform::realFolder(const std::string& folder) {
+    struct stat info;
+    if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return folder;
+    std::string real;
+    return cache_.resolve(folder, real) ? real : folder;
+}
+
+int PosixPlatform::openExisting(const char* path) {
+    if (!path || !*path) return -1;
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
+    std::string real;
+    if (!cache_.resolve(path, real) || real == path) return -1;
+    return ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+std::unique_ptr<MappedFile> PosixPlatform::mapFile(const char* path) {
+    FileDescriptor file(openExisting(path));
+    if (file.get() < 0) return nullptr;
+    struct stat info;
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return nullptr;
+    const std::size_t size = std::size_t(info.st_size);
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.get(), 0);
+    if (address == MAP_FAILED) return nullptr;
+    return std::make_unique<PosixMappedFile>(address, size);
+}
+
+bool PosixPlatform::findIn(const std::string& folder, const std::string& relative, std::string& found) {
+    std::string real;
+    if (!cache_.resolve(joinPath(folder, relative), real)) return false;
+    struct stat info;
+    if (::stat(real.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
+    found = real;
+    return true;
+}
+
+std::uint32_t PosixPlatform::searchModule(const char* name, char* out, std::uint32_t capacity) {
+    if (capacity > 0) out[0] = '\0';
+    if (!name || !*name) return 0;
+    std::string wanted = name;
+    for (char& c : wanted)
+        if (c == '\\') c = '/';
+    if (!hasExtension(wanted)) wanted += ".DLL";
+
+    // An absolute name, or one that starts at "./" or "../", names its file
+    // directly; any other name, even with folders in it, is looked for in
+    // each search folder in turn, the scan's folder last.
+    std::string found;
+    bool ok = false;
+    if (wanted[0] == '/') {
+        ok = findIn("", wanted, found);
+    } else if (startsWith(wanted, "./") || startsWith(wanted, "../")) {
+        ok = findIn(scanFolder_, wanted, found);
+    } else {
+        for (const std::string& folder : searchFolders_)
+            if ((ok = findIn(folder, wanted, found))) break;
+        if (!ok && !scanFolder_.empty()) ok = findIn(scanFolder_, wanted, found);
+    }
+    if (!ok) return 0;
+
+    // Like SearchPathA: the length without the terminator when it fits,
+    // else the size the buffer would need.
+    const std::size_t length = found.size();
+    if (length >= capacity) return std::uint32_t(length + 1);
+    std::memcpy(out, found.c_str(), length + 1);
+    return std::uint32_t(length);
+}
+
+bool PosixPlatform::readFixedVersion(const char* path, FixedFileVersion& out) {
+    const std::unique_ptr<MappedFile> file = mapFile(path);
+    return file && readFixedVersionFromImage(file->bytes(), out);
+}
+
+bool PosixPlatform::smallIconIndex(const char* path, int& index) {
+    // The shell answers from the name alone, existing file or not.
+    if (!path || !*path) return false;
+    index = iconIndexForPath(path);
+    return true;
+}
+
+void PosixPlatform::showError(WindowHandle, const char* text, const char* caption) {
+    if (messageSink_) {
+        messageSink_(text, caption);
+        return;
+    }
+    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+}
+
+void PosixPlatform::setSearchFolder(const char* folder) {
+    scanFolder_ = (folder && *folder) ? realFolder(folder) : std::string();
+}
+
+bool PosixPlatform::lastWriteTime(const char* path, FileTime& out) {
+    FileDescriptor file(openExisting(path));
+    struct stat info;
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
+    return fileTimeFromTimespec(info.st_mtim, out);
+}
+
+std::string PosixPlatform::formatShortDate(FileTime time) { return formatUtcShortDate(time); }
+
+ImageListHandle PosixPlatform::smallImageList(const char* path, int& icon) {
+    return smallIconIndex(path, icon) ? &dummyImageList : nullptr;
+}
+
+CursorHandle PosixPlatform::showWaitCursor() { return nullptr; }
+
+void PosixPlatform::restoreCursor(CursorHandle) {}
+
+std::unique_ptr<PagePlatform> createPlatform(const PlatformOptions& options) {
+    return std::make_unique<PosixPlatform>(options);
+}
+
+}  // namespace vost

@@ -1,0 +1,56 @@
+// The platform layer on POSIX systems: files through mmap, the module search
+// over configured folders with case-insensitive names, version resources read
+// from the file's own bytes, the en-US short date and placeholders for the
+// shell's icons and cursors.
+//
+// One object serves one scan and is used from one thread at a time; its
+// directory cache lives as long as the object.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform_factory.h"
+#include "platform/posix/folder_cache.h"
+
+namespace vost {
+
+class PosixPlatform : public PagePlatform {
+public:
+    explicit PosixPlatform(const PlatformOptions& options);
+
+    std::unique_ptr<MappedFile> mapFile(const char* path) override;
+    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override;
+    bool readFixedVersion(const char* path, FixedFileVersion& out) override;
+    bool smallIconIndex(const char* path, int& index) override;
+    void showError(WindowHandle owner, const char* text, const char* caption) override;
+
+    void setSearchFolder(const char* folder) override;
+    bool lastWriteTime(const char* path, FileTime& out) override;
+    std::string formatShortDate(FileTime time) override;
+    ImageListHandle smallImageList(const char* path, int& icon) override;
+    CursorHandle showWaitCursor() override;
+    void restoreCursor(CursorHandle previous) override;
+
+private:
+    // Opens `path` read-only, retrying with the on-disk case of each
+    // component when the exact path does not exist. -1 on failure.
+    int openExisting(const char* path);
+    // The real path of an existing folder (case folded as needed); the text
+    // itself when it can't be resolved.
+    std::string realFolder(const std::string& folder);
+    // The real path of the file `relative` under `folder`, when it is one.
+    bool findIn(const std::string& folder, const std::string& relative, std::string& found);
+
+    std::vector<std::string> searchFolders_;
+    std::string scanFolder_;
+    std::function<void(const char* text, const char* caption)> messageSink_;
+    FolderCache cache_;
+};
+
+// The index that smallIconIndex gives for a path: 1 for .exe, 2 for .dll,
+// 3 for .drv, 4 for .fon, 0 for anything else (letter case ignored).
+int iconIndexForPath(const char* path);
+
+}  // namespace vost
