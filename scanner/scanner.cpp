@@ -8,6 +8,7 @@
 #endif
 
 #include "platform/platform_factory.h"
+#include "scanner/caching_platform.h"
 #include "scanner/copy_to_folder.h"
 #include "scanner/options.h"
 #include "scanner/output.h"
@@ -66,7 +67,8 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
         err << "vostscan: " << currentFile << ": " << caption << ": " << oneLine(text) << "\n";
         if (messageTarget) messageTarget->push_back(ScanMessage{text, caption});
     };
-    const std::shared_ptr<PagePlatform> platform = createPlatform(platformOptions);
+    const std::shared_ptr<PagePlatform> platform =
+        std::make_shared<CachingPlatform>(createPlatform(platformOptions));
 
     int status = 0;
     const ScanReach reach = options.direct ? ScanReach::direct : ScanReach::closure;

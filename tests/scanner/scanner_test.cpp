@@ -61,6 +61,31 @@ TEST(Vostscan, TreeOfTheClosure) {
                           "  MISSING.DLL (file not found)\n");
 }
 
+TEST(Vostscan, ScansInOneRunKeepTheirOwnFolders) {
+    // Same module name next to two roots: each scan of the run finds its own.
+    DiskFolder files;
+    files.makeFolder("one");
+    files.makeFolder("two");
+    files.writePe("one/r.exe", {"near.dll"});
+    files.writePe("two/r.exe", {"near.dll"});
+    files.writePe("one/near.dll", {"first.dll"});
+    files.writePe("two/near.dll", {"second.dll"});
+    const ScannerRun run = runVostscan({"--search-dir", files / "one", files / "two/r.exe", files / "one/r.exe",
+                                        files / "two/r.exe"});
+    const std::string d = asciiLowerCopy(files.path());
+    const std::string two = "R.EXE(" + d + "/two/r.exe)\n  NEAR.DLL (" + d + "/one/near.dll)\n"
+                            "    FIRST.DLL (file not found)\n";
+    const std::string one = "R.EXE(" + d + "/one/r.exe)\n  NEAR.DLL (" + d + "/one/near.dll)\n"
+                            "    FIRST.DLL (file not found)\n";
+    // The system folder comes first; without it each root's folder answers.
+    EXPECT_EQ(run.out, two + one + two);
+    const ScannerRun own = runVostscan({"--search-dir", files / "none", files / "two/r.exe", files / "one/r.exe"});
+    EXPECT_EQ(own.out, "R.EXE(" + d + "/two/r.exe)\n  NEAR.DLL (" + d + "/two/near.dll)\n"
+                       "    SECOND.DLL (file not found)\n"
+                       "R.EXE(" + d + "/one/r.exe)\n  NEAR.DLL (" + d + "/one/near.dll)\n"
+                       "    FIRST.DLL (file not found)\n");
+}
+
 TEST(Vostscan, ListIsTheClipboardTextAndSortsLikeColumnClicks) {
     Files files;
     const std::string& d = files.lower;

@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""vostscan against llvm-readobj and the open+read floor, on Wine's PE files.
+
+Usage: bench/vostscan_bench.py [path/to/vostscan] [--runs N]
+
+Measures (median of N runs, wall clock, output to /dev/null):
+  direct   the direct imports of every file of the folder: vostscan --direct,
+           all files in one process, against llvm-readobj --coff-imports on
+           the same files in one invocation;
+  closure  the whole closure of every .exe of the folder: one vostscan
+           process per root, and all roots in one process;
+  floor    opening and reading every file the closures touch, with cat:
+           one cat per root over that root's modules (against one vostscan
+           per root), and one cat over all of them, repeats across roots
+           counted (against all roots in one vostscan).
+"""
+import glob
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+FOLDER = "/usr/lib/i386-linux-gnu/wine/i386-windows"
+
+
+def timed(function, runs):
+    samples = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        function()
+        samples.append(time.perf_counter() - start)
+    return statistics.median(samples)
+
+
+def run(arguments):
+    subprocess.run(arguments, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+
+
+def main():
+    arguments = [a for a in sys.argv[1:] if not a.startswith("--runs")]
+    runs = 5
+    for a in sys.argv[1:]:
+        if a.startswith("--runs="):
+            runs = int(a.split("=", 1)[1])
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    vostscan = arguments[0] if arguments else os.path.join(root, "build", "native", "scanner", "vostscan")
+    readobj = shutil.which("llvm-readobj") or shutil.which("llvm-readobj-14")
+    if not os.path.exists(vostscan) or not readobj or not os.path.isdir(FOLDER):
+        sys.exit("needs %s, llvm-readobj and %s" % (vostscan, FOLDER))
+
+    files = sorted(glob.glob(os.path.join(FOLDER, "*")))
+    exes = sorted(f for f in files if f.endswith(".exe"))
+    search = ["--search-dir", FOLDER]
+
+    # Every file the closures touch, per root.
+    per_root = []
+    out = subprocess.run([vostscan, "--json"] + search + exes, capture_output=True, text=True).stdout
+    for line in out.splitlines():
+        per_root.append([row["path"] for row in json.loads(line)["list"] if row["path"] != "file not found"])
+    touched = [path for paths in per_root for path in paths]
+
+    # Warm the page cache once.
+    run(["cat"] + touched)
+    run([readobj, "--coff-imports"] + files)
+
+    results = {
+        "direct_vostscan": timed(lambda: run([vostscan, "--direct"] + search + files), runs),
+        "direct_readobj": timed(lambda: run([readobj, "--coff-imports"] + files), runs),
+        "closure_per_root": timed(lambda: [run([vostscan] + search + [e]) for e in exes], runs),
+        "closure_one_process": timed(lambda: run([vostscan] + search + exes), runs),
+        "floor_per_root": timed(lambda: [run(["cat"] + paths) for paths in per_root], runs),
+        "floor_one_process": timed(lambda: run(["cat"] + touched), runs),
+    }
+    print("files: %d, roots: %d, files touched by the closures: %d (%d distinct)"
+          % (len(files), len(exes), len(touched), len(set(touched))))
+    for name, seconds in results.items():
+        print("%-22s %8.1f ms" % (name, seconds * 1000))
+    print("direct: llvm-readobj / vostscan = %.1fx (goal >= 3x)"
+          % (results["direct_readobj"] / results["direct_vostscan"]))
+    print("closure, one process per root / floor = %.2fx (goal <= 5x)"
+          % (results["closure_per_root"] / results["floor_per_root"]))
+    print("closure, all roots in one process / floor = %.2fx (goal <= 5x)"
+          % (results["closure_one_process"] / results["floor_one_process"]))
+
+
+if __name__ == "__main__":
+    main()

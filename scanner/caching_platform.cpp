@@ -1,0 +1,95 @@
+#include "scanner/caching_platform.h"
+
+#include "platform/common/version_resource.h"
+
+namespace vost {
+
+namespace {
+// A second view of a mapping that stays alive while any view of it does.
+class SharedView : public MappedFile {
+public:
+    explicit SharedView(std::shared_ptr<MappedFile> file) : file_(std::move(file)) {}
+    ByteView bytes() const override { return file_->bytes(); }
+
+private:
+    std::shared_ptr<MappedFile> file_;
+};
+}  // namespace
+
+std::unique_ptr<MappedFile> CachingPlatform::mapFile(const char* path) {
+    if (lastFile_ && lastPath_ == path) {
+        // Handed over: the scan of this file is the last use the cache expects.
+        std::unique_ptr<MappedFile> view = std::make_unique<SharedView>(std::move(lastFile_));
+        lastPath_.clear();
+        return view;
+    }
+    return inner_->mapFile(path);
+}
+
+void CachingPlatform::setSearchFolder(const char* folder) {
+    searchFolder_ = folder ? folder : "";
+    inner_->setSearchFolder(folder);
+}
+
+std::uint32_t CachingPlatform::searchModule(const char* name, char* out, std::uint32_t capacity) {
+    std::string key = searchFolder_;
+    key += '\0';
+    key += name;
+    auto known = searches_.find(key);
+    if (known == searches_.end()) {
+        // Searched with the callers' usual 260-character buffer; a result
+        // that needs more is answered again below for any capacity.
+        char path[260] = {};
+        const std::uint32_t result = inner_->searchModule(name, path, sizeof path);
+        Found found{result, result != 0 && result < sizeof path ? path : ""};
+        known = searches_.emplace(std::move(key), std::move(found)).first;
+    }
+    const Found& found = known->second;
+    if (capacity > 0) out[0] = '\0';
+    if (found.result == 0) return 0;
+    if (found.path.empty()) return found.result;  // did not fit 260 characters
+    if (found.path.size() >= capacity) return static_cast<std::uint32_t>(found.path.size() + 1);
+    found.path.copy(out, found.path.size());
+    out[found.path.size()] = '\0';
+    return static_cast<std::uint32_t>(found.path.size());
+}
+
+bool CachingPlatform::readFixedVersion(const char* path, FixedFileVersion& out) {
+    const auto known = versions_.find(path);
+    if (known != versions_.end()) {
+        out = known->second.value;
+        return known->second.ok;
+    }
+    Answer<FixedFileVersion> answer{false, {}};
+#ifdef _WIN32
+    // The Win32 layer reads versions through the system's version API.
+    answer.ok = inner_->readFixedVersion(path, answer.value);
+#else
+    // The POSIX layer reads them from the mapped image, as done here.
+    lastFile_ = inner_->mapFile(path);
+    lastPath_ = path;
+    answer.ok = lastFile_ && readFixedVersionFromImage(lastFile_->bytes(), answer.value);
+#endif
+    versions_.emplace(path, answer);
+    out = answer.value;
+    return answer.ok;
+}
+
+std::string CachingPlatform::formatShortDate(FileTime time) {
+    auto known = dates_.find(time.value());
+    if (known == dates_.end()) known = dates_.emplace(time.value(), inner_->formatShortDate(time)).first;
+    return known->second;
+}
+
+bool CachingPlatform::lastWriteTime(const char* path, FileTime& out) {
+    auto known = times_.find(path);
+    if (known == times_.end()) {
+        Answer<FileTime> answer{false, {}};
+        answer.ok = inner_->lastWriteTime(path, answer.value);
+        known = times_.emplace(path, answer).first;
+    }
+    out = known->second.value;
+    return known->second.ok;
+}
+
+}  // namespace vost

@@ -1,0 +1,60 @@
+// A platform for a run of scans one after another: each module search (per
+// scan folder), the version and the last-write time of each file are done
+// once per run, each date text formatted once, and the file whose
+// version was just read stays mapped for the scan of the same file that
+// usually follows (the root, and each examined module).
+//
+// One run sees each file as it was when first read; a file changed by
+// someone else during the run keeps its first version and time.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "page/page_platform.h"
+
+namespace vost {
+
+class CachingPlatform : public PagePlatform {
+public:
+    explicit CachingPlatform(std::shared_ptr<PagePlatform> inner) : inner_(std::move(inner)) {}
+
+    std::unique_ptr<MappedFile> mapFile(const char* path) override;
+    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override;
+    bool readFixedVersion(const char* path, FixedFileVersion& out) override;
+    bool smallIconIndex(const char* path, int& index) override { return inner_->smallIconIndex(path, index); }
+    void showError(WindowHandle owner, const char* text, const char* caption) override {
+        inner_->showError(owner, text, caption);
+    }
+    void setSearchFolder(const char* folder) override;
+    bool lastWriteTime(const char* path, FileTime& out) override;
+    std::string formatShortDate(FileTime time) override;
+    ImageListHandle smallImageList(const char* path, int& icon) override {
+        return inner_->smallImageList(path, icon);
+    }
+    CursorHandle showWaitCursor() override { return inner_->showWaitCursor(); }
+    void restoreCursor(CursorHandle previous) override { inner_->restoreCursor(previous); }
+
+private:
+    template <typename T>
+    struct Answer {
+        bool ok;
+        T value;
+    };
+
+    std::shared_ptr<PagePlatform> inner_;
+    std::unordered_map<std::string, Answer<FixedFileVersion>> versions_;
+    std::unordered_map<std::string, Answer<FileTime>> times_;
+    struct Found {
+        std::uint32_t result;
+        std::string path;  // what the search wrote, when it fit
+    };
+    std::unordered_map<std::uint64_t, std::string> dates_;  // by file time
+    std::string searchFolder_;
+    std::unordered_map<std::string, Found> searches_;  // by folder, a zero byte and the name
+    std::string lastPath_;
+    std::shared_ptr<MappedFile> lastFile_;
+};
+
+}  // namespace vost
