@@ -1,0 +1,49 @@
+// Writes builder-made seed images (PE and NE, sound and damaged) into a folder.
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "tests/support/image_builder.h"
+
+namespace {
+void write(const std::string& dir, const std::string& name, const vost::test::Bytes& bytes) {
+    std::ofstream(dir + "/" + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace vost::test;
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        return 2;
+    }
+    const std::string dir = argv[1];
+
+    PeImageSpec pe;
+    pe.imports = {"KERNEL32.dll", "USER32.dll", "msvcrt.dll"};
+    write(dir, "builder-pe.dll", buildPe(pe).bytes);
+    pe.namesInOwnSection = true;
+    pe.version = vost::FixedFileVersion{0x00050001, 0x0A280000, 0x00050001, 0x0A280000};
+    write(dir, "builder-pe-split-version.dll", buildPe(pe).bytes);
+    pe.overlappingSection = true;
+    pe.nameInNoSection = 1;
+    write(dir, "builder-pe-overlap.dll", buildPe(pe).bytes);
+    PeImageSpec odd;
+    odd.imports = {"A.dll", "B.dll"};
+    odd.unterminatedLastName = true;
+    write(dir, "builder-pe-unterminated.dll", buildPe(odd).bytes);
+    odd.unterminatedLastName = false;
+    odd.pe32plus = true;
+    write(dir, "builder-pe32plus.dll", buildPe(odd).bytes);
+
+    NeImageSpec ne;
+    ne.names = {"KERNEL", "GetVersion", "USER", "GDI", "SYSTEM", "KEYBOARD", "kernel"};
+    ne.reference({0, 2, 3, 4, 5, 6, 2});
+    write(dir, "builder-ne.exe", buildNe(ne).bytes);
+    NeImageSpec raw;
+    raw.rawNamesTable = Bytes{0, 4, 'U', 'S', 'E', 'R', 200, 'x', 0};
+    raw.refOffsets = {1, 6};
+    write(dir, "builder-ne-long-length.exe", buildNe(raw).bytes);
+    return 0;
+}
