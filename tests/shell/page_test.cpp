@@ -20,6 +20,16 @@ namespace {
 
 std::string asText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
+// A program of the prefix: in the system folder, else in the Windows folder
+// (where Wine keeps regedit.exe).
+std::string prefixProgram(const char* name) {
+    const std::string inSystem = systemFolder() + "\\" + name;
+    if (GetFileAttributesA(inSystem.c_str()) != INVALID_FILE_ATTRIBUTES) return inSystem;
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    return std::string(windows) + "\\" + name;
+}
+
 class PageTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -36,7 +46,7 @@ protected:
 TEST_F(PageTest, SystemProgramsShowWhatTheScannerFinds) {
     for (const char* name : {"notepad.exe", "explorer.exe", "regedit.exe", "winecfg.exe"}) {
         SCOPED_TRACE(name);
-        const std::string file = systemFolder() + "\\" + name;
+        const std::string file = prefixProgram(name);
         OpenedPage opened = openPage(file);
         ASSERT_NE(opened.page, nullptr);
         EXPECT_EQ(recordOf(opened.ext.get()).scanState, kScanFinished);
@@ -113,7 +123,7 @@ void clickColumn(HWND page, int column) {
 }
 
 TEST_F(PageTest, ViewsSwitchAndColumnsSort) {
-    const std::string file = systemFolder() + "\\regedit.exe";
+    const std::string file = prefixProgram("regedit.exe");
     OpenedPage opened = openPage(file);
     ASSERT_NE(opened.page, nullptr);
     HWND page = opened.page;

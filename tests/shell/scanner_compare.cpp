@@ -17,7 +17,9 @@ JsonValue scannerOutput(const std::string& file) {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = out;
-    startup.hStdError = out;
+    HANDLE discard = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                                 nullptr);
+    startup.hStdError = discard;  // the scanner's own complaints; its messages are in the JSON
     std::string command = "\"" + programFolder() + "vostscan.exe\" --json \"" + file + "\"";
     PROCESS_INFORMATION process{};
     if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
@@ -27,6 +29,7 @@ JsonValue scannerOutput(const std::string& file) {
         CloseHandle(process.hThread);
     }
     CloseHandle(out);
+    CloseHandle(discard);
     const std::string text = readWholeFile(outPath);
     return parseJson(text.substr(0, text.find('\n')));
 }

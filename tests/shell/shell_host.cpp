@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <algorithm>
+
 #include "component/class_id.h"
 
 namespace vost::test {
@@ -203,7 +205,11 @@ std::vector<std::string> closeMessageBoxes(const char* caption) {
     BoxSearch search{caption, {}};
     EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
     std::vector<std::string> texts;
+    // A box stays on screen until its thread takes the posted IDOK.
+    static std::vector<HWND> closing;
     for (HWND box : search.boxes) {
+        if (std::find(closing.begin(), closing.end(), box) != closing.end()) continue;
+        closing.push_back(box);
         std::string text;
         EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
         texts.push_back(std::string(caption) + "|" + text);

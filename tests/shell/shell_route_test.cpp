@@ -86,7 +86,7 @@ void driveSheet(Seen& seen) {
 
 TEST(ShellRoute, PropertiesDialogShowsTheDependenciesPage) {
     CoInitialize(nullptr);
-    const std::string file = systemFolder() + "\\regedit.exe";
+    const std::string file = systemFolder() + "\\winecfg.exe";
     {
         ComPtr<IShellFolder> desktop;
         ASSERT_EQ(SHGetDesktopFolder(desktop.out()), S_OK);
