@@ -10,7 +10,7 @@ build=${2:-$root/build/fuzz}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DVOST_FUZZ=ON -DVOST_TESTS=OFF
+    -DVOST_FUZZ=ON -DVOST_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 make -C "$build" -j2 fuzz_header_reader fuzz_walkers make_seed_images
 

@@ -8,14 +8,13 @@ namespace vost::test {
 
 TreeItem RecordingTree::insertSorted(TreeItem parent, const char* label, const int* image, ModuleNode* node) {
     if (failInsertions) return nullptr;
-    items_.push_back(Item{parent, label, image != nullptr, image ? *image : 0, node});
+    items_.push_back(Item{parent, label, image != nullptr, image ? *image : 0, node, asciiLowerCopy(label)});
     TreeItem handle = &items_.back();
     std::vector<TreeItem>& siblings = children_[parent];
-    const std::string key = asciiLowerCopy(label);
     // After every sibling whose label sorts before or equal to the new one.
-    const auto at = std::upper_bound(siblings.begin(), siblings.end(), key,
-                                     [this](const std::string& k, TreeItem sibling) {
-                                         return k < asciiLowerCopy(item(sibling).label);
+    const auto at = std::upper_bound(siblings.begin(), siblings.end(), items_.back().sortKey,
+                                     [this](const std::string& key, TreeItem sibling) {
+                                         return key < item(sibling).sortKey;
                                      });
     siblings.insert(at, handle);
     insertionOrder.push_back(handle);

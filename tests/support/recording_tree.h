@@ -20,6 +20,7 @@ public:
         bool hasImage = false;
         int image = 0;
         ModuleNode* node = nullptr;
+        std::string sortKey;  // the label, lower-cased
     };
 
     TreeItem insertSorted(TreeItem parent, const char* label, const int* image, ModuleNode* node) override;
