@@ -1,0 +1,308 @@
+// The POSIX platform layer on real folders: the module search, case-folded
+// paths, file times and dates, and version resources of Wine's own files.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "platform/posix/file_time.h"
+#include "platform/posix/posix_platform.h"
+
+namespace vost {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PosixPlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vost-posix-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        root_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    std::string path(const std::string& relative) const { return root_ + "/" + relative; }
+
+    std::string write(const std::string& relative, const std::string& content = "MZ") const {
+        const std::string full = path(relative);
+        fs::create_directories(fs::path(full).parent_path());
+        std::ofstream(full, std::ios::binary) << content;
+        return full;
+    }
+
+    // searchModule's answer as text; "" when not found.
+    static std::string search(PagePlatform& platform, const char* name) {
+        char out[kPathCapacity];
+        const std::uint32_t length = platform.searchModule(name, out, sizeof out);
+        if (length == 0) return "";
+        EXPECT_LT(length, sizeof out);
+        EXPECT_EQ(std::string(out).size(), length);
+        return out;
+    }
+
+    std::unique_ptr<PagePlatform> platformOver(std::initializer_list<const char*> folders) const {
+        PlatformOptions options;
+        for (const char* folder : folders) options.searchFolders.push_back(path(folder));
+        return createPlatform(options);
+    }
+
+    std::string root_;
+};
+
+TEST_F(PosixPlatformTest, SearchesTheFoldersInOrderThenTheScanFolderIgnoringCase) {
+    write("first/Other.dll");
+    const std::string second = write("second/Dup.DLL");
+    write("scan/dup.dll");
+    const std::string onlyInScan = write("scan/Only.Dll");
+    fs::create_directories(path("first/dup.dll"));  // a folder is no module
+    auto platform = platformOver({"first", "second"});
+
+    EXPECT_EQ("", search(*platform, "only.dll"));  // no scan folder yet
+    platform->setSearchFolder(path("SCAN").c_str());
+    EXPECT_EQ(second, search(*platform, "DUP.dll"));
+    EXPECT_EQ(onlyInScan, search(*platform, "ONLY.DLL"));
+    EXPECT_EQ("", search(*platform, "missing.dll"));
+    EXPECT_EQ("", search(*platform, ""));
+}
+
+TEST_F(PosixPlatformTest, AppendsDllOnlyWhenTheFilePartHasNoExtension) {
+    const std::string mylib = write("sys/MyLib.dll");
+    const std::string ocx = write("sys/mylib.ocx");
+    write("sys/my.lib.DLL");
+    const std::string nested = write("sys/sub.d/Thing.dll");
+    auto platform = platformOver({"sys"});
+
+    EXPECT_EQ(mylib, search(*platform, "MYLIB"));
+    EXPECT_EQ(ocx, search(*platform, "MyLib.OCX"));
+    EXPECT_EQ("", search(*platform, "my.lib"));       // has an extension of its own
+    EXPECT_EQ(nested, search(*platform, "SUB.D\\thing"));  // the folder's dot doesn't count
+}
+
+TEST_F(PosixPlatformTest, NamesWithFoldersAreSearchedOrOpenedLikeSearchPath) {
+    const std::string relative = write("sys/Sub/Inner.dll");
+    const std::string fromScan = write("scan/Local.dll");
+    const std::string absolute = write("elsewhere/Abs.dll");
+    auto platform = platformOver({"sys"});
+    platform->setSearchFolder(path("scan").c_str());
+
+    EXPECT_EQ(relative, search(*platform, "sub\\inner.dll"));  // under each search folder
+    EXPECT_EQ(fromScan, search(*platform, ".\\local.dll"));    // from the scan's folder only
+    EXPECT_EQ("", search(*platform, "./inner.dll"));
+    EXPECT_EQ(absolute, search(*platform, (root_ + "/ELSEWHERE/abs.dll").c_str()));
+}
+
+TEST_F(PosixPlatformTest, FolderListingsAreCachedForTheLifeOfThePlatform) {
+    write("sys/a.dll");
+    auto platform = platformOver({"sys"});
+    ASSERT_NE("", search(*platform, "a.dll"));
+    const std::string added = write("sys/B.dll");
+    // This scan's listing predates the file; the next scan sees it.
+    EXPECT_EQ("", search(*platform, "b.dll"));
+    EXPECT_EQ(added, search(*platformOver({"sys"}), "b.dll"));
+}
+
+TEST_F(PosixPlatformTest, APathThatDoesNotFitGivesTheNeededSize) {
+    const std::string found = write("sys/Fits.dll");
+    auto platform = platformOver({"sys"});
+    const std::uint32_t length = std::uint32_t(found.size());
+    std::string out(length + 1, 'x');
+    EXPECT_EQ(length, platform->searchModule("fits.dll", &out[0], length + 1));
+    EXPECT_EQ(found, out.c_str());
+    EXPECT_EQ(length + 1, platform->searchModule("fits.dll", &out[0], length));
+    EXPECT_EQ('\0', out[0]);
+
+    // A real path of 260 characters or more.
+    std::string deep = "sys";
+    while (path(deep).size() < 300) deep += "/folder_with_a_long_name";
+    write(deep + "/Deep.dll");
+    auto deepPlatform = platformOver({deep.c_str()});
+    char buffer[kPathCapacity];
+    EXPECT_GE(deepPlatform->searchModule("deep.dll", buffer, sizeof buffer), kPathCapacity);
+}
+
+TEST_F(PosixPlatformTest, OpensLowerCasedPathsOfMixedCaseFiles) {
+    const std::string content = "MZ mixed-case content";
+    write("Folder/Sub/File.DLL", content);
+    write("Folder/exact.dll", "lower");
+    write("Folder/EXACT.dll", "upper");
+    auto platform = platformOver({});
+
+    const std::string lowered = path("folder/sub/file.dll");
+    auto mapped = platform->mapFile(lowered.c_str());
+    ASSERT_NE(nullptr, mapped);
+    EXPECT_EQ(content, std::string(reinterpret_cast<const char*>(mapped->bytes().data()), mapped->bytes().size()));
+    FileTime time;
+    EXPECT_TRUE(platform->lastWriteTime(lowered.c_str(), time));
+    // An exact match wins over a case-folded one.
+    auto exact = platform->mapFile(path("Folder/EXACT.dll").c_str());
+    ASSERT_NE(nullptr, exact);
+    EXPECT_EQ('u', char(exact->bytes().data()[0]));
+
+    write("empty.dll", "");
+    fs::create_directories(path("folder.dll"));
+    EXPECT_EQ(nullptr, platform->mapFile(path("empty.dll").c_str()));
+    EXPECT_EQ(nullptr, platform->mapFile(path("folder.dll").c_str()));
+    EXPECT_EQ(nullptr, platform->mapFile(path("missing.dll").c_str()));
+    EXPECT_EQ(nullptr, platform->mapFile(""));
+    EXPECT_FALSE(platform->lastWriteTime(path("missing.dll").c_str(), time));
+    EXPECT_FALSE(platform->lastWriteTime(path("folder.dll").c_str(), time));
+}
+
+void setModificationTime(const std::string& file, std::int64_t seconds, long nanoseconds) {
+    const timespec times[2] = {{time_t(seconds), nanoseconds}, {time_t(seconds), nanoseconds}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, file.c_str(), times, 0));
+}
+
+TEST_F(PosixPlatformTest, LastWriteTimeKeepsEvery100Nanoseconds) {
+    const std::string file = write("timed.dll");
+    auto platform = platformOver({});
+    FileTime time;
+
+    setModificationTime(file, 1700000000, 123456789);
+    ASSERT_TRUE(platform->lastWriteTime(file.c_str(), time));
+    EXPECT_EQ((1700000000ULL + 11644473600ULL) * 10000000ULL + 1234567ULL, time.value());  // truncated
+
+    setModificationTime(file, -1, 999999999);  // before 1970
+    ASSERT_TRUE(platform->lastWriteTime(file.c_str(), time));
+    EXPECT_EQ(11644473599ULL * 10000000ULL + 9999999ULL, time.value());
+
+    FileTime unchanged = FileTime::fromValue(42);
+    EXPECT_FALSE(fileTimeFromTimespec(timespec{time_t(-11644473601LL), 0}, unchanged));  // before 1601
+    EXPECT_EQ(42u, unchanged.value());
+}
+
+TEST(PosixDate, FormatsTheUtcDateAsMonthDayYear) {
+    const std::uint64_t day = 864000000000ULL;
+    EXPECT_EQ("1/1/1601", formatUtcShortDate(FileTime::fromValue(0)));
+    EXPECT_EQ("12/31/1601", formatUtcShortDate(FileTime::fromValue(364 * day)));
+    // 2024-02-29 23:59:59.9999999 UTC, then the next tick.
+    const std::uint64_t leapDayEnd = (1709251200ULL + 11644473600ULL) * 10000000ULL - 1;
+    EXPECT_EQ("2/29/2024", formatUtcShortDate(FileTime::fromValue(leapDayEnd)));
+    EXPECT_EQ("3/1/2024", formatUtcShortDate(FileTime::fromValue(leapDayEnd + 1)));
+    EXPECT_EQ("3/1/2100", formatUtcShortDate(FileTime::fromValue((4107542400ULL + 11644473600ULL) * 10000000ULL)));
+    EXPECT_EQ("9/14/30828", formatUtcShortDate(FileTime::fromValue(0x7FFFFFFFFFFFFFFFULL)));
+    EXPECT_EQ("", formatUtcShortDate(FileTime::fromValue(0x8000000000000000ULL)));
+}
+
+TEST_F(PosixPlatformTest, TheDateOfAFileWrittenAt0030InAZoneTwoHoursEastIsTheDayBefore) {
+    const char* saved = std::getenv("TZ");
+    const std::string previous = saved ? saved : "";
+    setenv("TZ", "EET-2", 1);  // two hours east of UTC, no daylight saving
+    tzset();
+    std::tm local = {};
+    local.tm_year = 2024 - 1900;
+    local.tm_mon = 2;
+    local.tm_mday = 15;
+    local.tm_hour = 0;
+    local.tm_min = 30;
+    local.tm_isdst = 0;
+    const std::time_t when = std::mktime(&local);
+    if (saved)
+        setenv("TZ", previous.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+
+    const std::string file = write("late.dll");
+    setModificationTime(file, when, 0);
+    auto platform = platformOver({});
+    FileTime time;
+    ASSERT_TRUE(platform->lastWriteTime(file.c_str(), time));
+    EXPECT_EQ("3/14/2024", platform->formatShortDate(time));
+}
+
+TEST_F(PosixPlatformTest, IconsCursorsAndMessages) {
+    PlatformOptions options;
+    std::string received;
+    options.messageSink = [&](const char* text, const char* caption) { received = std::string(caption) + "|" + text; };
+    auto platform = createPlatform(options);
+
+    const std::map<std::string, int> indices = {{"a.EXE", 1}, {"/x/b.dll", 2}, {"c.Drv", 3}, {"d.fon", 4},
+                                                {"e.txt", 0}, {"/x.dll/noext", 0}};
+    for (const auto& [file, expected] : indices) {
+        int index = -1;
+        EXPECT_TRUE(platform->smallIconIndex(file.c_str(), index)) << file;  // existing or not
+        EXPECT_EQ(expected, index) << file;
+    }
+    int icon = -1;
+    EXPECT_FALSE(platform->smallIconIndex("", icon));
+    EXPECT_NE(nullptr, platform->smallImageList("k.dll", icon));
+    EXPECT_EQ(2, icon);
+    EXPECT_EQ(nullptr, platform->smallImageList("", icon));
+
+    platform->showError(nullptr, "not a Valid File", "VOST");
+    EXPECT_EQ("VOST|not a Valid File", received);
+    platform->restoreCursor(platform->showWaitCursor());
+}
+
+// Wine's own PE files, when installed.
+const char* const kWineFolder = "/usr/lib/i386-linux-gnu/wine/i386-windows";
+
+std::string versionText(PagePlatform& platform, const std::string& file) {
+    FixedFileVersion v;
+    if (!platform.readFixedVersion(file.c_str(), v)) return "none";
+    char text[64];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", v.fileVersionMS >> 16, v.fileVersionMS & 0xFFFF,
+                  v.fileVersionLS >> 16, v.fileVersionLS & 0xFFFF);
+    return text;
+}
+
+TEST(PosixWineFiles, ReadsTheVersionsOfWinesModules) {
+    if (!fs::is_directory(kWineFolder)) GTEST_SKIP() << "Wine is not installed";
+    auto platform = createPlatform(PlatformOptions{});
+    const std::string folder = kWineFolder;
+    // Upper-cased names, found through the case-insensitive open.
+    EXPECT_EQ("10.0.18362.1350", versionText(*platform, folder + "/KERNEL32.DLL"));
+    EXPECT_EQ("5.1.2600.2180", versionText(*platform, folder + "/User32.dll"));
+    EXPECT_EQ("6.0.2900.6242", versionText(*platform, folder + "/shell32.DLL"));
+    EXPECT_EQ("5.81.4704.1100", versionText(*platform, folder + "/comctl32.dll"));
+    EXPECT_EQ("none", versionText(*platform, folder + "/notepad.exe"));
+    EXPECT_EQ("none", versionText(*platform, folder + "/kernelbase.dll"));
+}
+
+TEST(PosixWineFiles, AgreesWithPefileOnEveryModule) {
+    if (!fs::is_directory(kWineFolder)) GTEST_SKIP() << "Wine is not installed";
+    const std::string script =
+        "/usr/bin/python3 -c \"\n"
+        "import os, pefile\n"
+        "d = '" + std::string(kWineFolder) + "'\n"
+        "for f in sorted(os.listdir(d)):\n"
+        "    v = 'none'\n"
+        "    try:\n"
+        "        pe = pefile.PE(os.path.join(d, f), fast_load=True)\n"
+        "        pe.parse_data_directories(directories=[2])\n"
+        "        if hasattr(pe, 'VS_FIXEDFILEINFO'):\n"
+        "            i = pe.VS_FIXEDFILEINFO[0]\n"
+        "            v = '%d.%d.%d.%d' % (i.FileVersionMS >> 16, i.FileVersionMS & 0xFFFF,"
+        " i.FileVersionLS >> 16, i.FileVersionLS & 0xFFFF)\n"
+        "    except Exception:\n"
+        "        pass\n"
+        "    print(f, v)\n"
+        "\" 2>/dev/null";
+    FILE* pipe = popen(script.c_str(), "r");
+    ASSERT_NE(nullptr, pipe);
+    auto platform = createPlatform(PlatformOptions{});
+    char line[512];
+    int files = 0, versions = 0;
+    while (std::fgets(line, sizeof line, pipe)) {
+        char name[256], version[64];
+        if (std::sscanf(line, "%255s %63s", name, version) != 2) continue;
+        ++files;
+        versions += std::string(version) != "none";
+        EXPECT_EQ(version, versionText(*platform, std::string(kWineFolder) + "/" + name)) << name;
+    }
+    if (pclose(pipe) != 0 || files == 0) GTEST_SKIP() << "python3-pefile is not available";
+    EXPECT_GT(versions, 200);
+}
+
+}  // namespace
+}  // namespace vost
