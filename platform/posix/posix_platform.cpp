@@ -85,11 +85,14 @@ std::string PosixPlatform::realFolder(const std::string& folder) {
 
 int PosixPlatform::openExisting(const char* path) {
     if (!path || !*path) return -1;
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe in a scanned folder can't hold the
+    // open; it is refused afterwards as no regular file.
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+    int fd = ::open(path, kFlags);
     if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
     std::string real;
     if (!cache_.resolve(path, real) || real == path) return -1;
-    return ::open(real.c_str(), O_RDONLY | O_CLOEXEC);
+    return ::open(real.c_str(), kFlags);
 }
 
 std::unique_ptr<MappedFile> PosixPlatform::mapFile(const char* path) {

@@ -151,6 +151,8 @@ TEST_F(PosixPlatformTest, OpensLowerCasedPathsOfMixedCaseFiles) {
     fs::create_directories(path("folder.dll"));
     EXPECT_EQ(nullptr, platform->mapFile(path("empty.dll").c_str()));
     EXPECT_EQ(nullptr, platform->mapFile(path("folder.dll").c_str()));
+    ASSERT_EQ(0, mkfifo(path("pipe.dll").c_str(), 0600));
+    EXPECT_EQ(nullptr, platform->mapFile(path("Pipe.dll").c_str()));  // without waiting for a writer
     EXPECT_EQ(nullptr, platform->mapFile(path("missing.dll").c_str()));
     EXPECT_EQ(nullptr, platform->mapFile(""));
     EXPECT_FALSE(platform->lastWriteTime(path("missing.dll").c_str(), time));
