@@ -2,11 +2,20 @@
 
 #include <windows.h>
 
-#include <intrin.h>
-
 namespace vost {
 
 namespace {
+
+// The head of the calling thread's exception chain, at fs:[0].
+EXCEPTION_REGISTRATION_RECORD* chainHead() {
+    EXCEPTION_REGISTRATION_RECORD* head;
+    __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head) : : "memory");
+    return head;
+}
+
+void setChainHead(EXCEPTION_REGISTRATION_RECORD* head) {
+    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(head) : "memory");
+}
 
 // The exception registration record on the stack, with the resume point
 // after it. The handler finds the record as its establisher frame.
@@ -32,15 +41,15 @@ extern "C" EXCEPTION_DISPOSITION __cdecl guardHandler(EXCEPTION_RECORD* exceptio
 __attribute__((noinline)) bool runGuarded(void (*fn)(void* argument), void* argument) {
     GuardFrame frame;
     frame.record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&guardHandler);
-    frame.record.Next = reinterpret_cast<EXCEPTION_REGISTRATION_RECORD*>(__readfsdword(0));
+    frame.record.Next = chainHead();
     volatile bool completed = false;
     if (__builtin_setjmp(frame.resume) == 0) {
-        __writefsdword(0, reinterpret_cast<unsigned long>(&frame.record));
+        setChainHead(&frame.record);
         fn(argument);
         completed = true;
     }
     // Both ways our record is the head of the chain here.
-    __writefsdword(0, reinterpret_cast<unsigned long>(frame.record.Next));
+    setChainHead(frame.record.Next);
     return completed;
 }
 

@@ -92,7 +92,8 @@ std::string WindowTreeControl::itemLabel(TreeItem item) {
     char text[kLabelCapacity] = {};
     TVITEMA read;
     if (!readItem(tree_, item, TVIF_TEXT, read, text)) return std::string();
-    return read.pszText ? std::string(read.pszText) : std::string();
+    text[kLabelCapacity - 1] = '\0';  // a cut text may come without its terminator
+    return std::string(text);
 }
 
 int WindowTreeControl::itemHasChildren(TreeItem item) {
@@ -161,9 +162,11 @@ std::string WindowListControl::cellText(int row, int column) {
     cell.pszText = text;
     cell.cchTextMax = kCellCapacity;
     const LRESULT length = SendMessageA(list_, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
-    // The control may answer with its own buffer instead of filling ours.
-    const char* answer = cell.pszText ? cell.pszText : text;
-    return length > 0 ? std::string(answer) : std::string();
+    if (length <= 0) return std::string();
+    // Wine's control leaves a cut text without its terminator: the answer is
+    // at most the buffer's first 259 characters.
+    text[kCellCapacity - 1] = '\0';
+    return std::string(text);
 }
 
 ModuleNode* WindowListControl::rowNode(int row) {

@@ -1,0 +1,87 @@
+// The frame-based fault guard: a fault inside the guarded call is caught on
+// the faulting thread, the thread's exception chain is whole afterwards, and
+// normal calls are unaffected.
+#include "platform/win32/fault_guard.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace vost {
+namespace {
+
+void readNull(void*) {
+    volatile int* nowhere = nullptr;
+    (void)*nowhere;
+}
+
+void raise(void* code) { RaiseException(*static_cast<DWORD*>(code), 0, 0, nullptr); }
+
+void setFlag(void* flag) { *static_cast<bool*>(flag) = true; }
+
+// A fault inside a callback from the system, with the system's own frames
+// between the guard and the fault.
+BOOL CALLBACK faultingEnum(LPSTR) {
+    readNull(nullptr);
+    return TRUE;
+}
+void faultInsideSystemCall(void*) { EnumSystemCodePagesA(&faultingEnum, CP_INSTALLED); }
+
+void nestedGuard(void* inner) {
+    *static_cast<bool*>(inner) = runGuarded(&readNull, nullptr);
+    readNull(nullptr);  // the outer guard catches this one
+}
+
+void* chainHead() {
+    void* head;
+    __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head));
+    return head;
+}
+
+int codePages = 0;
+BOOL CALLBACK countCodePage(LPSTR) {
+    ++codePages;
+    return TRUE;
+}
+
+TEST(FaultGuard, ReturnsTrueAndRunsTheCallWhenNothingFaults) {
+    bool ran = false;
+    void* before = chainHead();
+    EXPECT_TRUE(runGuarded(&setFlag, &ran));
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(before, chainHead());
+}
+
+TEST(FaultGuard, CatchesFaultsAndRaisedExceptionsAndLeavesTheChainWhole) {
+    void* before = chainHead();
+    EXPECT_FALSE(runGuarded(&readNull, nullptr));
+    EXPECT_EQ(before, chainHead());
+    DWORD code = 0xE0564F53;
+    EXPECT_FALSE(runGuarded(&raise, &code));
+    EXPECT_FALSE(runGuarded(&faultInsideSystemCall, nullptr));
+    EXPECT_EQ(before, chainHead());
+    // Still usable, and the system calls that were interrupted still work.
+    EXPECT_FALSE(runGuarded(&readNull, nullptr));
+    EXPECT_TRUE(EnumSystemCodePagesA(&countCodePage, CP_INSTALLED));
+    EXPECT_GT(codePages, 0);
+    bool ran = false;
+    EXPECT_TRUE(runGuarded(&setFlag, &ran));
+}
+
+TEST(FaultGuard, NestsAndWorksOnOtherThreads) {
+    bool innerCompleted = true;
+    EXPECT_FALSE(runGuarded(&nestedGuard, &innerCompleted));
+    EXPECT_FALSE(innerCompleted);
+
+    int caught = 0;
+    std::thread worker([&] {
+        for (int i = 0; i < 3; ++i) caught += runGuarded(&readNull, nullptr) ? 0 : 1;
+    });
+    worker.join();
+    EXPECT_EQ(3, caught);
+}
+
+}  // namespace
+}  // namespace vost

@@ -1,0 +1,171 @@
+// The module search with the scan's folder in place of the current directory
+// gives the answers SearchPathA(NULL, ...) gives with the current directory
+// set to that folder.
+#include "platform/win32/module_search.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+
+#include "analysis/scan_module.h"
+#include "platform/win32/win32_platform.h"
+#include "tests/windows/temp_folder.h"
+
+namespace vost {
+namespace {
+
+using test::TempFolder;
+
+struct Answer {
+    DWORD result;
+    std::string path;
+    bool operator==(const Answer& other) const { return result == other.result && path == other.path; }
+};
+std::ostream& operator<<(std::ostream& out, const Answer& a) { return out << a.result << " '" << a.path << "'"; }
+
+// The platform's own answer, with the current directory moved there.
+Answer referenceSearch(const std::string& folder, const std::string& name, DWORD capacity = MAX_PATH) {
+    char saved[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof saved, saved);
+    SetCurrentDirectoryA(folder.c_str());
+    std::string out(capacity + 1, '\0');
+    const DWORD result = SearchPathA(nullptr, name.c_str(), ".DLL", capacity, &out[0], nullptr);
+    SetCurrentDirectoryA(saved);
+    return {result, result && result < capacity ? out.c_str() : ""};
+}
+
+Answer layerSearch(const std::string& folder, const std::string& name, DWORD capacity = MAX_PATH) {
+    Win32Platform platform{PlatformOptions{}};
+    platform.setSearchFolder(folder.c_str());
+    std::string out(capacity + 1, '\0');
+    const DWORD result = platform.searchModule(name.c_str(), &out[0], capacity);
+    return {result, result && result < capacity ? out.c_str() : ""};
+}
+
+std::string programFolder() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string text = path;
+    return text.substr(0, text.find_last_of('\\'));
+}
+
+// Records the names a file references, through the analysis' own walkers.
+class NameRecorder : public AnalysisPlatform {
+public:
+    std::set<std::string> names;
+    std::unique_ptr<MappedFile> mapFile(const char* path) override { return files.mapFile(path); }
+    std::uint32_t searchModule(const char* name, char*, std::uint32_t) override {
+        names.insert(name);
+        return 0;
+    }
+    bool readFixedVersion(const char*, FixedFileVersion&) override { return false; }
+    bool smallIconIndex(const char*, int&) override { return false; }
+    void showError(WindowHandle, const char*, const char*) override {}
+
+private:
+    Win32Platform files{PlatformOptions{}};
+};
+
+TEST(ModuleSearch, FoldersFollowTheProgramScanSystemWindowsPathOrder) {
+    const std::vector<std::string> folders = moduleSearchFolders("C:\\scan");
+    ASSERT_GE(folders.size(), 5u);
+    EXPECT_EQ(programFolder(), folders[0]);
+    EXPECT_EQ("C:\\scan", folders[1]);
+    EXPECT_EQ(test::systemFolder(), folders[2]);
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, sizeof windows);
+    EXPECT_EQ(std::string(windows) + "\\system", folders[3]);
+    EXPECT_EQ(std::string(windows), folders[4]);
+}
+
+TEST(ModuleSearch, MatchesTheCurrentDirectorySearchOnCraftedFolders) {
+    TempFolder scan;
+    TempFolder onPath;
+    scan.write("onlyhere.dll", "x");
+    scan.write("noext.DLL", "x");
+    scan.write("driver.drv", "x");
+    scan.write("sub\\inner.dll", "x");
+    scan.write("version.dll", "shadows the system's copy");
+    onPath.write("pathonly.dll", "x");
+    onPath.write("onlyhere.dll", "x");  // the scan folder comes first
+
+    char oldPath[32768] = {};
+    GetEnvironmentVariableA("PATH", oldPath, sizeof oldPath);
+    // An extra entry at the front, and a relative one taken from the folder.
+    SetEnvironmentVariableA("PATH", (onPath.path() + ";sub;" + oldPath).c_str());
+
+    const char* names[] = {"onlyhere.dll", "ONLYHERE.DLL", "noext", "driver.drv", "driver",
+                           "version.dll", "kernel32.dll", "KERNEL32", "pathonly.dll",
+                           "inner.dll", "sub\\inner.dll", ".\\onlyhere.dll", "..\\" ,
+                           "missing-module.dll", "missing", "notepad.exe", "user.exe", "gdi.exe",
+                           "krnl386.exe", "winspool.drv", "sub"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(referenceSearch(scan.path(), name), layerSearch(scan.path(), name));
+    }
+    // A parent-relative name, seen from a subfolder.
+    const std::string sub = scan.path() + "\\sub";
+    EXPECT_EQ(referenceSearch(sub, "..\\onlyhere.dll"), layerSearch(sub, "..\\onlyhere.dll"));
+    EXPECT_EQ(scan.path() + "\\onlyhere.dll", layerSearch(sub, "..\\onlyhere.dll").path);
+    SetEnvironmentVariableA("PATH", oldPath);
+}
+
+TEST(ModuleSearch, AnswersWithTheNeededSizeWhenThePathDoesNotFitAndZeroWhenMissing) {
+    TempFolder scan;
+    scan.write("onlyhere.dll", "x");
+    const Answer small = layerSearch(scan.path(), "onlyhere.dll", 8);
+    EXPECT_EQ(referenceSearch(scan.path(), "onlyhere.dll", 8), small);
+    EXPECT_GT(small.result, 8u);
+    EXPECT_EQ(scan.path().size() + std::string("\\onlyhere.dll").size() + 1, small.result);
+
+    EXPECT_EQ(0u, layerSearch(scan.path(), "missing-module.dll").result);
+    EXPECT_EQ(0u, layerSearch(scan.path(), "").result);
+}
+
+TEST(ModuleSearch, LeavesTheProcessCurrentDirectoryAlone) {
+    TempFolder scan;
+    scan.write("onlyhere.dll", "x");
+    char before[MAX_PATH] = {}, after[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof before, before);
+    EXPECT_EQ(scan.path() + "\\onlyhere.dll", layerSearch(scan.path(), "onlyhere.dll").path);
+    GetCurrentDirectoryA(sizeof after, after);
+    EXPECT_STREQ(before, after);
+}
+
+// Every name that the prefix's programs and libraries import, searched from
+// the system folder and from a folder of its own: the same answers.
+TEST(ModuleSearch, MatchesTheCurrentDirectorySearchForEveryNameTheSystemImports) {
+    NameRecorder recorder;
+    NodeStore store;
+    ScanContext ctx{recorder, store};
+    const std::string system = test::systemFolder();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((system + "\\*").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    int files = 0;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::string path = system + "\\" + found.cFileName;
+        ModuleNode& node = *ctx.nodes.create(recorder, path.c_str(), found.cFileName, nullptr, 0);
+        scanModule(ctx, node);
+        ++files;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    ASSERT_GT(files, 500);
+    ASSERT_GT(recorder.names.size(), 80u);
+
+    TempFolder own;
+    own.write("msvcrt.dll", "a private copy");
+    for (const std::string& name : recorder.names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(referenceSearch(system, name), layerSearch(system, name));
+        EXPECT_EQ(referenceSearch(own.path(), name), layerSearch(own.path(), name));
+    }
+}
+
+}  // namespace
+}  // namespace vost
