@@ -15,7 +15,7 @@ namespace {
 
 std::string clipboardTextNow(HWND owner) {
     std::string text;
-    if (!OpenClipboard(owner)) return "<clipboard busy>";
+    if (!openClipboardSoon(owner)) return "<clipboard busy>";
     if (HANDLE data = GetClipboardData(CF_TEXT)) {
         if (const char* bytes = static_cast<const char*>(GlobalLock(data))) {
             text.assign(bytes, strnlen(bytes, GlobalSize(data)));
@@ -29,7 +29,7 @@ std::string clipboardTextNow(HWND owner) {
 }
 
 void putText(HWND owner, const char* text) {
-    ASSERT_TRUE(OpenClipboard(owner));
+    ASSERT_TRUE(openClipboardSoon(owner));
     EmptyClipboard();
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, std::strlen(text) + 1);
     std::memcpy(GlobalLock(block), text, std::strlen(text) + 1);
@@ -95,7 +95,7 @@ TEST_F(ClipboardTest, AClipboardHeldElsewhereKeepsItsContentsAndTheCursorComesBa
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread holder([&] {
         HWND owner = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        OpenClipboard(owner);
+        openClipboardSoon(owner);
         SetEvent(held);
         WaitForSingleObject(release, 10000);
         CloseClipboard();

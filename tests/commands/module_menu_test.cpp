@@ -78,7 +78,7 @@ TEST(ItemIdList, StepsCountsAndCopiesPackedItems) {
 
 std::string dropListOnClipboard() {
     std::string files;
-    if (!OpenClipboard(nullptr)) return "<busy>";
+    if (!openClipboardSoon(nullptr)) return "<busy>";
     if (HANDLE drop = GetClipboardData(CF_HDROP)) {
         const UINT count = DragQueryFileA(static_cast<HDROP>(drop), 0xFFFFFFFF, nullptr, 0);
         for (UINT i = 0; i < count; ++i) {
@@ -183,7 +183,7 @@ TEST_F(ModuleMenuTest, CopyToClipboardArrivesOnceAsAPostedCommandAfterTheMenuHas
 
 TEST_F(ModuleMenuTest, AShellCommandIsInvokedAtItsOffsetFromTheFirstId) {
     // The shell's "&Copy" puts the module's file on the clipboard.
-    OpenClipboard(page->window());
+    ASSERT_TRUE(openClipboardSoon(page->window()));
     EmptyClipboard();
     CloseClipboard();
     MenuSnapshot menu = openMenu([](MenuDriver& d) {

@@ -83,6 +83,9 @@ std::string freshFolder(const char* name);
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
+// OpenClipboard, retried for a few seconds: Wine's desktop process opens the
+// clipboard for a moment after each change, to offer it to X.
+bool openClipboardSoon(HWND owner);
 // The test program's own folder, with a trailing backslash.
 std::string programFolder();
 
