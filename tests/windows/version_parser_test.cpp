@@ -60,5 +60,18 @@ TEST(VersionParser, AgreesWithTheVersionApiOnTheWindowsFolderAndItsFonts) {
     EXPECT_GT(withVersion, 0);
 }
 
+// Wine's NE fonts and its whole set of built-in libraries, through the drive
+// that maps the Linux root.
+TEST(VersionParser, AgreesWithTheVersionApiOnWinesFontsAndLibraries) {
+    int files = 0, withVersion = 0;
+    for (const char* folder : {"Z:\\usr\\share\\wine\\fonts", "Z:\\usr\\lib\\i386-linux-gnu\\wine\\i386-windows"}) {
+        if (GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES) continue;
+        compareFolder(folder, files, withVersion);
+    }
+    if (files == 0) GTEST_SKIP() << "Wine's folders are not visible through drive Z:";
+    std::printf("%d files, %d with a version resource\n", files, withVersion);
+    EXPECT_GT(withVersion, 200);
+}
+
 }  // namespace
 }  // namespace vost
