@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
 
-    PeImageSpec pe;
+    PeImageLayout pe;
     pe.imports = {"KERNEL32.dll", "USER32.dll", "msvcrt.dll"};
     write(dir, "builder-pe.dll", buildPe(pe).bytes);
     pe.namesInOwnSection = true;
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     pe.overlappingSection = true;
     pe.nameInNoSection = 1;
     write(dir, "builder-pe-overlap.dll", buildPe(pe).bytes);
-    PeImageSpec odd;
+    PeImageLayout odd;
     odd.imports = {"A.dll", "B.dll"};
     odd.unterminatedLastName = true;
     write(dir, "builder-pe-unterminated.dll", buildPe(odd).bytes);
@@ -37,11 +37,11 @@ int main(int argc, char** argv) {
     odd.pe32plus = true;
     write(dir, "builder-pe32plus.dll", buildPe(odd).bytes);
 
-    NeImageSpec ne;
+    NeImageLayout ne;
     ne.names = {"KERNEL", "GetVersion", "USER", "GDI", "SYSTEM", "KEYBOARD", "kernel"};
     ne.reference({0, 2, 3, 4, 5, 6, 2});
     write(dir, "builder-ne.exe", buildNe(ne).bytes);
-    NeImageSpec raw;
+    NeImageLayout raw;
     raw.rawNamesTable = Bytes{0, 4, 'U', 'S', 'E', 'R', 200, 'x', 0};
     raw.refOffsets = {1, 6};
     write(dir, "builder-ne-long-length.exe", buildNe(raw).bytes);

@@ -67,10 +67,10 @@ TEST(HeaderReader, SignatureOutsideTheFileIsInvalidExe) {
     // "PE" fits as a 16-bit value, but its four-byte signature leaves the file.
     expectOneMessage(scanBytes(mzWithHeaderAt(0x40, "PE\0")), "invalid .EXE", "Quillon", nullptr);
     // The builder's own huge-e_lfanew switch.
-    test::PeImageSpec spec;
-    spec.imports = {"KERNEL32.dll"};
-    spec.lfanew = 0xFFFFFFF0u;
-    expectOneMessage(scanBytes(test::buildPe(spec).bytes), "invalid .EXE", "Quillon", nullptr);
+    test::PeImageLayout layout;
+    layout.imports = {"KERNEL32.dll"};
+    layout.lfanew = 0xFFFFFFF0u;
+    expectOneMessage(scanBytes(test::buildPe(layout).bytes), "invalid .EXE", "Quillon", nullptr);
 }
 
 TEST(HeaderReader, NeitherPeNorNeGetsTheOwnerlessMessage) {
@@ -92,9 +92,9 @@ TEST(HeaderReader, FilesThatCannotBeMappedGiveZeroSilently) {
     EXPECT_EQ(empty.scanned, 1);
 
     TestScan scan;
-    test::PeImageSpec spec;
-    spec.imports = {"KERNEL32.dll"};
-    scan.platform.addFile(kPath, test::buildPe(spec).bytes);
+    test::PeImageLayout layout;
+    layout.imports = {"KERNEL32.dll"};
+    scan.platform.addFile(kPath, test::buildPe(layout).bytes);
     scan.platform.lockFile(kPath);  // held open for writing elsewhere
     for (const char* path : {kPath, "file not found", "c:\\app\\missing.dll"}) {
         ModuleNode& node = scan.root(path);
@@ -107,7 +107,7 @@ TEST(HeaderReader, FilesThatCannotBeMappedGiveZeroSilently) {
 }
 
 TEST(HeaderReader, ResultFollowsTheWalker) {
-    test::PeImageSpec pe;
+    test::PeImageLayout pe;
     pe.imports = {"KERNEL32.dll", "USER32.dll"};
     Outcome o = scanBytes(test::buildPe(pe).bytes);
     EXPECT_EQ(o.result, 1);
@@ -119,7 +119,7 @@ TEST(HeaderReader, ResultFollowsTheWalker) {
     EXPECT_EQ(o.result, 0);
     EXPECT_TRUE(o.messages.empty());
 
-    test::NeImageSpec ne;  // no module references at all
+    test::NeImageLayout ne;  // no module references at all
     o = scanBytes(test::buildNe(ne).bytes);
     EXPECT_EQ(o.result, 1);
     EXPECT_EQ(o.children, 0u);

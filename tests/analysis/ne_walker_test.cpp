@@ -13,7 +13,7 @@ namespace {
 
 using test::Bytes;
 using test::NeImage;
-using test::NeImageSpec;
+using test::NeImageLayout;
 using test::TestScan;
 using Names = std::vector<std::string>;
 
@@ -35,41 +35,41 @@ Walk walkBytes(const Bytes& bytes) {
     return w;
 }
 
-Walk walk(const NeImageSpec& spec) { return walkBytes(test::buildNe(spec).bytes); }
+Walk walk(const NeImageLayout& layout) { return walkBytes(test::buildNe(layout).bytes); }
 
 TEST(NeWalker, RuleTableMapsNamesExactlyAndTableOrderDecides) {
-    NeImageSpec spec;
-    spec.names = {"KEYBOARD", "KERNEL", "CreateWindow", "USER", "GDI", "SYSTEM", "kernel", "Kernel", "GDIX"};
-    spec.reference({8, 6, 5, 4, 3, 1, 0, 7});  // every name but the function, out of order
-    const Walk w = walk(spec);
+    NeImageLayout layout;
+    layout.names = {"KEYBOARD", "KERNEL", "CreateWindow", "USER", "GDI", "SYSTEM", "kernel", "Kernel", "GDIX"};
+    layout.reference({8, 6, 5, 4, 3, 1, 0, 7});  // every name but the function, out of order
+    const Walk w = walk(layout);
     EXPECT_EQ(w.result, 1);
     EXPECT_EQ(w.names, (Names{"KEYBOARD.DLL", "KRNL386.EXE", "USER.EXE", "GDI.EXE", "SYSTEM.DRV",
                               "kernel.DLL", "Kernel.DLL", "GDIX.DLL"}));
 }
 
 TEST(NeWalker, ReferencesSelectNamesOnce) {
-    NeImageSpec spec;
-    spec.names = {"KERNEL", "GetVersion", "USER"};
-    spec.reference({2, 2, 0, 2});
-    spec.refOffsets.push_back(2);       // inside a string, not at a length byte
-    spec.refOffsets.push_back(0);       // the table's unused first byte
-    spec.refOffsets.push_back(0xFFFF);  // past the table
-    EXPECT_EQ(walk(spec).names, (Names{"KRNL386.EXE", "USER.EXE"}));
+    NeImageLayout layout;
+    layout.names = {"KERNEL", "GetVersion", "USER"};
+    layout.reference({2, 2, 0, 2});
+    layout.refOffsets.push_back(2);       // inside a string, not at a length byte
+    layout.refOffsets.push_back(0);       // the table's unused first byte
+    layout.refOffsets.push_back(0xFFFF);  // past the table
+    EXPECT_EQ(walk(layout).names, (Names{"KRNL386.EXE", "USER.EXE"}));
 
-    spec.refOffsets.clear();  // ne_cmod 0
-    const Walk none = walk(spec);
+    layout.refOffsets.clear();  // ne_cmod 0
+    const Walk none = walk(layout);
     EXPECT_EQ(none.result, 1);
     EXPECT_TRUE(none.names.empty());
 }
 
 TEST(NeWalker, CollectionEndsAtZeroLengthTableEndOrFileEnd) {
-    NeImageSpec spec;
-    spec.names = {"KERNEL", "", "USER"};  // the empty string is a zero length byte
-    spec.reference({0, 2});
-    EXPECT_EQ(walk(spec).names, (Names{"KRNL386.EXE"}));
+    NeImageLayout layout;
+    layout.names = {"KERNEL", "", "USER"};  // the empty string is a zero length byte
+    layout.reference({0, 2});
+    EXPECT_EQ(walk(layout).names, (Names{"KRNL386.EXE"}));
 
     // An entry table at most one byte past the imported-names table: no names.
-    NeImageSpec tight;
+    NeImageLayout tight;
     tight.names = {"KERNEL", "USER"};
     tight.reference({0, 1});
     for (int delta : {-40, 0, 1}) {
@@ -84,7 +84,7 @@ TEST(NeWalker, CollectionEndsAtZeroLengthTableEndOrFileEnd) {
     EXPECT_EQ(walk(tight).names, (Names{"KRNL386.EXE"}));
 
     // A module-reference count past the end of the file: the table ends with the file.
-    NeImageSpec many;
+    NeImageLayout many;
     many.names = {"USER"};
     many.reference({0});
     many.moduleCount = 0xFFFF;
@@ -106,17 +106,17 @@ TEST(NeWalker, LongAndNegativeLengthsAreSkippedWhole) {
     add(99, 'M');  // offset 308
     add(255, 'X');
     add(3, 'B');  // offset 664
-    NeImageSpec spec;
-    spec.rawNamesTable = table;
-    spec.refOffsets = {1, 102, 107, 308, 408, 664};
-    EXPECT_EQ(walk(spec).names, (Names{"AAAA.DLL", longest + ".DLL", "BBB.DLL"}));
+    NeImageLayout layout;
+    layout.rawNamesTable = table;
+    layout.refOffsets = {1, 102, 107, 308, 408, 664};
+    EXPECT_EQ(walk(layout).names, (Names{"AAAA.DLL", longest + ".DLL", "BBB.DLL"}));
 }
 
 TEST(NeWalker, TruncatedFilesReferenceWhatLiesInside) {
-    NeImageSpec spec;
-    spec.names = {"KERNEL", "USER", "GDI"};
-    spec.reference({0, 1, 2});
-    const NeImage image = test::buildNe(spec);
+    NeImageLayout layout;
+    layout.names = {"KERNEL", "USER", "GDI"};
+    layout.reference({0, 1, 2});
+    const NeImage image = test::buildNe(layout);
     ASSERT_EQ(walkBytes(image.bytes).names, (Names{"KRNL386.EXE", "USER.EXE", "GDI.EXE"}));
 
     // Cut inside the NE header: nothing referenced, still 1.
@@ -125,7 +125,7 @@ TEST(NeWalker, TruncatedFilesReferenceWhatLiesInside) {
     EXPECT_TRUE(header.names.empty());
 
     // Cut inside "USER": KERNEL was collected, the rest is gone.
-    const std::size_t insideUser = image.namesTable + spec.offsetOf(1) + 2;
+    const std::size_t insideUser = image.namesTable + layout.offsetOf(1) + 2;
     EXPECT_EQ(walkBytes(Bytes(image.bytes.begin(), image.bytes.begin() + insideUser)).names,
               (Names{"KRNL386.EXE"}));
 

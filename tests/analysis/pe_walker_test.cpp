@@ -14,7 +14,7 @@ namespace {
 
 using test::Bytes;
 using test::PeImage;
-using test::PeImageSpec;
+using test::PeImageLayout;
 using test::TestScan;
 using Names = std::vector<std::string>;
 
@@ -36,12 +36,12 @@ Walk walkBytes(const Bytes& bytes) {
     return w;
 }
 
-Walk walk(const PeImageSpec& spec) { return walkBytes(test::buildPe(spec).bytes); }
+Walk walk(const PeImageLayout& layout) { return walkBytes(test::buildPe(layout).bytes); }
 
-PeImageSpec imports(Names names) {
-    PeImageSpec spec;
-    spec.imports = std::move(names);
-    return spec;
+PeImageLayout imports(Names names) {
+    PeImageLayout layout;
+    layout.imports = std::move(names);
+    return layout;
 }
 
 TEST(PeWalker, NamesGoOutInDescriptorOrderWithTheirOwnCase) {
@@ -50,7 +50,7 @@ TEST(PeWalker, NamesGoOutInDescriptorOrderWithTheirOwnCase) {
     EXPECT_EQ(w.names, (Names{"USER32.dll", "kernel32.DLL", "Comctl32.dll", "ADVAPI32.dll"}));
     EXPECT_EQ(w.messages, 0u);
 
-    PeImageSpec split = imports({"USER32.dll", "GDI32.dll"});
+    PeImageLayout split = imports({"USER32.dll", "GDI32.dll"});
     split.namesInOwnSection = true;  // descriptors in .idata, names in .rdata
     EXPECT_EQ(walk(split).names, (Names{"USER32.dll", "GDI32.dll"}));
 
@@ -63,17 +63,17 @@ TEST(PeWalker, NoImportsYieldZero) {
     EXPECT_EQ(none.result, 0);
     EXPECT_TRUE(none.names.empty());
 
-    PeImageSpec terminatorOnly;
+    PeImageLayout terminatorOnly;
     terminatorOnly.emptyImportTable = true;
     EXPECT_EQ(walk(terminatorOnly).result, 0);
 
-    PeImageSpec vs0 = imports({"KERNEL32.dll"});
+    PeImageLayout vs0 = imports({"KERNEL32.dll"});
     vs0.importSectionVirtualSize0 = true;  // the section holds no RVA
     EXPECT_EQ(walk(vs0).result, 0);
     EXPECT_TRUE(walk(vs0).names.empty());
 
     // A 64-bit optional header puts LoaderFlags (zero) at the 32-bit directory's place.
-    PeImageSpec wide = imports({"KERNEL32.dll"});
+    PeImageLayout wide = imports({"KERNEL32.dll"});
     wide.pe32plus = true;
     const Walk w = walk(wide);
     EXPECT_EQ(w.result, 0);
@@ -107,19 +107,19 @@ TEST(PeWalker, EndTestsLookAtStampNameAndThunks) {
 }
 
 TEST(PeWalker, UnusableNamesArePassedOverAndTheWalkGoesOn) {
-    PeImageSpec noSection = imports({"A.dll", "B.dll", "C.dll"});
+    PeImageLayout noSection = imports({"A.dll", "B.dll", "C.dll"});
     noSection.nameInNoSection = 1;
     Walk w = walk(noSection);
     EXPECT_EQ(w.result, 1);
     EXPECT_EQ(w.names, (Names{"A.dll", "C.dll"}));
 
-    PeImageSpec onlyBad = imports({"A.dll"});
+    PeImageLayout onlyBad = imports({"A.dll"});
     onlyBad.nameInNoSection = 0;
     w = walk(onlyBad);
     EXPECT_EQ(w.result, 1);  // a descriptor was walked, though it named nothing
     EXPECT_TRUE(w.names.empty());
 
-    PeImageSpec unterminated = imports({"A.dll", "B.dll"});
+    PeImageLayout unterminated = imports({"A.dll", "B.dll"});
     unterminated.unterminatedLastName = true;  // the file ends inside "B.dll"
     w = walk(unterminated);
     EXPECT_EQ(w.result, 1);
@@ -133,7 +133,7 @@ TEST(PeWalker, UnusableNamesArePassedOverAndTheWalkGoesOn) {
 }
 
 TEST(PeWalker, SectionExtentIsTheSmallerSizeAndTheFirstSectionWins) {
-    PeImageSpec overlap = imports({"KERNEL32.dll", "USER32.dll"});
+    PeImageLayout overlap = imports({"KERNEL32.dll", "USER32.dll"});
     overlap.overlappingSection = true;  // an earlier section maps the names lower-cased
     EXPECT_EQ(walk(overlap).names, (Names{"kernel32.dll", "user32.dll"}));
     overlap.namesInOwnSection = true;
@@ -141,7 +141,7 @@ TEST(PeWalker, SectionExtentIsTheSmallerSizeAndTheFirstSectionWins) {
 
     // Names in the uninitialised tail (past SizeOfRawData, below VirtualSize)
     // lie in no section: only the first name, at the section's first byte, is found.
-    PeImageSpec tail = imports({"A.dll", "B.dll"});
+    PeImageLayout tail = imports({"A.dll", "B.dll"});
     tail.namesInOwnSection = true;
     PeImage image = test::buildPe(tail);
     test::putU32(image.bytes, image.sectionHeader(1) + 16, 1);
@@ -185,12 +185,12 @@ TEST(PeWalker, RvaTranslationWrapsAsThirtyTwoBitArithmetic) {
 }
 
 TEST(PeWalker, EveryTruncationEndsCleanlyWithAPrefixOfTheNames) {
-    PeImageSpec spec = imports({"KERNEL32.dll", "USER32.dll", "GDI32.dll"});
-    spec.namesInOwnSection = true;
-    spec.version = FixedFileVersion{0x00050001, 0x0A280000, 0x00050001, 0x0A280000};
-    const Bytes whole = test::buildPe(spec).bytes;
+    PeImageLayout layout = imports({"KERNEL32.dll", "USER32.dll", "GDI32.dll"});
+    layout.namesInOwnSection = true;
+    layout.version = FixedFileVersion{0x00050001, 0x0A280000, 0x00050001, 0x0A280000};
+    const Bytes whole = test::buildPe(layout).bytes;
     const Names all = walkBytes(whole).names;
-    ASSERT_EQ(all, spec.imports);
+    ASSERT_EQ(all, layout.imports);
     for (std::size_t length = 0; length < whole.size(); ++length) {
         const Walk w = walkBytes(Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(length)));
         ASSERT_TRUE(w.result == 0 || w.result == 1) << length;

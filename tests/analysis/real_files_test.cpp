@@ -134,18 +134,18 @@ TEST(RealFiles, ObjdumpReadsTheBuildersImages) {
     fs::create_directories(dir);
     struct Case {
         std::string file;
-        test::PeImageSpec spec;
+        test::PeImageLayout layout;
     };
     std::vector<Case> cases(2);
     cases[0].file = "plain.dll";
-    cases[0].spec.imports = {"KERNEL32.dll", "USER32.dll"};
+    cases[0].layout.imports = {"KERNEL32.dll", "USER32.dll"};
     cases[1].file = "split.dll";
-    cases[1].spec.imports = {"ntdll.dll", "msvcrt.dll", "GDI32.dll"};
-    cases[1].spec.version = FixedFileVersion{0x00050001, 0x0A280000, 0x00050001, 0x0A280000};
+    cases[1].layout.imports = {"ntdll.dll", "msvcrt.dll", "GDI32.dll"};
+    cases[1].layout.version = FixedFileVersion{0x00050001, 0x0A280000, 0x00050001, 0x0A280000};
     std::vector<fs::path> paths;
     for (const Case& c : cases) {
         paths.push_back(dir / c.file);
-        const test::Bytes bytes = test::buildPe(c.spec).bytes;
+        const test::Bytes bytes = test::buildPe(c.layout).bytes;
         std::ofstream(paths.back(), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                            std::streamsize(bytes.size()));
     }
@@ -153,7 +153,7 @@ TEST(RealFiles, ObjdumpReadsTheBuildersImages) {
     fs::remove_all(dir);
     ASSERT_EQ(read.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i)
-        EXPECT_EQ(read.at(paths[i].string()), cases[i].spec.imports) << cases[i].file;
+        EXPECT_EQ(read.at(paths[i].string()), cases[i].layout.imports) << cases[i].file;
 }
 
 }  // namespace

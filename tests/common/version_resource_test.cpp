@@ -35,10 +35,10 @@ struct VersionImage {
     std::size_t block = 0;  // file offset of VS_VERSIONINFO
 
     explicit VersionImage(bool pe32plus = false) {
-        test::PeImageSpec spec;
-        spec.version = kVersion;
-        spec.pe32plus = pe32plus;
-        const test::PeImage image = test::buildPe(spec);
+        test::PeImageLayout layout;
+        layout.version = kVersion;
+        layout.pe32plus = pe32plus;
+        const test::PeImage image = test::buildPe(layout);
         bytes = image.bytes;
         block = image.versionOffset - 40;
         rsrc = block - 88;
@@ -198,7 +198,7 @@ TEST(VersionResource, BlockVariantsThePlatformAcceptsOrRefuses) {
     }
     {
         SCOPED_TRACE("no version resource");
-        expectVersion(test::buildPe(test::PeImageSpec{}).bytes, nullptr);
+        expectVersion(test::buildPe(test::PeImageLayout{}).bytes, nullptr);
     }
 }
 

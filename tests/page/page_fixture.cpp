@@ -42,9 +42,9 @@ PageFixture::PageFixture() {
 
 void PageFixture::addPe(const std::string& path, const std::vector<std::string>& imports,
                         const FixedFileVersion* version) {
-    PeImageSpec spec;
-    spec.imports = imports;
-    platform->fake.addFile(path, buildPe(spec).bytes);
+    PeImageLayout layout;
+    layout.imports = imports;
+    platform->fake.addFile(path, buildPe(layout).bytes);
     if (version) platform->fake.setVersion(path, *version);
 }
 

@@ -59,7 +59,7 @@ TEST(ScanRoot, UnscannableRootsKeepOneRowAndLoseTheExpandButton) {
     };
     const Case cases[] = {
         {"text file", bytesOf("just some text, not an executable"), kNotValidFileText},
-        {"PE importing nothing", buildPe(PeImageSpec{}).bytes, nullptr},
+        {"PE importing nothing", buildPe(PeImageLayout{}).bytes, nullptr},
         {"missing file", Bytes{}, nullptr},
     };
     for (const Case& c : cases) {
@@ -82,7 +82,7 @@ TEST(ScanRoot, UnscannableRootsKeepOneRowAndLoseTheExpandButton) {
 
 TEST(ScanRoot, NeRootWithoutReferencesKeepsItsExpandButton) {
     PageFixture page;
-    page.platform->fake.addFile("c:\\app\\old.exe", buildNe(NeImageSpec{}).bytes);
+    page.platform->fake.addFile("c:\\app\\old.exe", buildNe(NeImageLayout{}).bytes);
     EXPECT_NE(page.scan("c:\\app\\old.exe"), 0);
     const TreeItem root = page.tree->rootItem();
     EXPECT_EQ(page.tree->itemHasChildren(root), 1);

@@ -43,9 +43,9 @@ void DiskFolder::write(const std::string& relative, const Bytes& bytes) const {
 }
 
 void DiskFolder::writePe(const std::string& relative, const std::vector<std::string>& imports) const {
-    PeImageSpec spec;
-    spec.imports = imports;
-    write(relative, buildPe(spec).bytes);
+    PeImageLayout layout;
+    layout.imports = imports;
+    write(relative, buildPe(layout).bytes);
 }
 
 std::vector<std::string> DiskFolder::list(const std::string& relative) const {

@@ -60,12 +60,12 @@ TEST_F(PageTest, SystemProgramsShowWhatTheScannerFinds) {
 
 // ROOT imports A, B and MISSING; A imports B and ROOT; B imports A.
 std::string writeGeneratedSet(TempFolder& folder) {
-    PeImageSpec root;
+    PeImageLayout root;
     root.imports = {"A.dll", "b.DLL", "MISSING.DLL"};
     root.version = FixedFileVersion{0x00010002, 0x00030004, 0x00050006, 0x00070008};
-    PeImageSpec a;
+    PeImageLayout a;
     a.imports = {"B.DLL", "Root.exe"};
-    PeImageSpec b;
+    PeImageLayout b;
     b.imports = {"A.DLL"};
     folder.write("A.DLL", asText(buildPe(a).bytes));
     folder.write("B.DLL", asText(buildPe(b).bytes));
@@ -181,9 +181,9 @@ TEST_F(PageTest, TwoPagesAtOnceEachSearchTheirOwnFolder) {
     std::string roots[2];
     TempFolder* folders[2] = {&first, &second};
     for (int i = 0; i < 2; ++i) {
-        PeImageSpec root;
+        PeImageLayout root;
         root.imports = {"SAME.DLL"};
-        PeImageSpec same;
+        PeImageLayout same;
         same.imports = {"kernel32.dll"};
         same.version = FixedFileVersion{DWORD(i + 1) << 16, 0, 0, 0};
         folders[i]->write("SAME.DLL", asText(buildPe(same).bytes));
@@ -216,12 +216,12 @@ TEST_F(PageTest, TwoPagesAtOnceEachSearchTheirOwnFolder) {
 // A long chain of modules, so a scan lasts long enough to be interrupted.
 std::string writeLongChain(TempFolder& folder, int length) {
     for (int i = length - 1; i >= 0; --i) {
-        PeImageSpec spec;
-        if (i + 1 < length) spec.imports = {"M" + std::to_string(i + 1) + ".DLL", "kernel32.dll"};
-        else spec.imports = {"user32.dll"};
-        folder.write("M" + std::to_string(i) + ".DLL", asText(buildPe(spec).bytes));
+        PeImageLayout layout;
+        if (i + 1 < length) layout.imports = {"M" + std::to_string(i + 1) + ".DLL", "kernel32.dll"};
+        else layout.imports = {"user32.dll"};
+        folder.write("M" + std::to_string(i) + ".DLL", asText(buildPe(layout).bytes));
     }
-    PeImageSpec root;
+    PeImageLayout root;
     root.imports = {"M0.DLL", "shell32.dll", "comctl32.dll", "ole32.dll"};
     return folder.write("Chain.exe", asText(buildPe(root).bytes));
 }

@@ -125,30 +125,30 @@ Bytes versionResource(const FixedFileVersion& v, std::uint32_t rva, std::uint32_
 
 }  // namespace
 
-PeImage buildPe(const PeImageSpec& spec) {
-    const std::size_t n = spec.imports.size();
-    const bool hasDirectory = n > 0 || spec.emptyImportTable;
+PeImage buildPe(const PeImageLayout& layout) {
+    const std::size_t n = layout.imports.size();
+    const bool hasDirectory = n > 0 || layout.emptyImportTable;
 
     // Name strings, each zero-terminated except a deliberately unterminated last one.
     Bytes names;
     std::vector<std::uint32_t> nameAt;
     for (std::size_t i = 0; i < n; ++i) {
         nameAt.push_back(std::uint32_t(names.size()));
-        putText(names, names.size(), spec.imports[i]);
-        if (!(spec.unterminatedLastName && i + 1 == n)) names.push_back(0);
+        putText(names, names.size(), layout.imports[i]);
+        if (!(layout.unterminatedLastName && i + 1 == n)) names.push_back(0);
     }
-    const std::uint32_t descriptorCount = std::uint32_t(n + (spec.noTerminatorDescriptor ? 0 : 1));
+    const std::uint32_t descriptorCount = std::uint32_t(n + (layout.noTerminatorDescriptor ? 0 : 1));
     const std::uint32_t thunksAt = descriptorCount * 20;
     const std::uint32_t namesInIdataAt = thunksAt + std::uint32_t(n) * 16;
 
     // Section order in the file and in the table: [shadow], .rsrc, .idata, [.rdata].
     std::vector<Section> sections;
     int rsrc = -1, idata = -1, rdata = -1;
-    if (spec.version) { rsrc = int(sections.size()); sections.push_back(named(".rsrc")); }
+    if (layout.version) { rsrc = int(sections.size()); sections.push_back(named(".rsrc")); }
     if (hasDirectory) {
         idata = int(sections.size());
         sections.push_back(named(".idata"));
-        if (spec.namesInOwnSection) { rdata = int(sections.size()); sections.push_back(named(".rdata")); }
+        if (layout.namesInOwnSection) { rdata = int(sections.size()); sections.push_back(named(".rdata")); }
     }
     std::uint32_t va = kSectionAlignment;
     auto sizeOf = [&](int index) -> std::uint32_t {
@@ -166,7 +166,7 @@ PeImage buildPe(const PeImageSpec& spec) {
     // Contents, now that every RVA is known.
     PeImage image;
     std::uint32_t fixedInfoAt = 0;
-    if (rsrc >= 0) sections[rsrc].content = versionResource(*spec.version, sections[rsrc].va, fixedInfoAt);
+    if (rsrc >= 0) sections[rsrc].content = versionResource(*layout.version, sections[rsrc].va, fixedInfoAt);
     if (idata >= 0) {
         Section& s = sections[idata];
         const std::uint32_t namesRva = rdata >= 0 ? sections[rdata].va : s.va + namesInIdataAt;
@@ -175,7 +175,7 @@ PeImage buildPe(const PeImageSpec& spec) {
             const std::uint32_t d = std::uint32_t(20 * i);
             const std::uint32_t lookup = thunksAt + std::uint32_t(16 * i);  // ILT, then IAT
             putU32(s.content, d + 0, s.va + lookup);
-            putU32(s.content, d + 12, int(i) == spec.nameInNoSection ? kRvaInNoSection
+            putU32(s.content, d + 12, int(i) == layout.nameInNoSection ? kRvaInNoSection
                                                                       : namesRva + nameAt[i]);
             putU32(s.content, d + 16, s.va + lookup + 8);
             putU32(s.content, lookup, 0x80000001u);      // ordinal 1
@@ -185,9 +185,9 @@ PeImage buildPe(const PeImageSpec& spec) {
             sections[rdata].content = names;
         else
             putBytes(s.content, namesInIdataAt, names.data(), names.size());
-        if (spec.importSectionVirtualSize0) s.virtualSize = 0;
+        if (layout.importSectionVirtualSize0) s.virtualSize = 0;
     }
-    if (spec.overlappingSection && idata >= 0) {
+    if (layout.overlappingSection && idata >= 0) {
         // A first section over the same RVAs as the one holding the names,
         // with the names lower-cased: whichever section is found first decides.
         const int target = rdata >= 0 ? rdata : idata;
@@ -206,7 +206,7 @@ PeImage buildPe(const PeImageSpec& spec) {
 
     // Headers.
     const std::uint32_t newHeader = kDefaultNewHeader;
-    const std::uint16_t optionalSize = spec.pe32plus ? 240 : 224;
+    const std::uint16_t optionalSize = layout.pe32plus ? 240 : 224;
     const std::uint32_t sectionTable = newHeader + 24 + optionalSize;
     const std::uint32_t sizeOfHeaders =
         alignUp(sectionTable + 40 * std::uint32_t(sections.size()), kFileAlignment);
@@ -215,22 +215,22 @@ PeImage buildPe(const PeImageSpec& spec) {
         Section& s = sections[i];
         s.rawPointer = raw;
         const bool last = i + 1 == sections.size();
-        s.rawSize = (last && spec.unterminatedLastName) ? std::uint32_t(s.content.size())
+        s.rawSize = (last && layout.unterminatedLastName) ? std::uint32_t(s.content.size())
                                                         : alignUp(std::uint32_t(s.content.size()), kFileAlignment);
         raw += s.rawSize;
     }
 
-    Bytes b = dosStub(spec.lfanew ? *spec.lfanew : newHeader);
+    Bytes b = dosStub(layout.lfanew ? *layout.lfanew : newHeader);
     putText(b, newHeader, std::string("PE\0\0", 4));
-    putU16(b, newHeader + 4, spec.pe32plus ? 0x8664 : 0x014C);
+    putU16(b, newHeader + 4, layout.pe32plus ? 0x8664 : 0x014C);
     putU16(b, newHeader + 6, std::uint16_t(sections.size()));
     putU16(b, newHeader + 20, optionalSize);
-    putU16(b, newHeader + 22, spec.pe32plus ? 0x2022 : 0x2102);  // DLL, executable image
+    putU16(b, newHeader + 22, layout.pe32plus ? 0x2022 : 0x2102);  // DLL, executable image
     const std::uint32_t o = newHeader + 24;
-    putU16(b, o + 0, spec.pe32plus ? 0x20B : 0x10B);
+    putU16(b, o + 0, layout.pe32plus ? 0x20B : 0x10B);
     putU8(b, o + 2, 2);
     putU32(b, o + 8, raw - sizeOfHeaders);  // initialised data
-    if (spec.pe32plus) {
+    if (layout.pe32plus) {
         putU32(b, o + 24, 0x10000000);  // image base, low half
     } else {
         putU32(b, o + 28, 0x10000000);
@@ -242,7 +242,7 @@ PeImage buildPe(const PeImageSpec& spec) {
     putU32(b, o + 56, sizeOfImage);
     putU32(b, o + 60, sizeOfHeaders);
     putU16(b, o + 68, 2);  // GUI
-    if (spec.pe32plus) {  // stack and heap reserve/commit are 64-bit here
+    if (layout.pe32plus) {  // stack and heap reserve/commit are 64-bit here
         putU32(b, o + 72, 0x100000);
         putU32(b, o + 80, 0x1000);
         putU32(b, o + 88, 0x100000);
@@ -255,7 +255,7 @@ PeImage buildPe(const PeImageSpec& spec) {
         putU32(b, o + 84, 0x1000);
         putU32(b, o + 92, 16);
     }
-    const std::uint32_t directories = o + (spec.pe32plus ? 112 : 96);
+    const std::uint32_t directories = o + (layout.pe32plus ? 112 : 96);
     if (idata >= 0) {
         putU32(b, directories + 8, sections[idata].va);
         putU32(b, directories + 12, descriptorCount * 20);
@@ -291,45 +291,45 @@ PeImage buildPe(const PeImageSpec& spec) {
         for (std::uint32_t at : nameAt) image.nameOffsets.push_back(namesBase + at);
     }
     if (rsrc >= 0) image.versionOffset = sections[rsrc].rawPointer + fixedInfoAt;
-    if (spec.truncateAt >= 0 && std::size_t(spec.truncateAt) < b.size()) b.resize(std::size_t(spec.truncateAt));
+    if (layout.truncateAt >= 0 && std::size_t(layout.truncateAt) < b.size()) b.resize(std::size_t(layout.truncateAt));
     image.bytes = std::move(b);
     return image;
 }
 
-std::uint16_t NeImageSpec::offsetOf(std::size_t index) const {
+std::uint16_t NeImageLayout::offsetOf(std::size_t index) const {
     std::size_t offset = 1;
     for (std::size_t i = 0; i < index && i < names.size(); ++i) offset += 1 + names[i].size();
     return std::uint16_t(offset);
 }
 
-void NeImageSpec::reference(const std::vector<std::size_t>& indices) {
+void NeImageLayout::reference(const std::vector<std::size_t>& indices) {
     refOffsets.clear();
     for (std::size_t i : indices) refOffsets.push_back(offsetOf(i));
 }
 
-NeImage buildNe(const NeImageSpec& spec) {
+NeImage buildNe(const NeImageLayout& layout) {
     Bytes table;
-    if (spec.rawNamesTable) {
-        table = *spec.rawNamesTable;
+    if (layout.rawNamesTable) {
+        table = *layout.rawNamesTable;
     } else {
         table.push_back(0);
-        for (const std::string& name : spec.names) {
+        for (const std::string& name : layout.names) {
             table.push_back(std::uint8_t(name.size()));
             putText(table, table.size(), name);
         }
     }
     const std::uint32_t newHeader = kDefaultNewHeader;
-    Bytes b = dosStub(spec.lfanew ? *spec.lfanew : newHeader);
+    Bytes b = dosStub(layout.lfanew ? *layout.lfanew : newHeader);
 
     // Relative to the NE header: the header, the resident-names table, the
     // module-reference table, the imported-names table, the entry table.
     const std::string moduleName = "TESTMOD";
     const std::uint16_t residentNames = 64;
     const std::uint16_t refTable = std::uint16_t(residentNames + 1 + moduleName.size() + 3);
-    const std::uint16_t namesTable = std::uint16_t(refTable + 2 * spec.refOffsets.size());
+    const std::uint16_t namesTable = std::uint16_t(refTable + 2 * layout.refOffsets.size());
     const std::uint16_t entryTable = std::uint16_t(namesTable + table.size());
     const std::uint16_t entryField =
-        spec.entryTableDelta ? std::uint16_t(namesTable + *spec.entryTableDelta) : entryTable;
+        layout.entryTableDelta ? std::uint16_t(namesTable + *layout.entryTableDelta) : entryTable;
 
     const std::uint32_t h = newHeader;
     putText(b, h, "NE");
@@ -338,7 +338,7 @@ NeImage buildNe(const NeImageSpec& spec) {
     putU16(b, h + 4, entryField);
     putU16(b, h + 6, 2);          // entry table length
     putU16(b, h + 12, 0x8000);    // library module
-    putU16(b, h + 30, spec.moduleCount ? *spec.moduleCount : std::uint16_t(spec.refOffsets.size()));
+    putU16(b, h + 30, layout.moduleCount ? *layout.moduleCount : std::uint16_t(layout.refOffsets.size()));
     putU16(b, h + 34, residentNames);  // no segments
     putU16(b, h + 36, residentNames);  // no resources
     putU16(b, h + 38, residentNames);
@@ -351,8 +351,8 @@ NeImage buildNe(const NeImageSpec& spec) {
     putText(b, h + residentNames + 1, moduleName);
     putU16(b, h + residentNames + 1 + moduleName.size(), 0);
     putU8(b, h + residentNames + 3 + moduleName.size(), 0);
-    for (std::size_t i = 0; i < spec.refOffsets.size(); ++i)
-        putU16(b, h + refTable + 2 * i, spec.refOffsets[i]);
+    for (std::size_t i = 0; i < layout.refOffsets.size(); ++i)
+        putU16(b, h + refTable + 2 * i, layout.refOffsets[i]);
     putBytes(b, h + namesTable, table.data(), table.size());
     putU16(b, h + entryTable, 0);  // empty entry table
     const std::uint32_t nonResident = h + entryTable + 2;
@@ -367,7 +367,7 @@ NeImage buildNe(const NeImageSpec& spec) {
     image.newHeader = newHeader;
     image.namesTable = h + namesTable;
     image.refTable = h + refTable;
-    if (spec.truncateAt >= 0 && std::size_t(spec.truncateAt) < b.size()) b.resize(std::size_t(spec.truncateAt));
+    if (layout.truncateAt >= 0 && std::size_t(layout.truncateAt) < b.size()) b.resize(std::size_t(layout.truncateAt));
     image.bytes = std::move(b);
     return image;
 }

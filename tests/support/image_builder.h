@@ -31,7 +31,7 @@ constexpr std::uint32_t kDefaultNewHeader = 0x80;
 // A Name RVA that no section of a built image holds.
 constexpr std::uint32_t kRvaInNoSection = 0x7FFF0000;
 
-struct PeImageSpec {
+struct PeImageLayout {
     std::vector<std::string> imports;  // module names, in descriptor order
     bool emptyImportTable = false;     // no imports, yet a directory holding only the terminator
     bool namesInOwnSection = false;    // descriptors in .idata, names in a later .rdata
@@ -62,9 +62,9 @@ struct PeImage {
     std::uint32_t sectionHeader(std::size_t i) const { return sectionTable + std::uint32_t(40 * i); }
 };
 
-PeImage buildPe(const PeImageSpec& spec);
+PeImage buildPe(const PeImageLayout& layout);
 
-struct NeImageSpec {
+struct NeImageLayout {
     std::vector<std::string> names;           // imported-names table strings, in order
     std::vector<std::uint16_t> refOffsets;    // module-reference table entries
     std::optional<Bytes> rawNamesTable;       // replaces the table built from `names`
@@ -87,6 +87,6 @@ struct NeImage {
     std::uint32_t refTable = 0;    // file offset of the module-reference table
 };
 
-NeImage buildNe(const NeImageSpec& spec);
+NeImage buildNe(const NeImageLayout& layout);
 
 }  // namespace vost::test

@@ -275,6 +275,41 @@ TEST(WindowControls, InMemoryControlsBehaveAlike) {
     EXPECT_EQ(real.descendingRows, memory.descendingRows);
     EXPECT_TRUE(real == memory);
 }
+
+// Every file of the system folder as a child label in the page's form: the
+// real control and the in-memory tree put them in the same order.
+TEST(WindowControls, InMemoryTreeSortsTheSystemFolderAlike) {
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, sizeof system);
+    std::vector<std::string> labels;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((std::string(system) + "\\*").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    do {
+        std::string name = found.cFileName, path = std::string(system) + "\\" + name;
+        CharUpperA(&name[0]);
+        CharLowerA(&path[0]);
+        labels.push_back(name + " (" + path + ")");
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    ASSERT_GT(labels.size(), 500u);
+
+    TestPage page;
+    WindowTreeControl tree(page.tree());
+    MemoryTree memory;
+    const TreeItem realRoot = tree.insertRoot("ROOT(x)", 0, nullptr);
+    const TreeItem memoryRoot = memory.insertRoot("ROOT(x)", 0, nullptr);
+    for (const std::string& label : labels) {
+        tree.insertSorted(realRoot, label.c_str(), nullptr, nullptr);
+        memory.insertSorted(memoryRoot, label.c_str(), nullptr, nullptr);
+    }
+    std::vector<std::string> realOrder, memoryOrder;
+    for (TreeItem item = tree.firstChild(realRoot); item; item = tree.nextSibling(item))
+        realOrder.push_back(tree.itemLabel(item));
+    for (TreeItem item = memory.firstChild(memoryRoot); item; item = memory.nextSibling(item))
+        memoryOrder.push_back(memory.itemLabel(item));
+    EXPECT_EQ(realOrder, memoryOrder);
+}
 #endif
 
 }  // namespace
