@@ -2,8 +2,8 @@
 # Runs a Windows program under Wine in the prefix of one build tree.
 #   wine-run.sh <build tree> <program> [arguments...]
 # The prefix (<build tree>/wineprefix) is made on first use, under a lock so
-# that tests started in parallel make it once. Sourcing with VOST_WINE_ENV_ONLY=1
-# only sets the environment (scripts use it for wineserver -p / -k).
+# that tests started in parallel make it once. Without a program it only makes
+# the prefix.
 set -e
 root=$(cd "$1" && pwd)
 shift
