@@ -1,6 +1,5 @@
 #include "analysis/module_node.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "analysis/text.h"
@@ -16,9 +15,29 @@ ModuleNode::ModuleNode(AnalysisPlatform& platform, const char* path, const char*
 }
 
 namespace {
+// Appends the decimal digits of a 16-bit value; returns the new end.
+char* appendDecimal(char* out, unsigned value) {
+    char digits[5];
+    int count = 0;
+    do {
+        digits[count++] = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (count) *out++ = digits[--count];
+    return out;
+}
+
+// "%d.%d.%d.%d" of the four unsigned 16-bit halves, high half first: at most
+// 23 characters. Written by hand because it runs for every module found.
 void formatVersion(char (&out)[kVersionCapacity], std::uint32_t ms, std::uint32_t ls) {
-    std::snprintf(out, sizeof out, "%u.%u.%u.%u", unsigned(ms >> 16), unsigned(ms & 0xFFFF),
-                  unsigned(ls >> 16), unsigned(ls & 0xFFFF));
+    char* end = appendDecimal(out, ms >> 16);
+    *end++ = '.';
+    end = appendDecimal(end, ms & 0xFFFF);
+    *end++ = '.';
+    end = appendDecimal(end, ls >> 16);
+    *end++ = '.';
+    end = appendDecimal(end, ls & 0xFFFF);
+    *end = '\0';
 }
 }  // namespace
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 namespace vost {
 
@@ -24,17 +25,19 @@ inline int compareIgnoringCase(const char* a, const char* b) {
 // Copies `src` into `dst` (capacity bytes with the terminator), cutting what
 // does not fit. Returns false when it had to cut.
 inline bool copyBounded(char* dst, std::size_t capacity, const char* src) {
-    std::size_t i = 0;
-    for (; i + 1 < capacity && src[i]; ++i) dst[i] = src[i];
-    dst[i] = '\0';
-    return src[i] == '\0';
+    if (capacity == 0) return false;
+    const void* end = std::memchr(src, 0, capacity);
+    const std::size_t length = end ? static_cast<const char*>(end) - src : capacity - 1;
+    std::memcpy(dst, src, length);
+    dst[length] = '\0';
+    return end != nullptr;
 }
 
 // Appends `src` to the text in `dst`, cutting what does not fit.
 inline bool appendBounded(char* dst, std::size_t capacity, const char* src) {
-    std::size_t used = 0;
-    while (used < capacity && dst[used]) ++used;
-    if (used >= capacity) return false;
+    const void* end = std::memchr(dst, 0, capacity);
+    if (!end) return false;
+    const std::size_t used = static_cast<const char*>(end) - dst;
     return copyBounded(dst + used, capacity - used, src);
 }
 
