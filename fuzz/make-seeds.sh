@@ -21,5 +21,23 @@ if [ -d "$font_dir" ]; then
     [ -f "$f" ] && cp "$f" "$corpus/font-$(basename "$f")"
   done
 fi
+# File sets for fuzz_scan: a small Wine program or library, then modules and a
+# font for its references to resolve to, joined by the marker "#VF#".
+bundle() {  # NAME FILE...
+  out="$corpus/bundle-$1"; shift
+  first=1
+  for f in "$@"; do
+    [ -f "$f" ] || return 0
+  done
+  : >"$out"
+  for f in "$@"; do
+    [ "$first" -eq 1 ] || printf '#VF#' >>"$out"
+    cat "$f" >>"$out"
+    first=0
+  done
+}
+bundle cng "$pe_dir/cng.sys" "$pe_dir/icmp.dll" "$font_dir/vgasys.fon"
+bundle ole2thk "$pe_dir/ole2thk.dll16" "$font_dir/coure.fon" "$pe_dir/security.dll"
+bundle fonts "$font_dir/sserife.fon" "$font_dir/smalle.fon"
 "$build/fuzz/make_seed_images" "$corpus"
 echo "$(ls "$corpus" | wc -l) seeds in $corpus"

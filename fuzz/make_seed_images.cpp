@@ -45,5 +45,20 @@ int main(int argc, char** argv) {
     raw.rawNamesTable = Bytes{0, 4, 'U', 'S', 'E', 'R', 200, 'x', 0};
     raw.refOffsets = {1, 6};
     write(dir, "builder-ne-long-length.exe", buildNe(raw).bytes);
+
+    // A file set for fuzz_scan (files joined by "#VF#"): a root importing two
+    // modules, one of which imports the root back and an NE module.
+    PeImageLayout root;
+    root.imports = {"first.dll", "second.dll"};
+    root.version = vost::FixedFileVersion{0x00010002, 0x00030004, 0x00010002, 0x00030004};
+    PeImageLayout first;
+    first.imports = {"ROOT.EXE", "third"};
+    Bytes bundle = buildPe(root).bytes;
+    for (const Bytes& part : {buildPe(first).bytes, buildPe(odd).bytes, buildNe(ne).bytes}) {
+        const Bytes marker = bytesOf("#VF#");
+        bundle.insert(bundle.end(), marker.begin(), marker.end());
+        bundle.insert(bundle.end(), part.begin(), part.end());
+    }
+    write(dir, "bundle-builder.bin", bundle);
     return 0;
 }

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Runs every fuzz target for DURATION seconds each; fails on the first crash.
+# Runs every fuzz target for DURATION seconds each, two at a time (one per
+# core); fails when any of them finds a crash.
 # Usage: fuzz/run.sh DURATION [BUILD_DIR]
 # BUILD_DIR defaults to build/fuzz and is configured with clang and
 # -DVOST_FUZZ=ON when it does not exist yet.
@@ -7,31 +8,65 @@ set -eu
 duration=${1:?duration in seconds}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${2:-$root/build/fuzz}
+targets="fuzz_header_reader fuzz_walkers fuzz_version_resource fuzz_scan"
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DVOST_FUZZ=ON -DVOST_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-make -C "$build" -j2 fuzz_header_reader fuzz_walkers make_seed_images
+# shellcheck disable=SC2086
+make -C "$build" -j2 $targets make_seed_images
 
 seeds="$build/fuzz/seeds"
 [ -d "$seeds" ] || "$root/fuzz/make-seeds.sh" "$build" "$seeds"
 
-for target in fuzz_header_reader fuzz_walkers; do
+run() {  # TARGET: runs it, writes its exit status to its .status file
+  target=$1
   corpus="$build/fuzz/corpus-$target"
   artifacts="$build/fuzz/artifacts-$target/"
   mkdir -p "$corpus" "$artifacts"
-  echo "== $target for ${duration}s"
-  log="$build/fuzz/$target.log"
+  max_len=65536
+  dict=""
+  if [ "$target" = fuzz_scan ]; then
+    max_len=131072
+    dict="-dict=$root/fuzz/scan.dict"
+  fi
   status=0
-  "$build/fuzz/$target" -max_total_time="$duration" -max_len=65536 -timeout=10 \
-    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts" \
-    "$corpus" "$seeds" >"$log" 2>&1 || status=$?
+  # shellcheck disable=SC2086
+  "$build/fuzz/$target" -max_total_time="$duration" -max_len="$max_len" -timeout=10 \
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts" $dict \
+    "$corpus" "$seeds" >"$build/fuzz/$target.log" 2>&1 || status=$?
+  echo "$status" >"$build/fuzz/$target.status"
+}
+
+report() {  # TARGET: prints its figures; fails on a crash
+  target=$1
+  log="$build/fuzz/$target.log"
+  status=$(cat "$build/fuzz/$target.status")
+  echo "== $target (${duration}s)"
   grep -E "^#[0-9]+ +DONE|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)" "$log" || true
   if [ "$status" -ne 0 ]; then
     tail -n 40 "$log" >&2
-    echo "$target: crash (exit $status), see $log and $artifacts" >&2
-    exit 1
+    echo "$target: crash (exit $status), see $log and $build/fuzz/artifacts-$target/" >&2
+    return 1
+  fi
+}
+
+failed=0
+set -- $targets
+while [ $# -gt 0 ]; do
+  first=$1; shift
+  if [ $# -gt 0 ]; then
+    second=$1; shift
+    run "$first" & pid=$!
+    run "$second"
+    wait "$pid" || true
+    report "$first" || failed=1
+    report "$second" || failed=1
+  else
+    run "$first"
+    report "$first" || failed=1
   fi
 done
+[ "$failed" -eq 0 ] || exit 1
 echo "all fuzz targets ran ${duration}s without a crash"

@@ -1,0 +1,134 @@
+// A page platform over an in-memory set of files, for scans whose input is
+// hostile: every mapping and every version read works on a private copy of
+// exactly the file's size, so a sanitizer sees any read past the end of a
+// file, and version resources are parsed from the files' own bytes by the
+// same reader the POSIX layer uses. The module search looks in the scan's
+// folder, then in the extra folders, by file name with letter case ignored.
+// Header only: users link vost_platform_common for the version reader.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "page/page_platform.h"
+#include "platform/common/version_resource.h"
+#include "tests/support/fake_platform.h"
+
+namespace vost::test {
+
+class FileSetPlatform : public PagePlatform {
+public:
+    void addFile(const std::string& path, Bytes bytes) { files_[asciiLowerCopy(path)] = std::move(bytes); }
+    const Bytes* file(const std::string& path) const {
+        const auto it = files_.find(asciiLowerCopy(path));
+        return it == files_.end() ? nullptr : &it->second;
+    }
+    void addSearchFolder(const std::string& folder) { folders_.push_back(trimmed(folder)); }
+
+    // Recorded calls.
+    std::vector<std::string> messages;  // texts of the message boxes, in order
+    int mapAttempts = 0;
+    int openMappings = 0;     // views alive now
+    int maxOpenMappings = 0;  // most views alive at one time
+    int versionReads = 0;
+
+    std::unique_ptr<MappedFile> mapFile(const char* path) override {
+        ++mapAttempts;
+        const Bytes* bytes = file(path);
+        if (!bytes || bytes->empty()) return nullptr;
+        auto mapped = std::make_unique<ExactCopy>(*bytes, &openMappings);
+        if (openMappings > maxOpenMappings) maxOpenMappings = openMappings;
+        return mapped;
+    }
+
+    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override {
+        std::string wanted = name;
+        const std::size_t dot = wanted.find_last_of('.');
+        const std::size_t separator = wanted.find_last_of("\\/");
+        if (dot == std::string::npos || (separator != std::string::npos && dot < separator))
+            wanted += ".DLL";
+        std::vector<std::string> order;
+        if (!searchFolder_.empty()) order.push_back(searchFolder_);
+        order.insert(order.end(), folders_.begin(), folders_.end());
+        for (const std::string& folder : order) {
+            const std::string candidate = folder + "\\" + wanted;
+            if (file(candidate)) return answer(candidate, out, capacity);
+        }
+        return 0;
+    }
+
+    bool readFixedVersion(const char* path, FixedFileVersion& out) override {
+        ++versionReads;
+        const Bytes* bytes = file(path);
+        if (!bytes || bytes->empty()) return false;
+        const ExactCopy copy(*bytes, nullptr);
+        return readFixedVersionFromImage(copy.bytes(), out);
+    }
+
+    bool smallIconIndex(const char* path, int& index) override {
+        if (!file(path)) return false;
+        index = 3;
+        return true;
+    }
+
+    void showError(WindowHandle, const char* text, const char*) override { messages.push_back(text); }
+
+    void setSearchFolder(const char* folder) override { searchFolder_ = trimmed(folder); }
+
+    // A time made from the file's size, so every found file has one.
+    bool lastWriteTime(const char* path, FileTime& out) override {
+        const Bytes* bytes = file(path);
+        if (!bytes) return false;
+        out = FileTime::fromValue(0x01D0000000000000ull + bytes->size());
+        return true;
+    }
+    std::string formatShortDate(FileTime time) override { return "t" + std::to_string(time.value()); }
+    ImageListHandle smallImageList(const char* path, int& icon) override {
+        icon = 2;
+        (void)path;
+        return reinterpret_cast<ImageListHandle>(static_cast<std::uintptr_t>(0x1A6E));
+    }
+    CursorHandle showWaitCursor() override { return nullptr; }
+    void restoreCursor(CursorHandle) override {}
+
+protected:
+    static std::uint32_t answer(const std::string& path, char* out, std::uint32_t capacity) {
+        if (path.size() + 1 > capacity) return std::uint32_t(path.size() + 1);
+        std::memcpy(out, path.c_str(), path.size() + 1);
+        return std::uint32_t(path.size());
+    }
+
+private:
+    class ExactCopy : public MappedFile {
+    public:
+        ExactCopy(const Bytes& bytes, int* open)
+            : data_(new std::uint8_t[bytes.size()]), size_(bytes.size()), open_(open) {
+            std::memcpy(data_.get(), bytes.data(), bytes.size());
+            if (open_) ++*open_;
+        }
+        ~ExactCopy() override {
+            if (open_) --*open_;
+        }
+        ByteView bytes() const override { return ByteView(data_.get(), size_); }
+
+    private:
+        std::unique_ptr<std::uint8_t[]> data_;
+        std::size_t size_;
+        int* open_;
+    };
+
+    static std::string trimmed(std::string folder) {
+        while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+        return folder;
+    }
+
+    std::map<std::string, Bytes> files_;  // keyed by lower-cased path
+    std::vector<std::string> folders_;
+    std::string searchFolder_;
+};
+
+}  // namespace vost::test
