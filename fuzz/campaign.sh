@@ -1,9 +1,7 @@
 #!/bin/sh
 # A long fuzzing campaign: every target until RUNS executions (or MAX_SECONDS
 # each), two at a time on two cores: fuzz_scan on one, the other three one
-# after another on the other, then a second fuzz_scan worker on the same
-# corpus (the whole scan is the slowest target). Logs, corpora and artifacts
-# go to OUT_DIR.
+# after another on the other. Logs, corpora and artifacts go to OUT_DIR.
 # Usage: fuzz/campaign.sh BUILD_DIR OUT_DIR [RUNS] [MAX_SECONDS]
 set -eu
 build=${1:?build dir}
@@ -14,9 +12,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$out"
 [ -d "$out/seeds" ] || "$root/fuzz/make-seeds.sh" "$build" "$out/seeds"
 
-run() {  # TARGET MAX_LEN [LOG_NAME]
+run() {  # TARGET MAX_LEN
   target=$1
-  log="$out/${3:-$target}.log"
+  log="$out/$target.log"
   mkdir -p "$out/corpus-$target" "$out/artifacts-$target"
   dict=""
   [ "$target" = fuzz_scan ] && dict="-dict=$root/fuzz/scan.dict"
@@ -27,13 +25,10 @@ run() {  # TARGET MAX_LEN [LOG_NAME]
   echo "$target wall seconds: $(( $(date +%s) - start ))" >>"$log"
 }
 
-campaign_start=$(date +%s)
 run fuzz_scan 131072 &
 scan=$!
 run fuzz_header_reader 65536
 run fuzz_walkers 65536
 run fuzz_version_resource 65536
-seconds=$(( seconds - ($(date +%s) - campaign_start) ))
-[ "$seconds" -gt 60 ] && run fuzz_scan 131072 fuzz_scan-2
 wait "$scan"
 echo "campaign done $(date)" >"$out/done"
