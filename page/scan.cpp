@@ -83,8 +83,9 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
     // The module search is given the selected file's folder directly instead
     // of the process's current directory being changed for the scan: two scans
     // at once then never see each other's folder, and the host's own current
-    // directory is never touched.
-    platform.setSearchFolder(folder);
+    // directory is never touched. A path without a folder names a file in the
+    // current directory, which then is the folder searched.
+    platform.setSearchFolder(folder[0] ? folder : ".");
 
     const int walked = scanModule(ctx, *root);
     if (!walked) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include "scanner/copy_to_folder.h"
 #include "scanner/output.h"
@@ -140,6 +141,23 @@ TEST(Vostscan, RootsThatCannotBeScannedGiveStatusOneAndTheOthersAreStillScanned)
     EXPECT_NE(run.err.find("nothing-here.exe: cannot open the file"), std::string::npos);
     EXPECT_EQ(run.err.find("alone.exe"), std::string::npos);
     EXPECT_EQ(runVostscan({files / "alone.exe"}).status, 0);
+}
+
+TEST(Vostscan, BareFileNameFindsModulesInTheCurrentDirectory) {
+    // A root named without a folder lies in the current directory, so that
+    // folder stands as the root's folder in the module search.
+    DiskFolder files;
+    files.makeFolder("sys");
+    files.makeFolder("app");
+    files.writePe("app/r.exe", {"near.dll"});
+    files.writePe("app/near.dll", {});
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir((files / "app").c_str()), 0);
+    const ScannerRun run = runVostscan({"--direct", "--search-dir", files / "sys", "r.exe"});
+    ASSERT_EQ(chdir(previous), 0);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "R.EXE(r.exe)\n  NEAR.DLL (near.dll)\n");
 }
 
 TEST(Vostscan, UsageErrors) {
