@@ -1,0 +1,48 @@
+// page_load_probe FILE: opens the Dependencies page on FILE in a modeless
+// sheet, waits for its scan and prints one line of key=value pairs: the
+// scan's wall time (from opening the sheet to the end of the scan), the
+// tree's items and the list's rows, and the process's memory afterwards.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "tests/lifetime/page_probe.h"
+
+using namespace vost::test;
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: page_load_probe FILE\n");
+        return 2;
+    }
+    CoInitialize(nullptr);
+    if (!Component::get().module) {
+        std::fprintf(stderr, "page_load_probe: vost.dll not loaded\n");
+        return 1;
+    }
+    const ProcessCounts before = processCounts();
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    PageOnFile opened = openPageOn(argv[1]);
+    if (!opened.sheet) return 1;
+    pumpUntil([&] {
+        closeMessageBoxes("VOST");
+        return opened.finished();
+    }, 3600 * 1000);
+    QueryPerformanceCounter(&end);
+    const ProcessCounts after = processCounts();
+    const std::vector<FlatItem> tree = readFlatTree(opened.page());
+    const std::vector<ListRow> list = readList(opened.page());
+    std::printf("seconds=%.3f items=%u rows=%u peakWorkingSet=%u workingSet=%u privateBytes=%u "
+                "privateBytesBefore=%u heapBytes=%u heapBytesBefore=%u handles=%lu\n",
+                double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart),
+                unsigned(tree.size()), unsigned(list.size()), unsigned(after.peakWorkingSet),
+                unsigned(after.workingSet), unsigned(after.privateBytes), unsigned(before.privateBytes),
+                unsigned(after.heapBytes), unsigned(before.heapBytes), after.handles);
+    std::fflush(stdout);
+    opened.sheet.reset();
+    opened.ext.reset();
+    CoUninitialize();
+    return 0;
+}
