@@ -1,5 +1,8 @@
 // The PE import walker: import directory -> descriptors -> module names.
+#include <algorithm>
 #include <cstdint>
+#include <set>
+#include <vector>
 
 #include "analysis/scan_module.h"
 
@@ -23,6 +26,83 @@ bool readDescriptor(const ByteView& image, std::uint64_t at, ImportDescriptor& d
            image.readU32(at + 4, d.timeDateStamp) && image.readU32(at + 12, d.name) &&
            image.readU32(at + 16, d.firstThunk);
 }
+
+// The section lookup of one walk, with findSection's answers: the first
+// section in table order whose raw-backed range holds the RVA. findSection
+// reads the whole table for each RVA, so a hostile file with 65535 sections
+// and megabytes of descriptors would keep a walk busy for minutes. The index
+// reads the table once and cuts the address space into segments, each owned
+// by the first section (in table order) that covers it; a lookup is then a
+// binary search.
+class SectionIndex {
+public:
+    SectionIndex(const ByteView& image, std::uint64_t newHeader) {
+        std::uint16_t count = 0, optionalSize = 0;
+        if (!image.readU16(newHeader + kNumberOfSections, count) ||
+            !image.readU16(newHeader + kSizeOfOptionalHeader, optionalSize))
+            return;
+        const std::uint64_t first = newHeader + kSectionTableStart + optionalSize;
+        struct Event {
+            std::uint32_t at;
+            bool opens;
+            std::uint32_t section;
+        };
+        std::vector<Event> events;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint64_t header = first + std::uint64_t(i) * kSectionHeaderSize;
+            std::uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
+            // As in findSection, the table ends at the first header that
+            // leaves the file.
+            if (!image.contains(header, kSectionHeaderSize) ||
+                !image.readU32(header + 8, virtualSize) || !image.readU32(header + 12, virtualAddress) ||
+                !image.readU32(header + 16, rawSize) || !image.readU32(header + 20, rawPointer))
+                break;
+            sections_.push_back(Section{virtualAddress, rawPointer});
+            const std::uint32_t extent = virtualSize < rawSize ? virtualSize : rawSize;
+            const std::uint32_t end = virtualAddress + extent;  // a wrapped sum holds nothing
+            if (end > virtualAddress) {
+                events.push_back(Event{virtualAddress, true, i});
+                events.push_back(Event{end, false, i});
+            }
+        }
+        std::sort(events.begin(), events.end(),
+                  [](const Event& a, const Event& b) { return a.at < b.at; });
+        std::set<std::uint32_t> covering;  // sections covering the current segment
+        for (std::size_t k = 0; k < events.size();) {
+            const std::uint32_t at = events[k].at;
+            for (; k < events.size() && events[k].at == at; ++k) {
+                if (events[k].opens)
+                    covering.insert(events[k].section);
+                else
+                    covering.erase(events[k].section);
+            }
+            const std::int64_t owner = covering.empty() ? -1 : std::int64_t(*covering.begin());
+            if (segments_.empty() || segments_.back().owner != owner) segments_.push_back(Segment{at, owner});
+        }
+    }
+
+    // As rvaToFileOffset.
+    std::uint32_t fileOffset(std::uint32_t rva) const {
+        auto it = std::upper_bound(segments_.begin(), segments_.end(), rva,
+                                   [](std::uint32_t value, const Segment& s) { return value < s.start; });
+        if (it == segments_.begin()) return kNoOffset;
+        --it;
+        if (it->owner < 0) return kNoOffset;
+        const Section& section = sections_[std::size_t(it->owner)];
+        return section.pointerToRawData - section.virtualAddress + rva;
+    }
+
+private:
+    struct Section {
+        std::uint32_t virtualAddress, pointerToRawData;
+    };
+    struct Segment {
+        std::uint32_t start;  // runs up to the next segment's start
+        std::int64_t owner;   // index into sections_, -1 for none
+    };
+    std::vector<Section> sections_;
+    std::vector<Segment> segments_;
+};
 }  // namespace
 
 bool findSection(const ByteView& image, std::uint64_t newHeader, std::uint32_t rva,
@@ -60,7 +140,8 @@ int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
                   std::uint64_t newHeader) {
     std::uint32_t directoryRva = 0;
     if (!image.readU32(newHeader + kImportDirectoryRva, directoryRva) || directoryRva == 0) return 0;
-    const std::uint32_t firstDescriptor = rvaToFileOffset(image, newHeader, directoryRva);
+    const SectionIndex sections(image, newHeader);
+    const std::uint32_t firstDescriptor = sections.fileOffset(directoryRva);
     if (firstDescriptor == kNoOffset) return 0;
 
     int result = 0;
@@ -75,7 +156,7 @@ int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
 
         // A name in no section, without a terminator inside the file, empty,
         // or too long for a path names no module: the descriptor is passed over.
-        const std::uint32_t nameOffset = rvaToFileOffset(image, newHeader, d.name);
+        const std::uint32_t nameOffset = sections.fileOffset(d.name);
         char name[kPathCapacity];
         if (nameOffset == kNoOffset || !image.readCString(nameOffset, name, sizeof name) ||
             name[0] == '\0')

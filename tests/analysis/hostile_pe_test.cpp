@@ -1,0 +1,116 @@
+// PE images made to cost the walker work out of all proportion: section
+// tables of every shape, checked against the one-RVA lookup, and the largest
+// section table under megabytes of descriptors.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/support/image_builder.h"
+#include "tests/support/test_scan.h"
+
+namespace vost {
+namespace {
+
+using test::Bytes;
+
+constexpr std::uint32_t kNewHeader = 0x80;
+constexpr std::uint32_t kOptionalSize = 224;
+constexpr std::uint32_t kSectionTable = kNewHeader + 24 + kOptionalSize;
+constexpr std::uint32_t kDirectoryRva = 0x1000;
+
+struct Section {
+    std::uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
+};
+
+// A PE image: the import directory at kDirectoryRva in section 0, which maps
+// it to `descriptorsAt`; descriptors naming `nameRvas`; then `tail` bytes.
+Bytes buildImage(std::vector<Section> sections, std::uint32_t descriptorsAt,
+                 const std::vector<std::uint32_t>& nameRvas, const Bytes& tail) {
+    Bytes b(descriptorsAt, 0);
+    test::putText(b, 0, "MZ");
+    test::putU32(b, test::kLfanewField, kNewHeader);
+    test::putText(b, kNewHeader, std::string("PE\0\0", 4));
+    test::putU16(b, kNewHeader + 6, std::uint16_t(sections.size()));
+    test::putU16(b, kNewHeader + 20, std::uint16_t(kOptionalSize));
+    test::putU32(b, kNewHeader + 128, kDirectoryRva);
+    const std::uint32_t directorySize = std::uint32_t(20 * (nameRvas.size() + 1));
+    sections[0] = Section{directorySize, kDirectoryRva, directorySize, descriptorsAt};
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const std::size_t h = kSectionTable + 40 * i;
+        test::putU32(b, h + 8, sections[i].virtualSize);
+        test::putU32(b, h + 12, sections[i].virtualAddress);
+        test::putU32(b, h + 16, sections[i].rawSize);
+        test::putU32(b, h + 20, sections[i].rawPointer);
+    }
+    for (std::size_t i = 0; i < nameRvas.size(); ++i) {
+        const std::size_t d = descriptorsAt + 20 * i;
+        test::putU32(b, d + 0, 1);
+        test::putU32(b, d + 12, nameRvas[i]);
+        test::putU32(b, d + 16, 1);
+    }
+    test::putU32(b, descriptorsAt + 20 * nameRvas.size() + 16, 0);  // the terminator
+    b.insert(b.end(), tail.begin(), tail.end());
+    return b;
+}
+
+std::vector<std::string> walkedNames(const Bytes& bytes, int& result) {
+    test::TestScan scan;
+    ModuleNode& root = scan.root("c:\\app\\subject.dll");
+    result = walkPeImports(scan.ctx, root, ByteView(bytes.data(), bytes.size()), kNewHeader);
+    return scan.referencedNames();
+}
+
+// Random section tables (overlapping, empty, wrapping past 4 GiB, mapping
+// outside the file) and names at random RVAs: the walk finds exactly the
+// names that the one-RVA lookup finds, in descriptor order.
+TEST(HostilePe, WalkResolvesNamesAsTheOneRvaLookup) {
+    std::mt19937 random(20261207);
+    auto pick = [&](std::uint32_t low, std::uint32_t high) {
+        return std::uniform_int_distribution<std::uint32_t>(low, high)(random);
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::vector<Section> sections(pick(1, 12));
+        for (Section& s : sections) {
+            s.virtualAddress = pick(0, 5) == 0 ? pick(0xFFFFF000u, 0xFFFFFFFFu) : pick(0, 0x3000);
+            s.virtualSize = pick(0, 4) == 0 ? 0 : pick(1, 0x1800);
+            s.rawSize = pick(0, 0x1800);
+            s.rawPointer = pick(0, 0x1400);
+        }
+        const std::uint32_t descriptorsAt = kSectionTable + 40 * std::uint32_t(sections.size()) + 16;
+        std::vector<std::uint32_t> rvas(pick(1, 20));
+        for (std::uint32_t& rva : rvas) rva = pick(0, 5) == 0 ? pick(0xFFFFF000u, 0xFFFFFFFFu) : pick(1, 0x4000);
+        // Text at every offset: runs of one letter, each ending in a zero.
+        Bytes tail(0x1000);
+        for (std::size_t i = 0; i < tail.size(); ++i) tail[i] = i % 7 == 6 ? 0 : std::uint8_t('a' + (i / 7) % 26);
+        const Bytes image = buildImage(sections, descriptorsAt, rvas, tail);
+
+        std::vector<std::string> expected;
+        const ByteView view(image.data(), image.size());
+        for (std::uint32_t rva : rvas) {
+            const std::uint32_t at = rvaToFileOffset(view, kNewHeader, rva);
+            char name[kPathCapacity];
+            if (at != 0xFFFFFFFFu && view.readCString(at, name, sizeof name) && name[0]) expected.push_back(name);
+        }
+        int result = 0;
+        EXPECT_EQ(walkedNames(image, result), expected) << "round " << round;
+        EXPECT_EQ(result, 1);
+    }
+}
+
+// 65535 sections that hold none of the names, under 200000 descriptors:
+// every descriptor is walked, none names a module, and the walk ends (a
+// lookup that read the whole table for each name would take minutes).
+TEST(HostilePe, LargestSectionTableUnderManyDescriptors) {
+    std::vector<Section> sections(65535, Section{0x10, 0x20000000, 0x10, 0});
+    const std::uint32_t descriptorsAt = kSectionTable + 40 * 65535;
+    const std::vector<std::uint32_t> rvas(200000, test::kRvaInNoSection);
+    int result = 0;
+    EXPECT_TRUE(walkedNames(buildImage(sections, descriptorsAt, rvas, {}), result).empty());
+    EXPECT_EQ(result, 1);
+}
+
+}  // namespace
+}  // namespace vost
