@@ -106,7 +106,7 @@ TEST(Resources, PageTemplateHasItsLayout) {
     EXPECT_EQ(dialog.pointSize, 8);
     EXPECT_EQ(dialog.weight, 0);
     EXPECT_EQ(dialog.italic, 0);
-    EXPECT_EQ(dialog.charset, 0);
+    EXPECT_EQ(dialog.charset, DEFAULT_CHARSET);
 
     // Class names may be stored as text or as the predefined ordinals.
     const DWORD child = WS_CHILD;
