@@ -124,7 +124,7 @@ void bindPage(DependencyExtension& ext, HWND window) {
 
 // The worker: holds a reference on its extension object (and so on the
 // page's controls, platform and nodes) and on this library for its whole run.
-void __cdecl scanWorker(void* argument) {
+unsigned __stdcall scanWorker(void* argument) {
     auto* ext = static_cast<DependencyExtension*>(argument);
     HMODULE self = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
@@ -134,6 +134,7 @@ void __cdecl scanWorker(void* argument) {
     // The library may be unloaded as soon as its last object is gone: leave
     // its code before the module reference is dropped.
     if (self != nullptr) FreeLibraryAndExitThread(self, 0);
+    return 0;
 }
 
 void startScan(DependencyExtension& ext) {
@@ -141,10 +142,17 @@ void startScan(DependencyExtension& ext) {
     // arrives before the worker runs starts nothing.
     ext.scanState = kScanRunning;
     extensionAddRef(&ext);
-    if (_beginthread(scanWorker, kScanStackSize, &ext) == static_cast<uintptr_t>(-1)) {
+    // The worker leaves through FreeLibraryAndExitThread, not through the
+    // runtime's thread end, which is what closes a _beginthread thread's
+    // handle; so the thread comes from _beginthreadex and its handle is
+    // closed here.
+    const uintptr_t thread = _beginthreadex(nullptr, kScanStackSize, scanWorker, &ext, 0, nullptr);
+    if (thread == 0) {
         extensionRelease(&ext);
         ext.scanState = kScanNotStarted;  // the next activation tries again
+        return;
     }
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 void showView(HWND window, int command) {
