@@ -91,7 +91,8 @@ public:
 };
 
 // Takes the single selected file from the data object. False when no page
-// is to be added: no CF_HDROP data, or more than one file.
+// is to be added: no CF_HDROP data, more than one file, or a path of 260
+// characters or more.
 bool takeSelectedFile(DependencyExtension* self, MediumGuard& guard) {
     IDataObject* data = heldDataObject(self);
     if (data == nullptr) return true;
@@ -102,7 +103,11 @@ bool takeSelectedFile(DependencyExtension* self, MediumGuard& guard) {
     HDROP drop = static_cast<HDROP>(guard.medium.hGlobal);
     UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
     if (count >= 2) return false;
-    if (count == 1) DragQueryFileA(drop, 0, self->selectedPath, kPathCapacity);
+    if (count == 1) {
+        // A longer path would arrive cut, naming some other file: no page.
+        if (DragQueryFileA(drop, 0, nullptr, 0) >= kPathCapacity) return false;
+        DragQueryFileA(drop, 0, self->selectedPath, kPathCapacity);
+    }
     return true;
 }
 

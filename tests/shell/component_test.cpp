@@ -5,6 +5,10 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "component/class_id.h"
 #include "tests/shell/shell_host.h"
 #include "tests/windows/temp_folder.h"
@@ -164,6 +168,50 @@ struct EmptyDataObject : IDataObject {
     HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
 };
+
+// A data object whose CF_HDROP lists exactly the given paths, not checked
+// against the disk.
+struct DropDataObject : EmptyDataObject {
+    std::vector<std::string> paths;
+    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
+        if (format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
+        std::string list;
+        for (const std::string& path : paths) list += path + '\0';
+        list += '\0';
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, sizeof(DROPFILES) + list.size());
+        auto* drop = static_cast<DROPFILES*>(GlobalLock(block));
+        *drop = DROPFILES{};
+        drop->pFiles = sizeof(DROPFILES);
+        std::memcpy(drop + 1, list.data(), list.size());
+        GlobalUnlock(block);
+        *medium = STGMEDIUM{};
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = block;
+        return S_OK;
+    }
+};
+
+TEST_F(ComponentTest, APathThatDoesNotFitTheRecordGivesNoPage) {
+    // 259 characters fit with their zero; 260 would be cut to another name.
+    for (std::size_t length : {259u, 260u, 300u}) {
+        SCOPED_TRACE(length);
+        DropDataObject data;
+        data.paths = {"c:\\" + std::string(length - 7, 'a') + ".dll"};
+        ASSERT_EQ(data.paths[0].size(), length);
+        ComPtr<IShellExtInit> ext = createExtension();
+        ext->Initialize(nullptr, &data, nullptr);
+        std::vector<HPROPSHEETPAGE> pages = addPages(ext.get());
+        if (length < MAX_PATH) {
+            ASSERT_EQ(pages.size(), 1u);
+            EXPECT_STREQ(recordOf(ext.get()).selectedPath, data.paths[0].c_str());
+            DestroyPropertySheetPage(pages[0]);
+        } else {
+            EXPECT_TRUE(pages.empty());
+            EXPECT_STREQ(recordOf(ext.get()).selectedPath, "");
+        }
+    }
+    EXPECT_EQ(canUnload(), S_OK);
+}
 
 TEST_F(ComponentTest, DataObjectIsHeldOnceAndWithoutFilesGivesNoPage) {
     EmptyDataObject first, second;
