@@ -78,8 +78,10 @@ int walkNeModuleRefs(ScanContext& ctx, ModuleNode& node, const ByteView& image,
         if (entry != entries.end() && entry->nameOffset == offset) entry->referenced = 1;
     }
 
+    int children = 0;
     for (const ModuleRefEntry& entry : entries) {
         if (!entry.referenced) continue;
+        if (children++ == kMaxReferencesPerModule) break;
         char fileName[kPathCapacity];
         fileNameFor(entry.name, fileName);
         addDependency(ctx, node, fileName, 0);

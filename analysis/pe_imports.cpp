@@ -145,9 +145,11 @@ int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
     if (firstDescriptor == kNoOffset) return 0;
 
     int result = 0;
-    // Descriptors run until the terminating one or the end of the file; each
-    // step moves forward, so the walk ends after at most size / 20 steps.
-    for (std::uint64_t at = firstDescriptor;; at += kDescriptorSize) {
+    int children = 0;
+    // Descriptors run until the terminating one, the end of the file, or the
+    // bound on children; each step moves forward, so the walk ends after at
+    // most size / 20 steps.
+    for (std::uint64_t at = firstDescriptor; children < kMaxReferencesPerModule; at += kDescriptorSize) {
         ImportDescriptor d{};
         if (!readDescriptor(image, at, d)) break;
         if (d.timeDateStamp == 0 && d.name == 0) break;
@@ -162,6 +164,7 @@ int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
             name[0] == '\0')
             continue;
         addDependency(ctx, node, name, 1);
+        ++children;
     }
     return result;
 }

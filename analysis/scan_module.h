@@ -21,6 +21,13 @@ constexpr const char* kHeaderCaption = "Quillon";
 // node holds it lower-cased).
 constexpr const char* kFileNotFoundText = "File not found";
 
+// The most children one module gets from a walk. Real programs reference a
+// few hundred modules at most; a hostile file can name one module from
+// millions of descriptors, and every child costs a node and a sorted tree
+// insertion, so without a bound such a file would hold the scan for hours
+// and exhaust the host's memory. A walk stops handing names on after this many.
+constexpr int kMaxReferencesPerModule = 1024;
+
 // Header reader: marks the node scanned, maps its file and hands the image to
 // the matching walker. Nonzero when a walker ran and reported dependencies.
 int scanModule(ScanContext& ctx, ModuleNode& node);

@@ -1,6 +1,6 @@
-// PE images made to cost the walker work out of all proportion: section
-// tables of every shape, checked against the one-RVA lookup, and the largest
-// section table under megabytes of descriptors.
+// Images made to cost the walkers work out of all proportion: section tables
+// of every shape, checked against the one-RVA lookup, the largest section
+// table under megabytes of descriptors, and references by the thousand.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/scan_module.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/test_scan.h"
 
@@ -110,6 +111,42 @@ TEST(HostilePe, LargestSectionTableUnderManyDescriptors) {
     int result = 0;
     EXPECT_TRUE(walkedNames(buildImage(sections, descriptorsAt, rvas, {}), result).empty());
     EXPECT_EQ(result, 1);
+}
+
+// Thousands of descriptors naming one module: the walk hands on the first
+// kMaxReferencesPerModule of them and stops there.
+TEST(HostilePe, ReferencesStopAtTheBound) {
+    const std::uint32_t count = 5000;
+    const std::uint32_t descriptorsAt = kSectionTable + 2 * 40;
+    const std::uint32_t namesAt = descriptorsAt + 20 * (count + 1);
+    std::vector<Section> sections{Section{}, Section{0x100, 0x80000, 0x100, namesAt}};
+    const std::vector<std::uint32_t> rvas(count, 0x80000);
+    int result = 0;
+    const Bytes name = test::bytesOf(std::string("a.dll\0", 6));
+    const std::vector<std::string> names = walkedNames(buildImage(sections, descriptorsAt, rvas, name), result);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(names, std::vector<std::string>(kMaxReferencesPerModule, "a.dll"));
+}
+
+// An NE file referencing 1500 modules: the first kMaxReferencesPerModule in
+// table order become children.
+TEST(HostileNe, ReferencesStopAtTheBound) {
+    test::NeImageLayout layout;
+    std::vector<std::size_t> all;
+    for (int i = 0; i < 1500; ++i) {
+        layout.names.push_back("M" + std::to_string(i));
+        all.push_back(std::size_t(i));
+    }
+    layout.reference(all);
+    const test::NeImage image = test::buildNe(layout);
+    test::TestScan scan;
+    ModuleNode& root = scan.root("c:\\app\\subject.exe");
+    const ByteView view(image.bytes.data(), image.bytes.size());
+    EXPECT_EQ(walkNeModuleRefs(scan.ctx, root, view, image.newHeader), 1);
+    const std::vector<std::string> names = scan.referencedNames();
+    ASSERT_EQ(names.size(), std::size_t(kMaxReferencesPerModule));
+    EXPECT_EQ(names.front(), "M0.DLL");
+    EXPECT_EQ(names.back(), "M" + std::to_string(kMaxReferencesPerModule - 1) + ".DLL");
 }
 
 }  // namespace
