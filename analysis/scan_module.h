@@ -24,9 +24,10 @@ constexpr const char* kFileNotFoundText = "File not found";
 // The most children one module gets from a walk. Real programs reference a
 // few hundred modules at most; a hostile file can name one module from
 // millions of descriptors, and every child costs a node and a sorted tree
-// insertion, so without a bound such a file would hold the scan for hours
-// and exhaust the host's memory. A walk stops handing names on after this many.
-constexpr int kMaxReferencesPerModule = 1024;
+// insertion (linear in its siblings), so without a bound such a file would
+// hold the scan for hours and exhaust the host's memory. A walk stops handing
+// names on after this many.
+constexpr int kMaxReferencesPerModule = 8192;
 
 // Header reader: marks the node scanned, maps its file and hands the image to
 // the matching walker. Nonzero when a walker ran and reported dependencies.

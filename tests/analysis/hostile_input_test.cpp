@@ -116,7 +116,7 @@ TEST(HostilePe, LargestSectionTableUnderManyDescriptors) {
 // Thousands of descriptors naming one module: the walk hands on the first
 // kMaxReferencesPerModule of them and stops there.
 TEST(HostilePe, ReferencesStopAtTheBound) {
-    const std::uint32_t count = 5000;
+    const std::uint32_t count = kMaxReferencesPerModule + 2000;
     const std::uint32_t descriptorsAt = kSectionTable + 2 * 40;
     const std::uint32_t namesAt = descriptorsAt + 20 * (count + 1);
     std::vector<Section> sections{Section{}, Section{0x100, 0x80000, 0x100, namesAt}};
@@ -128,13 +128,14 @@ TEST(HostilePe, ReferencesStopAtTheBound) {
     EXPECT_EQ(names, std::vector<std::string>(kMaxReferencesPerModule, "a.dll"));
 }
 
-// An NE file referencing 1500 modules: the first kMaxReferencesPerModule in
-// table order become children.
+// An NE file referencing more modules than the bound: the first
+// kMaxReferencesPerModule in table order become children.
 TEST(HostileNe, ReferencesStopAtTheBound) {
     test::NeImageLayout layout;
     std::vector<std::size_t> all;
-    for (int i = 0; i < 1500; ++i) {
-        layout.names.push_back("M" + std::to_string(i));
+    const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    for (int i = 0; i < kMaxReferencesPerModule + 500; ++i) {
+        layout.names.push_back(std::string{'M', digits[i / 1296], digits[i / 36 % 36], digits[i % 36]});
         all.push_back(std::size_t(i));
     }
     layout.reference(all);
@@ -145,8 +146,8 @@ TEST(HostileNe, ReferencesStopAtTheBound) {
     EXPECT_EQ(walkNeModuleRefs(scan.ctx, root, view, image.newHeader), 1);
     const std::vector<std::string> names = scan.referencedNames();
     ASSERT_EQ(names.size(), std::size_t(kMaxReferencesPerModule));
-    EXPECT_EQ(names.front(), "M0.DLL");
-    EXPECT_EQ(names.back(), "M" + std::to_string(kMaxReferencesPerModule - 1) + ".DLL");
+    EXPECT_EQ(names.front(), "M000.DLL");
+    EXPECT_EQ(names.back(), layout.names[kMaxReferencesPerModule - 1] + ".DLL");
 }
 
 }  // namespace
