@@ -22,10 +22,20 @@ namespace vost::test {
 
 class FileSetPlatform : public PagePlatform {
 public:
+    // Files keyed by lower-cased path.
+    using FileMap = std::map<std::string, Bytes>;
+
     void addFile(const std::string& path, Bytes bytes) { files_[asciiLowerCopy(path)] = std::move(bytes); }
+    // A set of files shared with other platforms (many scans over one large
+    // set); a file added here with the same path hides the shared one.
+    void shareFiles(std::shared_ptr<const FileMap> files) { shared_ = std::move(files); }
     const Bytes* file(const std::string& path) const {
-        const auto it = files_.find(asciiLowerCopy(path));
-        return it == files_.end() ? nullptr : &it->second;
+        const std::string key = asciiLowerCopy(path);
+        auto it = files_.find(key);
+        if (it != files_.end()) return &it->second;
+        if (!shared_) return nullptr;
+        it = shared_->find(key);
+        return it == shared_->end() ? nullptr : &it->second;
     }
     void addSearchFolder(const std::string& folder) { folders_.push_back(trimmed(folder)); }
 
@@ -126,7 +136,8 @@ private:
         return folder;
     }
 
-    std::map<std::string, Bytes> files_;  // keyed by lower-cased path
+    FileMap files_;
+    std::shared_ptr<const FileMap> shared_;
     std::vector<std::string> folders_;
     std::string searchFolder_;
 };
