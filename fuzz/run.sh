@@ -44,7 +44,7 @@ report() {  # TARGET: prints its figures; fails on a crash
   log="$build/fuzz/$target.log"
   status=$(cat "$build/fuzz/$target.status")
   echo "== $target (${duration}s)"
-  grep -E "^#[0-9]+ +DONE|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)" "$log" || true
+  grep -E "^#[0-9]+[[:space:]]+DONE|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)" "$log" || true
   if [ "$status" -ne 0 ]; then
     tail -n 40 "$log" >&2
     echo "$target: crash (exit $status), see $log and $build/fuzz/artifacts-$target/" >&2
