@@ -2,7 +2,7 @@
 // hostile: every mapping and every version read works on a private copy of
 // exactly the file's size, so a sanitizer sees any read past the end of a
 // file, and version resources are parsed from the files' own bytes by the
-// same reader the POSIX layer uses. The module search looks in the scan's
+// same reader the POSIX layer uses (once per file). The module search looks in the scan's
 // folder, then in the extra folders, by file name with letter case ignored.
 // Header only: users link vost_platform_common for the version reader.
 #pragma once
@@ -25,7 +25,10 @@ public:
     // Files keyed by lower-cased path.
     using FileMap = std::map<std::string, Bytes>;
 
-    void addFile(const std::string& path, Bytes bytes) { files_[asciiLowerCopy(path)] = std::move(bytes); }
+    void addFile(const std::string& path, Bytes bytes) {
+        versions_.erase(asciiLowerCopy(path));
+        files_[asciiLowerCopy(path)] = std::move(bytes);
+    }
     // A set of files shared with other platforms (many scans over one large
     // set); a file added here with the same path hides the shared one.
     void shareFiles(std::shared_ptr<const FileMap> files) { shared_ = std::move(files); }
@@ -71,12 +74,23 @@ public:
         return 0;
     }
 
+    // Each file's version is parsed once, from an exact-size copy; later
+    // reads of the same path (the files never change) reuse the answer.
     bool readFixedVersion(const char* path, FixedFileVersion& out) override {
         ++versionReads;
-        const Bytes* bytes = file(path);
-        if (!bytes || bytes->empty()) return false;
-        const ExactCopy copy(*bytes, nullptr);
-        return readFixedVersionFromImage(copy.bytes(), out);
+        const std::string key = asciiLowerCopy(path);
+        auto known = versions_.find(key);
+        if (known == versions_.end()) {
+            const Bytes* bytes = file(path);
+            Version version;
+            if (bytes && !bytes->empty()) {
+                const ExactCopy copy(*bytes, nullptr);
+                version.found = readFixedVersionFromImage(copy.bytes(), version.value);
+            }
+            known = versions_.emplace(key, version).first;
+        }
+        if (known->second.found) out = known->second.value;
+        return known->second.found;
     }
 
     bool smallIconIndex(const char* path, int& index) override {
@@ -136,8 +150,14 @@ private:
         return folder;
     }
 
+    struct Version {
+        bool found = false;
+        FixedFileVersion value;
+    };
+
     FileMap files_;
     std::shared_ptr<const FileMap> shared_;
+    std::map<std::string, Version> versions_;  // by lower-cased path
     std::vector<std::string> folders_;
     std::string searchFolder_;
 };
