@@ -10,6 +10,7 @@
 
 #include "component/extension_object.h"
 #include "component/module_instance.h"
+#include "page/caching_platform.h"
 #include "page/commands.h"
 #include "page/module_list.h"
 #include "page/module_menu.h"
@@ -119,7 +120,9 @@ void bindPage(DependencyExtension& ext, HWND window) {
         std::make_shared<WindowTreeControl>(GetDlgItem(window, IDC_MODULE_TREE)), gone);
     ext.list = std::make_shared<ClosingList>(
         std::make_shared<WindowListControl>(GetDlgItem(window, IDC_MODULE_LIST)), gone);
-    ext.platform = createPlatform(PlatformOptions{});
+    // Modules recur all over a closure: each file is searched, read and
+    // looked up once per scan.
+    ext.platform = std::make_shared<CachingPlatform>(createPlatform(PlatformOptions{}));
 }
 
 // The worker: holds a reference on its extension object (and so on the

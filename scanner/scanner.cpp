@@ -8,7 +8,7 @@
 #endif
 
 #include "platform/platform_factory.h"
-#include "scanner/caching_platform.h"
+#include "page/caching_platform.h"
 #include "scanner/copy_to_folder.h"
 #include "scanner/options.h"
 #include "scanner/output.h"

@@ -1,4 +1,4 @@
-#include "scanner/caching_platform.h"
+#include "page/caching_platform.h"
 
 #include "platform/common/version_resource.h"
 
@@ -79,6 +79,17 @@ std::string CachingPlatform::formatShortDate(FileTime time) {
     auto known = dates_.find(time.value());
     if (known == dates_.end()) known = dates_.emplace(time.value(), inner_->formatShortDate(time)).first;
     return known->second;
+}
+
+bool CachingPlatform::smallIconIndex(const char* path, int& index) {
+    auto known = icons_.find(path);
+    if (known == icons_.end()) {
+        Answer<int> answer{false, 0};
+        answer.ok = inner_->smallIconIndex(path, answer.value);
+        known = icons_.emplace(path, answer).first;
+    }
+    index = known->second.value;
+    return known->second.ok;
 }
 
 bool CachingPlatform::lastWriteTime(const char* path, FileTime& out) {

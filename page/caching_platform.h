@@ -1,6 +1,7 @@
-// A platform for a run of scans one after another: each module search (per
-// scan folder), the version and the last-write time of each file are done
-// once per run, each date text formatted once, and the file whose
+// A platform for one page's scan, or for a run of scans one after another:
+// each module search (per scan folder), the version, the icon and the
+// last-write time of each file are asked once per run, each date text is
+// formatted once, and the file whose
 // version was just read stays mapped for the scan of the same file that
 // usually follows (the root, and each examined module).
 //
@@ -23,7 +24,7 @@ public:
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
     std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
-    bool smallIconIndex(const char* path, int& index) override { return inner_->smallIconIndex(path, index); }
+    bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override {
         inner_->showError(owner, text, caption);
     }
@@ -46,6 +47,7 @@ private:
     std::shared_ptr<PagePlatform> inner_;
     std::unordered_map<std::string, Answer<FixedFileVersion>> versions_;
     std::unordered_map<std::string, Answer<FileTime>> times_;
+    std::unordered_map<std::string, Answer<int>> icons_;
     struct Found {
         std::uint32_t result;
         std::string path;  // what the search wrote, when it fit
