@@ -53,9 +53,9 @@ TEST_F(ComponentTest, RefusedRequestsLeaveNothingBehind) {
     EXPECT_EQ(canUnload(), S_OK);
 
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(component.getClassObject(kExtensionClassId, IID_IUnknown, factory.outVoid()), S_OK);
+    ASSERT_EQ(component.getClassObject(kExtensionClassId, IID_IUnknown, factory.putVoid()), S_OK);
     ComPtr<IUnknown> outer;
-    factory->QueryInterface(IID_IUnknown, outer.outVoid());
+    factory->QueryInterface(IID_IUnknown, outer.putVoid());
     out = reinterpret_cast<void*>(1);
     EXPECT_EQ(factory->CreateInstance(outer.get(), IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(out, nullptr);
@@ -78,10 +78,10 @@ TEST_F(ComponentTest, ExtensionInterfacesShareOneObject) {
     EXPECT_EQ(record.refCount, 1u);
 
     ComPtr<IUnknown> unknown;
-    ASSERT_EQ(init->QueryInterface(IID_IUnknown, unknown.outVoid()), S_OK);
+    ASSERT_EQ(init->QueryInterface(IID_IUnknown, unknown.putVoid()), S_OK);
     EXPECT_EQ(static_cast<void*>(unknown.get()), static_cast<void*>(init.get()));
     ComPtr<IUnknown> other;
-    EXPECT_EQ(init->QueryInterface(IID_IContextMenu, other.outVoid()), E_NOINTERFACE);
+    EXPECT_EQ(init->QueryInterface(IID_IContextMenu, other.putVoid()), E_NOINTERFACE);
     EXPECT_FALSE(other);
     EXPECT_EQ(record.refCount, 2u);
 
@@ -90,7 +90,7 @@ TEST_F(ComponentTest, ExtensionInterfacesShareOneObject) {
     EXPECT_NE(static_cast<void*>(sheetExt), static_cast<void*>(init.get()));
     EXPECT_EQ(sheetExt->ReplacePage(0, nullptr, 0), E_FAIL);
     ComPtr<IShellExtInit> back;
-    ASSERT_EQ(sheetExt->QueryInterface(IID_IShellExtInit, back.outVoid()), S_OK);
+    ASSERT_EQ(sheetExt->QueryInterface(IID_IShellExtInit, back.putVoid()), S_OK);
     EXPECT_EQ(back.get(), init.get());
     back.reset();
 

@@ -48,7 +48,7 @@ struct IdList {
 
 ComPtr<IDataObject> shellDataObject(const std::vector<std::string>& files) {
     ComPtr<IShellFolder> desktop;
-    if (FAILED(SHGetDesktopFolder(desktop.out()))) return {};
+    if (FAILED(SHGetDesktopFolder(desktop.put()))) return {};
     std::vector<IdList> full(files.size());
     std::vector<LPCITEMIDLIST> children;
     ComPtr<IShellFolder> parent;
@@ -59,13 +59,13 @@ ComPtr<IDataObject> shellDataObject(const std::vector<std::string>& files) {
             return {};
         LPCITEMIDLIST child = nullptr;
         ComPtr<IShellFolder> folder;
-        if (FAILED(SHBindToParent(full[i].p, IID_IShellFolder, folder.outVoid(), &child))) return {};
+        if (FAILED(SHBindToParent(full[i].p, IID_IShellFolder, folder.putVoid(), &child))) return {};
         if (i == 0) parent = std::move(folder);
         children.push_back(child);
     }
     ComPtr<IDataObject> data;
     if (FAILED(parent->GetUIObjectOf(nullptr, UINT(children.size()), children.data(),
-                                     IID_IDataObject, nullptr, data.outVoid())))
+                                     IID_IDataObject, nullptr, data.putVoid())))
         return {};
     return data;
 }
@@ -73,10 +73,10 @@ ComPtr<IDataObject> shellDataObject(const std::vector<std::string>& files) {
 ComPtr<IShellExtInit> createExtension() {
     ComPtr<IClassFactory> factory;
     if (FAILED(Component::get().getClassObject(kExtensionClassId, IID_IClassFactory,
-                                               factory.outVoid())))
+                                               factory.putVoid())))
         return {};
     ComPtr<IShellExtInit> ext;
-    factory->CreateInstance(nullptr, IID_IShellExtInit, ext.outVoid());
+    factory->CreateInstance(nullptr, IID_IShellExtInit, ext.putVoid());
     return ext;
 }
 
@@ -106,7 +106,7 @@ INT_PTR CALLBACK blankPageProc(HWND, UINT message, WPARAM, LPARAM) {
 
 std::vector<HPROPSHEETPAGE> addPages(IShellExtInit* ext, BOOL accept) {
     ComPtr<IShellPropSheetExt> sheetExt;
-    if (FAILED(ext->QueryInterface(IID_IShellPropSheetExt, sheetExt.outVoid()))) return {};
+    if (FAILED(ext->QueryInterface(IID_IShellPropSheetExt, sheetExt.putVoid()))) return {};
     Collected collected{{}, accept};
     sheetExt->AddPages(collectPage, reinterpret_cast<LPARAM>(&collected));
     return collected.pages;

@@ -14,43 +14,13 @@
 #include <vector>
 
 #include "component/dependency_extension.h"
+#include "page/shell_handles.h"
 
 namespace vost::test {
 
 // An owned COM interface pointer.
 template <class T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    explicit ComPtr(T* p) : p_(p) {}
-    ~ComPtr() { reset(); }
-    ComPtr(ComPtr&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
-    ComPtr& operator=(ComPtr&& o) noexcept {
-        if (this != &o) {
-            reset();
-            p_ = o.p_;
-            o.p_ = nullptr;
-        }
-        return *this;
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    T** out() {
-        reset();
-        return &p_;
-    }
-    void** outVoid() { return reinterpret_cast<void**>(out()); }
-    explicit operator bool() const { return p_ != nullptr; }
-    void reset() {
-        if (p_) p_->Release();
-        p_ = nullptr;
-    }
-
-private:
-    T* p_ = nullptr;
-};
+using ComPtr = ComRef<T>;
 
 
 // vost.dll, loaded once from the folder of the test program.
