@@ -28,12 +28,12 @@ bool readDescriptor(const ByteView& image, std::uint64_t at, ImportDescriptor& d
 }
 
 // The section lookup of one walk, with findSection's answers: the first
-// section in table order whose raw-backed range holds the RVA. findSection
-// reads the whole table for each RVA, so a hostile file with 65535 sections
-// and megabytes of descriptors would keep a walk busy for minutes. The index
-// reads the table once and cuts the address space into segments, each owned
-// by the first section (in table order) that covers it; a lookup is then a
-// binary search.
+// section in table order whose raw-backed range holds the RVA. The table is
+// read once per walk. Real files have a handful of sections, looked through in
+// order; a hostile file may have 65535 of them under megabytes of
+// descriptors, so a large table is cut into segments of the address space,
+// each owned by the first section (in table order) that covers it, and a
+// lookup is a binary search.
 class SectionIndex {
 public:
     SectionIndex(const ByteView& image, std::uint64_t newHeader) {
@@ -42,12 +42,7 @@ public:
             !image.readU16(newHeader + kSizeOfOptionalHeader, optionalSize))
             return;
         const std::uint64_t first = newHeader + kSectionTableStart + optionalSize;
-        struct Event {
-            std::uint32_t at;
-            bool opens;
-            std::uint32_t section;
-        };
-        std::vector<Event> events;
+        sections_.reserve(count < kLinearLimit ? count : kLinearLimit);
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint64_t header = first + std::uint64_t(i) * kSectionHeaderSize;
             std::uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
@@ -57,13 +52,51 @@ public:
                 !image.readU32(header + 8, virtualSize) || !image.readU32(header + 12, virtualAddress) ||
                 !image.readU32(header + 16, rawSize) || !image.readU32(header + 20, rawPointer))
                 break;
-            sections_.push_back(Section{virtualAddress, rawPointer});
             const std::uint32_t extent = virtualSize < rawSize ? virtualSize : rawSize;
-            const std::uint32_t end = virtualAddress + extent;  // a wrapped sum holds nothing
-            if (end > virtualAddress) {
-                events.push_back(Event{virtualAddress, true, i});
-                events.push_back(Event{end, false, i});
-            }
+            // A wrapped sum holds nothing: the range is empty then.
+            sections_.push_back(Section{virtualAddress, virtualAddress + extent, rawPointer});
+        }
+        if (sections_.size() > kLinearLimit) buildSegments();
+    }
+
+    // As rvaToFileOffset.
+    std::uint32_t fileOffset(std::uint32_t rva) const {
+        if (segments_.empty()) {
+            for (const Section& section : sections_)
+                if (section.start <= rva && rva < section.end) return section.translate(rva);
+            return kNoOffset;
+        }
+        auto it = std::upper_bound(segments_.begin(), segments_.end(), rva,
+                                   [](std::uint32_t value, const Segment& s) { return value < s.start; });
+        if (it == segments_.begin()) return kNoOffset;
+        --it;
+        if (it->owner < 0) return kNoOffset;
+        return sections_[std::size_t(it->owner)].translate(rva);
+    }
+
+private:
+    static constexpr std::size_t kLinearLimit = 32;
+
+    struct Section {
+        std::uint32_t start, end, pointerToRawData;
+        std::uint32_t translate(std::uint32_t rva) const { return pointerToRawData - start + rva; }
+    };
+    struct Segment {
+        std::uint32_t start;  // runs up to the next segment's start
+        std::int64_t owner;   // index into sections_, -1 for none
+    };
+
+    void buildSegments() {
+        struct Event {
+            std::uint32_t at;
+            bool opens;
+            std::uint32_t section;
+        };
+        std::vector<Event> events;
+        for (std::uint32_t i = 0; i < sections_.size(); ++i) {
+            if (sections_[i].end <= sections_[i].start) continue;
+            events.push_back(Event{sections_[i].start, true, i});
+            events.push_back(Event{sections_[i].end, false, i});
         }
         std::sort(events.begin(), events.end(),
                   [](const Event& a, const Event& b) { return a.at < b.at; });
@@ -79,27 +112,11 @@ public:
             const std::int64_t owner = covering.empty() ? -1 : std::int64_t(*covering.begin());
             if (segments_.empty() || segments_.back().owner != owner) segments_.push_back(Segment{at, owner});
         }
+        // A table without any range still needs the segment form: one
+        // segment owned by no section.
+        if (segments_.empty()) segments_.push_back(Segment{0, -1});
     }
 
-    // As rvaToFileOffset.
-    std::uint32_t fileOffset(std::uint32_t rva) const {
-        auto it = std::upper_bound(segments_.begin(), segments_.end(), rva,
-                                   [](std::uint32_t value, const Segment& s) { return value < s.start; });
-        if (it == segments_.begin()) return kNoOffset;
-        --it;
-        if (it->owner < 0) return kNoOffset;
-        const Section& section = sections_[std::size_t(it->owner)];
-        return section.pointerToRawData - section.virtualAddress + rva;
-    }
-
-private:
-    struct Section {
-        std::uint32_t virtualAddress, pointerToRawData;
-    };
-    struct Segment {
-        std::uint32_t start;  // runs up to the next segment's start
-        std::int64_t owner;   // index into sections_, -1 for none
-    };
     std::vector<Section> sections_;
     std::vector<Segment> segments_;
 };

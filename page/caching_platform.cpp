@@ -16,6 +16,11 @@ private:
 };
 }  // namespace
 
+std::string& CachingPlatform::lookupKey(const char* text) {
+    key_.assign(text ? text : "");  // reuses the key's storage: no allocation per lookup
+    return key_;
+}
+
 std::unique_ptr<MappedFile> CachingPlatform::mapFile(const char* path) {
     if (lastFile_ && lastPath_ == path) {
         // Handed over: the scan of this file is the last use the cache expects.
@@ -32,7 +37,7 @@ void CachingPlatform::setSearchFolder(const char* folder) {
 }
 
 std::uint32_t CachingPlatform::searchModule(const char* name, char* out, std::uint32_t capacity) {
-    std::string key = searchFolder_;
+    std::string& key = lookupKey(searchFolder_.c_str());
     key += '\0';
     key += name;
     auto known = searches_.find(key);
@@ -42,7 +47,7 @@ std::uint32_t CachingPlatform::searchModule(const char* name, char* out, std::ui
         char path[260] = {};
         const std::uint32_t result = inner_->searchModule(name, path, sizeof path);
         Found found{result, result != 0 && result < sizeof path ? path : ""};
-        known = searches_.emplace(std::move(key), std::move(found)).first;
+        known = searches_.emplace(key, std::move(found)).first;
     }
     const Found& found = known->second;
     if (capacity > 0) out[0] = '\0';
@@ -55,7 +60,7 @@ std::uint32_t CachingPlatform::searchModule(const char* name, char* out, std::ui
 }
 
 bool CachingPlatform::readFixedVersion(const char* path, FixedFileVersion& out) {
-    const auto known = versions_.find(path);
+    const auto known = versions_.find(lookupKey(path));
     if (known != versions_.end()) {
         out = known->second.value;
         return known->second.ok;
@@ -82,18 +87,24 @@ std::string CachingPlatform::formatShortDate(FileTime time) {
 }
 
 bool CachingPlatform::smallIconIndex(const char* path, int& index) {
-    auto known = icons_.find(path);
+#ifdef _WIN32
+    // The shell's icon lookup reads the file; ask it once per path.
+    auto known = icons_.find(lookupKey(path));
     if (known == icons_.end()) {
         Answer<int> answer{false, 0};
         answer.ok = inner_->smallIconIndex(path, answer.value);
-        known = icons_.emplace(path, answer).first;
+        known = icons_.emplace(key_, answer).first;
     }
     index = known->second.value;
     return known->second.ok;
+#else
+    // Answered from the name alone here: cheaper than any lookup.
+    return inner_->smallIconIndex(path, index);
+#endif
 }
 
 bool CachingPlatform::lastWriteTime(const char* path, FileTime& out) {
-    auto known = times_.find(path);
+    auto known = times_.find(lookupKey(path));
     if (known == times_.end()) {
         Answer<FileTime> answer{false, {}};
         answer.ok = inner_->lastWriteTime(path, answer.value);

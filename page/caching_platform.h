@@ -44,7 +44,11 @@ private:
         T value;
     };
 
+    // The text to look up, in storage kept across lookups.
+    std::string& lookupKey(const char* text);
+
     std::shared_ptr<PagePlatform> inner_;
+    std::string key_;
     std::unordered_map<std::string, Answer<FixedFileVersion>> versions_;
     std::unordered_map<std::string, Answer<FileTime>> times_;
     std::unordered_map<std::string, Answer<int>> icons_;
