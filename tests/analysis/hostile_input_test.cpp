@@ -64,16 +64,16 @@ std::vector<std::string> walkedNames(const Bytes& bytes, int& result) {
     return scan.referencedNames();
 }
 
-// Random section tables (overlapping, empty, wrapping past 4 GiB, mapping
-// outside the file) and names at random RVAs: the walk finds exactly the
-// names that the one-RVA lookup finds, in descriptor order.
+// Random section tables, small and large (overlapping, empty, wrapping past
+// 4 GiB, mapping outside the file) and names at random RVAs: the walk finds
+// exactly the names that the one-RVA lookup finds, in descriptor order.
 TEST(HostilePe, WalkResolvesNamesAsTheOneRvaLookup) {
     std::mt19937 random(20261207);
     auto pick = [&](std::uint32_t low, std::uint32_t high) {
         return std::uniform_int_distribution<std::uint32_t>(low, high)(random);
     };
     for (int round = 0; round < 300; ++round) {
-        std::vector<Section> sections(pick(1, 12));
+        std::vector<Section> sections(pick(1, 3) == 1 ? pick(33, 90) : pick(1, 12));  // small and large tables
         for (Section& s : sections) {
             s.virtualAddress = pick(0, 5) == 0 ? pick(0xFFFFF000u, 0xFFFFFFFFu) : pick(0, 0x3000);
             s.virtualSize = pick(0, 4) == 0 ? 0 : pick(1, 0x1800);
