@@ -168,7 +168,19 @@ void PosixPlatform::showError(WindowHandle, const char* text, const char* captio
 }
 
 void PosixPlatform::setSearchFolder(const char* folder) {
-    scanFolder_ = (folder && *folder) ? realFolder(folder) : std::string();
+    scanFolder_.clear();
+    if (!folder || !*folder) return;
+    // Found paths are full paths, as the platform's search gives them, also
+    // when the scanned file was named relative to the current directory.
+    std::string absolute = folder;
+    if (absolute[0] != '/') {
+        std::string relative = absolute;
+        while (relative == "." || relative.compare(0, 2, "./") == 0)
+            relative.erase(0, relative == "." ? 1 : 2);
+        char current[4096];
+        if (::getcwd(current, sizeof current)) absolute = joinPath(current, relative);
+    }
+    scanFolder_ = realFolder(absolute);
 }
 
 bool PosixPlatform::lastWriteTime(const char* path, FileTime& out) {
