@@ -42,7 +42,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   sleep 1
   import -window root "$3" && convert "$3" -trim +repage "$3"
   wait $viewer
-' "$viewer" "$file" "$ready" "$shot"
+' "$viewer" "$file" "$ready" "$shot" 2> >(grep -v '^X connection to' >&2)
 rm -f "$ready"
 wineserver -k >/dev/null 2>&1 || true
 [ -f "$shot" ] || { echo "no screenshot was taken" >&2; exit 1; }
