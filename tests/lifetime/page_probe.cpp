@@ -33,14 +33,9 @@ std::vector<FlatItem> readFlatTree(HWND page) {
     std::vector<HTREEITEM> open;
     HTREEITEM item = nextItem(tree, TVGN_ROOT, nullptr);
     while (item) {
-        char text[520] = {};
-        TVITEMA record{};
-        record.mask = TVIF_TEXT | TVIF_CHILDREN | TVIF_HANDLE;
-        record.hItem = item;
-        record.pszText = text;
-        record.cchTextMax = sizeof text;
-        SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&record));
-        items.push_back(FlatItem{int(open.size()), text, record.cChildren});
+        int hasChildren = 0;
+        std::string label = itemText(tree, item, &hasChildren);
+        items.push_back(FlatItem{int(open.size()), std::move(label), hasChildren});
         if (HTREEITEM child = nextItem(tree, TVGN_CHILD, item)) {
             open.push_back(item);
             item = child;

@@ -236,7 +236,6 @@ OpenedPage openPage(const std::string& file) {
     return opened;
 }
 
-namespace {
 std::string itemText(HWND tree, HTREEITEM item, int* hasChildren) {
     char text[520] = {};
     TVITEMA record{};
@@ -249,6 +248,7 @@ std::string itemText(HWND tree, HTREEITEM item, int* hasChildren) {
     return text;
 }
 
+namespace {
 std::vector<TreeEntry> readSiblings(HWND tree, HTREEITEM first) {
     std::vector<TreeEntry> entries;
     for (HTREEITEM item = first; item;

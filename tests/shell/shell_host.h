@@ -91,6 +91,10 @@ struct TreeEntry {
     int hasChildren = 0;
     std::vector<TreeEntry> children;
 };
+// One tree item's label (read through a 520-character buffer) and its
+// has-children flag.
+std::string itemText(HWND tree, HTREEITEM item, int* hasChildren);
+
 // The page's tree (id 1000) read from the control, in sibling order.
 std::vector<TreeEntry> readTree(HWND page);
 
