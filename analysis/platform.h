@@ -2,7 +2,7 @@
 //
 // The analysis includes no system header. The Win32 layer implements this over
 // CreateFileMappingA, SearchPathA, the version API, SHGetFileInfoA and
-// MessageBoxA; the POSIX layer over mmap, a cached case-insensitive directory
+// MessageBoxA; the POSIX layer over pread, a cached case-insensitive directory
 // search and its own version-resource parser. Tree insertion is separate
 // (module_tree.h) because the same platform may feed a real tree control or an
 // in-memory one.
@@ -23,8 +23,8 @@ constexpr std::size_t kVersionCapacity = 100;
 // An opaque window handle (HWND on Windows); null means "no owner".
 using WindowHandle = void*;
 
-// A read-only view of a whole file. Destroying it unmaps the view and closes
-// every handle that was obtained for it.
+// A read-only view of a whole file: mapped, or read on demand. Destroying it
+// unmaps the view and closes every handle that was obtained for it.
 class MappedFile {
 public:
     virtual ~MappedFile() = default;

@@ -1,11 +1,28 @@
 // The version-resource reader on the fuzzer's bytes as a whole file, and the
-// block reader on them as one VS_VERSIONINFO block.
+// block reader on them as one VS_VERSIONINFO block; the same reads through
+// the block-at-a-time file reader must give the same answers.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
+#include "platform/common/block_reader.h"
 #include "platform/common/version_resource.h"
+
+namespace {
+// The bytes read as a file would be, a block at a time.
+class BufferBlockReader : public vost::BlockReader {
+public:
+    BufferBlockReader(const std::uint8_t* data, std::size_t size) : BlockReader(size), data_(data) {}
+
+private:
+    bool readRaw(std::uint64_t offset, std::size_t length, void* out) override {
+        std::memcpy(out, data_ + offset, length);
+        return true;
+    }
+    const std::uint8_t* data_;
+};
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vost;
@@ -19,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ByteView resource;
     if (findVersionResource(image, resource)) {
         // The resource is a piece of the file, never beyond it.
-        if (resource.data() < image.data() ||
-            resource.data() + resource.size() > image.data() + image.size())
+        if (resource.start() > image.size() || resource.size() > image.size() - resource.start())
             __builtin_trap();
         FixedFileVersion fromBlock;
         if (readFixedVersionFromBlock(resource, fromBlock) != found) __builtin_trap();
@@ -30,5 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FixedFileVersion fromWhole;
     readFixedVersionFromBlock(image, fromWhole);
+
+    BufferBlockReader blocks(copy.get(), size);
+    FixedFileVersion fromFile;
+    if (readFixedVersionFromImage(blocks.view(), fromFile) != found) __builtin_trap();
+    if (found && std::memcmp(&fromFile, &version, sizeof version) != 0) __builtin_trap();
     return 0;
 }

@@ -41,14 +41,32 @@ int closeFile(int fd) { return close(fd); }
 #endif
 
 constexpr int kMaxAttempts = 10000;
+constexpr std::size_t kCopyPiece = 1 << 20;
 
-bool writeAll(int fd, const std::uint8_t* data, std::uint64_t size) {
+bool writeBuffer(int fd, const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
-        const int written = writeSome(fd, data, static_cast<std::size_t>(size));
+        const int written = writeSome(fd, data, size);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         data += written;
-        size -= static_cast<std::uint64_t>(written);
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Writes every byte of `bytes`, read through the view a piece at a time. A
+// file that can no longer be read to its end fails the copy (EIO).
+bool writeAll(int fd, const ByteView& bytes) {
+    std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kCopyPiece]);
+    for (std::uint64_t offset = 0; offset < bytes.size();) {
+        const std::uint64_t left = bytes.size() - offset;
+        const std::size_t piece = left < kCopyPiece ? std::size_t(left) : kCopyPiece;
+        if (!bytes.readBytes(offset, piece, buffer.get())) {
+            errno = EIO;
+            return false;
+        }
+        if (!writeBuffer(fd, buffer.get(), piece)) return false;
+        offset += piece;
     }
     return true;
 }
@@ -67,7 +85,7 @@ bool writeNewCopy(const std::string& folder, const std::string& name, const Byte
             error = std::strerror(errno);
             return false;
         }
-        const bool written = writeAll(fd, bytes.data(), bytes.size());
+        const bool written = writeAll(fd, bytes);
         const bool closed = closeFile(fd) == 0;
         if (written && closed) return true;
         error = std::strerror(errno);

@@ -31,26 +31,32 @@ const FolderCache::Listing& FolderCache::listing(const std::string& folder) {
     while (const dirent* item = readdir(dir.get())) {
         const std::string name = item->d_name;
         if (name == "." || name == "..") continue;
-        entry.names.insert(name);
+        const EntryKind kind = item->d_type == DT_DIR   ? EntryKind::folder
+                               : item->d_type == DT_REG ? EntryKind::file
+                                                        : EntryKind::unknown;  // links, or not told
+        entry.names.emplace(name, kind);
         auto [slot, inserted] = entry.byLowerName.emplace(lowerAscii(name), name);
         if (!inserted && name < slot->second) slot->second = name;
     }
     return entry;
 }
 
-bool FolderCache::findEntry(const std::string& folder, const std::string& name, std::string& real) {
+bool FolderCache::findEntry(const std::string& folder, const std::string& name, std::string& real,
+                            EntryKind* kind) {
     const Listing& entries = listing(folder);
-    if (entries.names.count(name)) {
-        real = name;
-        return true;
+    auto exact = entries.names.find(name);
+    if (exact == entries.names.end()) {
+        auto found = entries.byLowerName.find(lowerAscii(name));
+        if (found == entries.byLowerName.end()) return false;
+        exact = entries.names.find(found->second);
     }
-    auto found = entries.byLowerName.find(lowerAscii(name));
-    if (found == entries.byLowerName.end()) return false;
-    real = found->second;
+    real = exact->first;
+    if (kind) *kind = exact->second;
     return true;
 }
 
-bool FolderCache::resolve(const std::string& path, std::string& real) {
+bool FolderCache::resolve(const std::string& path, std::string& real, EntryKind* kind) {
+    if (kind) *kind = EntryKind::folder;
     std::string current = (!path.empty() && path[0] == '/') ? "/" : "";
     std::size_t start = 0;
     while (start <= path.size()) {
@@ -60,7 +66,11 @@ bool FolderCache::resolve(const std::string& path, std::string& real) {
         start = end + 1;
         if (component.empty() || component == ".") continue;
         std::string name = component;
-        if (component != ".." && !findEntry(current, component, name)) return false;
+        if (component == "..") {
+            if (kind) *kind = EntryKind::folder;
+        } else if (!findEntry(current, component, name, kind)) {
+            return false;
+        }
         current = joinPath(current, name);
     }
     if (current.empty()) current = ".";

@@ -11,9 +11,12 @@
 
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace vost {
+
+// What a folder listing says an entry is; `unknown` where the file system
+// does not tell (then only a stat can).
+enum class EntryKind { file, folder, unknown };
 
 class FolderCache {
 public:
@@ -22,15 +25,17 @@ public:
     // ASCII case folded. When two entries of a folder differ only in case and
     // neither matches exactly, the smaller real name wins. False when a
     // component is missing.
-    bool resolve(const std::string& path, std::string& real);
+    // `kind`, when given, gets what the last component is.
+    bool resolve(const std::string& path, std::string& real, EntryKind* kind = nullptr);
 
     // The real name of `name` (one component) inside the folder `folder`
     // (a real path); false when the folder has no such entry.
-    bool findEntry(const std::string& folder, const std::string& name, std::string& real);
+    bool findEntry(const std::string& folder, const std::string& name, std::string& real,
+                   EntryKind* kind = nullptr);
 
 private:
     struct Listing {
-        std::unordered_set<std::string> names;
+        std::unordered_map<std::string, EntryKind> names;
         std::unordered_map<std::string, std::string> byLowerName;
     };
     const Listing& listing(const std::string& folder);

@@ -1,7 +1,6 @@
 #include "platform/posix/posix_platform.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cstring>
 
 #include "analysis/text.h"
+#include "platform/common/block_reader.h"
 #include "platform/common/version_resource.h"
 #include "platform/posix/file_time.h"
 
@@ -27,22 +27,47 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;
 };
 
-// A whole file mapped read-only; unmapped when destroyed. The descriptor is
-// closed as soon as the mapping exists (the mapping keeps the file).
-class PosixMappedFile : public MappedFile {
+// An open file whose bytes are read with pread, a block at a time, as the
+// scan asks for them. Reading rather than mapping spares every file the
+// mapping, its page faults and its unmapping (most of the time of a scan of
+// many files), and a file that another process shortens mid-scan gives
+// failed reads instead of a SIGBUS.
+class PosixOpenFile : public MappedFile {
 public:
-    PosixMappedFile(void* address, std::size_t size) : address_(address), size_(size) {}
-    ~PosixMappedFile() override { ::munmap(address_, size_); }
-    ByteView bytes() const override { return ByteView(static_cast<const std::uint8_t*>(address_), size_); }
+    PosixOpenFile(int fd, std::uint64_t size) : reader_(std::make_unique<Reader>(fd, size)) {}
+    ByteView bytes() const override { return reader_->view(); }
 
 private:
-    void* address_;
-    std::size_t size_;
+    class Reader : public BlockReader {
+    public:
+        Reader(int fd, std::uint64_t size) : BlockReader(size), fd_(fd) {}
+
+    private:
+        bool readRaw(std::uint64_t offset, std::size_t length, void* out) override {
+            auto* target = static_cast<char*>(out);
+            while (length) {
+                const ssize_t got = ::pread(fd_.get(), target, length, off_t(offset));
+                if (got < 0 && errno == EINTR) continue;
+                if (got <= 0) return false;  // an error, or the file ends sooner now
+                target += got;
+                offset += std::uint64_t(got);
+                length -= std::size_t(got);
+            }
+            return true;
+        }
+        FileDescriptor fd_;
+    };
+    std::unique_ptr<Reader> reader_;
 };
 
 // The handle smallImageList gives: any non-null value will do, nothing draws
@@ -77,10 +102,15 @@ PosixPlatform::PosixPlatform(const PlatformOptions& options) : messageSink_(opti
 }
 
 std::string PosixPlatform::realFolder(const std::string& folder) {
+    // Asked once per scan for the scan's folder, and many scans of one run
+    // share a folder.
+    const auto known = realFolders_.find(folder);
+    if (known != realFolders_.end()) return known->second;
     struct stat info;
-    if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return folder;
     std::string real;
-    return cache_.resolve(folder, real) ? real : folder;
+    if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) real = folder;
+    else if (!cache_.resolve(folder, real)) real = folder;
+    return realFolders_[folder] = real;
 }
 
 int PosixPlatform::openExisting(const char* path) {
@@ -100,17 +130,21 @@ std::unique_ptr<MappedFile> PosixPlatform::mapFile(const char* path) {
     if (file.get() < 0) return nullptr;
     struct stat info;
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return nullptr;
-    const std::size_t size = std::size_t(info.st_size);
-    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.get(), 0);
-    if (address == MAP_FAILED) return nullptr;
-    return std::make_unique<PosixMappedFile>(address, size);
+    FileTime time;
+    if (fileTimeFromTimespec(info.st_mtim, time)) openedTimes_[path] = time;
+    return std::make_unique<PosixOpenFile>(file.release(), std::uint64_t(info.st_size));
 }
 
 bool PosixPlatform::findIn(const std::string& folder, const std::string& relative, std::string& found) {
     std::string real;
-    if (!cache_.resolve(joinPath(folder, relative), real)) return false;
-    struct stat info;
-    if (::stat(real.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
+    EntryKind kind = EntryKind::unknown;
+    if (!cache_.resolve(joinPath(folder, relative), real, &kind)) return false;
+    if (kind == EntryKind::unknown) {  // the listing did not tell: a link, or an older file system
+        struct stat info;
+        if (::stat(real.c_str(), &info) != 0) return false;
+        kind = S_ISDIR(info.st_mode) ? EntryKind::folder : EntryKind::file;
+    }
+    if (kind == EntryKind::folder) return false;
     found = real;
     return true;
 }
@@ -184,9 +218,16 @@ void PosixPlatform::setSearchFolder(const char* folder) {
 }
 
 bool PosixPlatform::lastWriteTime(const char* path, FileTime& out) {
-    // A stat answers what opening the file and asking its time would, at a
-    // third of the system calls: the list asks this for every module.
+    // The time the file had when this platform opened it, as the rest of the
+    // scan saw it; else a stat, which answers what opening the file and
+    // asking its time would, at a third of the system calls: the list asks
+    // this for every module.
     if (!path || !*path) return false;
+    const auto opened = openedTimes_.find(path);
+    if (opened != openedTimes_.end()) {
+        out = opened->second;
+        return true;
+    }
     struct stat info;
     if (::stat(path, &info) != 0) {
         std::string real;

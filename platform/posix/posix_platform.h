@@ -1,4 +1,4 @@
-// The platform layer on POSIX systems: files through mmap, the module search
+// The platform layer on POSIX systems: files read a block at a time, the module search
 // over configured folders with case-insensitive names, version resources read
 // from the file's own bytes, the en-US short date and placeholders for the
 // shell's icons and cursors.
@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform_factory.h"
@@ -47,6 +48,8 @@ private:
     std::string scanFolder_;
     std::function<void(const char* text, const char* caption)> messageSink_;
     FolderCache cache_;
+    std::unordered_map<std::string, FileTime> openedTimes_;  // by path as opened
+    std::unordered_map<std::string, std::string> realFolders_;
 };
 
 // The index that smallIconIndex gives for a path: 1 for .exe, 2 for .dll,

@@ -75,7 +75,7 @@ TEST(ByteView, CStringNeedsItsTerminatorInsideTheViewAndTheBuffer) {
 
 TEST(ByteView, EmptyAndNullViewsHoldNothing) {
     const ByteView empty;
-    const ByteView nullWithSize(nullptr, 100);
+    const ByteView nullWithSize(static_cast<const std::uint8_t*>(nullptr), 100);
     std::uint8_t u8 = 0;
     EXPECT_EQ(nullWithSize.size(), 0u);
     EXPECT_FALSE(empty.readU8(0, u8));

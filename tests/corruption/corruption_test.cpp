@@ -124,7 +124,7 @@ void findStructures(Sample& s) {
         }
     }
     ByteView version;
-    if (findVersionResource(image, version)) mark(s, std::uint64_t(version.data() - image.data()), 96);
+    if (findVersionResource(image, version)) mark(s, version.start() - image.start(), 96);
 }
 
 // Stand-ins for the system modules the samples reference (the real ones are

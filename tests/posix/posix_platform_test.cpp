@@ -2,6 +2,7 @@
 // paths, file times and dates, and version resources of Wine's own files.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,22 @@ TEST_F(PosixPlatformTest, SearchesTheFoldersInOrderThenTheScanFolderIgnoringCase
     EXPECT_EQ("", search(*platform, ""));
 }
 
+TEST_F(PosixPlatformTest, LinksCountAsWhatTheyPointTo) {
+    const std::string target = write("real/target.dll");
+    fs::create_directories(path("real/folder"));
+    fs::create_directories(path("sys"));
+    fs::create_symlink(target, path("sys/linked.dll"));
+    fs::create_symlink(path("real/folder"), path("sys/folder.dll"));
+    fs::create_symlink(path("real/gone.dll"), path("sys/dangling.dll"));
+    write("scan/folder.dll");
+    write("scan/dangling.dll");
+    auto platform = platformOver({"sys"});
+    platform->setSearchFolder(path("scan").c_str());
+    EXPECT_EQ(path("sys/linked.dll"), search(*platform, "LINKED"));
+    EXPECT_EQ(path("scan/folder.dll"), search(*platform, "folder.dll"));    // a link to a folder is passed over
+    EXPECT_EQ(path("scan/dangling.dll"), search(*platform, "dangling.dll"));  // and so is a link to nothing
+}
+
 TEST_F(PosixPlatformTest, AppendsDllOnlyWhenTheFilePartHasNoExtension) {
     const std::string mylib = write("sys/MyLib.dll");
     const std::string ocx = write("sys/mylib.ocx");
@@ -139,13 +156,17 @@ TEST_F(PosixPlatformTest, OpensLowerCasedPathsOfMixedCaseFiles) {
     const std::string lowered = path("folder/sub/file.dll");
     auto mapped = platform->mapFile(lowered.c_str());
     ASSERT_NE(nullptr, mapped);
-    EXPECT_EQ(content, std::string(reinterpret_cast<const char*>(mapped->bytes().data()), mapped->bytes().size()));
+    std::string read(mapped->bytes().size(), '\0');
+    ASSERT_TRUE(mapped->bytes().readBytes(0, read.size(), &read[0]));
+    EXPECT_EQ(content, read);
     FileTime time;
     EXPECT_TRUE(platform->lastWriteTime(lowered.c_str(), time));
     // An exact match wins over a case-folded one.
     auto exact = platform->mapFile(path("Folder/EXACT.dll").c_str());
     ASSERT_NE(nullptr, exact);
-    EXPECT_EQ('u', char(exact->bytes().data()[0]));
+    std::uint8_t first = 0;
+    ASSERT_TRUE(exact->bytes().readU8(0, first));
+    EXPECT_EQ('u', char(first));
 
     write("empty.dll", "");
     fs::create_directories(path("folder.dll"));
@@ -157,6 +178,29 @@ TEST_F(PosixPlatformTest, OpensLowerCasedPathsOfMixedCaseFiles) {
     EXPECT_EQ(nullptr, platform->mapFile(""));
     EXPECT_FALSE(platform->lastWriteTime(path("missing.dll").c_str(), time));
     EXPECT_FALSE(platform->lastWriteTime(path("folder.dll").c_str(), time));
+}
+
+TEST_F(PosixPlatformTest, FileCutWhileOpenGivesFailedReadsNotAFault) {
+    // Another process may shorten a file the scan has open; a mapped file
+    // would then fault on the lost pages.
+    std::string content(64 * 1024, 'x');
+    content.replace(60000, 6, "marker");
+    write("cut.dll", content);
+    auto platform = platformOver({});
+    auto file = platform->mapFile(path("cut.dll").c_str());
+    ASSERT_NE(nullptr, file);
+    const ByteView view = file->bytes();
+    ASSERT_EQ(content.size(), view.size());
+    std::uint32_t value = 0;
+    ASSERT_TRUE(view.readU32(96, value));
+    ASSERT_EQ(0, ::truncate(path("cut.dll").c_str(), 100));
+    char text[16];
+    EXPECT_FALSE(view.readCString(60000, text, sizeof text));
+    EXPECT_FALSE(view.readU32(50000, value));
+    value = 0;
+    EXPECT_TRUE(view.readU32(96, value));  // what was read before answers as before
+    EXPECT_EQ(0x78787878u, value);
+    EXPECT_EQ(content.size(), view.size());  // the size stays as it was opened
 }
 
 void setModificationTime(const std::string& file, std::int64_t seconds, long nanoseconds) {
