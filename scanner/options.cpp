@@ -21,6 +21,8 @@ const char* const kScannerUsage =
     "                        module, date, fileversion, productversion or path\n"
     "  --copy-to DIR         copy every listed module file into DIR, never overwriting:\n"
     "                        a taken name X becomes \"Copy of X\", \"Copy (2) of X\", ...\n"
+    "  -j, --jobs N          scan N files at once (default: one per processor; the\n"
+    "                        outputs keep the order of the files; 1 with --copy-to)\n"
     "  --help, --version\n"
     "\n"
     "Exit status: 0 after a scan, 1 when a file cannot be scanned or a copy fails,\n"
@@ -47,6 +49,12 @@ bool parseSort(const std::string& value, ScannerOptions& options) {
     }
     return false;
 }
+bool parseJobs(const std::string& value, int& jobs) {
+    if (value.empty() || value.size() > 3 || value.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    jobs = std::stoi(value);
+    return jobs >= 1 && jobs <= 256;
+}
 }  // namespace
 
 bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& options,
@@ -70,7 +78,15 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
             arg = arg.substr(0, equals);
             hasValue = true;
         }
-        const bool takesValue = arg == "--search-dir" || arg == "--sort" || arg == "--copy-to";
+        if (arg.compare(0, 2, "-j") == 0) {  // -j N or -jN
+            if (arg.size() > 2) {
+                value = arg.substr(2);
+                hasValue = true;
+            }
+            arg = "--jobs";
+        }
+        const bool takesValue =
+            arg == "--search-dir" || arg == "--sort" || arg == "--copy-to" || arg == "--jobs";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
                 error = arg + " needs a value";
@@ -105,6 +121,11 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
                 return false;
             }
             options.copyTo = value;
+        } else if (arg == "--jobs") {
+            if (!parseJobs(value, options.jobs)) {
+                error = "--jobs needs a number from 1 to 256";
+                return false;
+            }
         } else {
             error = "unknown option: " + arg;
             return false;

@@ -16,6 +16,7 @@ struct ScannerOptions {
     int sortColumn = -1;       // -1: the list as the scan leaves it
     bool sortDescending = false;
     std::string copyTo;        // empty: no copy
+    int jobs = 0;              // files scanned at once; 0: one per processor
     bool help = false;
     bool version = false;
 };

@@ -1,7 +1,13 @@
 #include "scanner/scanner.h"
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -37,6 +43,132 @@ std::string oneLine(const std::string& text) {
     for (char c : text) line += (c == '\n' || c == '\r') ? ' ' : c;
     return line;
 }
+
+// What one file's scan writes, kept until the files before it are written.
+struct FileOutput {
+    std::string err;      // written before `out`: the scan's messages
+    std::string out;
+    std::string copyErr;  // written after `out`: what the copy reported
+    bool failed = false;
+};
+
+// One scanning thread: its own platform (and so its own caches, nothing
+// shared with the other threads), whose messages go to the file it scans.
+class FileScanner {
+public:
+    FileScanner(const FileScanner&) = delete;  // the message sink holds `this`
+    FileScanner& operator=(const FileScanner&) = delete;
+
+    FileScanner(const ScannerOptions& options, PlatformOptions platformOptions) : options_(options) {
+        platformOptions.messageSink = [this](const char* text, const char* caption) {
+            output_.err += "vostscan: " + file_ + ": " + caption + ": " + oneLine(text) + "\n";
+            if (messageTarget_) messageTarget_->push_back(ScanMessage{text, caption});
+        };
+        platform_ = std::make_shared<CachingPlatform>(createPlatform(platformOptions));
+    }
+
+    FileOutput scan(const std::string& file) {
+        file_ = file;
+        output_ = FileOutput();
+        const ScanReach reach = options_.direct ? ScanReach::direct : ScanReach::closure;
+        const int clicks = options_.sortColumn < 0 ? 0 : options_.sortDescending ? 2 : 1;
+        const std::unique_ptr<ScannedFile> scanned =
+            scanFile(file, platform_, messageTarget_, reach, options_.sortColumn, clicks);
+        if (!scanned->failure.empty()) {
+            output_.err += "vostscan: " + file + ": " + scanned->failure + "\n";
+            output_.failed = true;
+        }
+        std::ostringstream out;
+        switch (options_.format) {
+        case OutputFormat::tree: writeTreeText(*scanned->tree, out); break;
+        case OutputFormat::list: writeListText(*scanned->list, out); break;
+        case OutputFormat::json: writeJson(*scanned, out); break;
+        }
+        output_.out = out.str();
+        if (!options_.copyTo.empty()) {
+            std::ostringstream err;
+            if (!copyListedModules(*scanned->list, *platform_, options_.copyTo, err)) output_.failed = true;
+            output_.copyErr = err.str();
+        }
+        return std::move(output_);
+    }
+
+private:
+    const ScannerOptions& options_;
+    std::shared_ptr<PagePlatform> platform_;
+    std::vector<ScanMessage>* messageTarget_ = nullptr;
+    std::string file_;
+    FileOutput output_;
+};
+
+// How many files are scanned at once: as asked, else one per processor; one
+// when copying, so that the copies are made in the order of the files (two
+// at once could both choose the same free name).
+unsigned jobCount(const ScannerOptions& options) {
+    if (!options.copyTo.empty()) return 1;
+    unsigned jobs = options.jobs > 0 ? unsigned(options.jobs) : std::thread::hardware_concurrency();
+    jobs = std::max(jobs, 1u);
+    return unsigned(std::min<std::size_t>(jobs, options.files.size()));
+}
+
+// Scans the files on `jobs` threads, this one among them, and hands each
+// file's output to `write` in the order of the files. This thread writes
+// what is ready after each of its own scans and waits only at the end, so the
+// other threads never have to wake it while there is work left.
+template <typename Write>
+void scanInParallel(const ScannerOptions& options, const PlatformOptions& platformOptions,
+                    unsigned jobs, Write write) {
+    const std::size_t count = options.files.size();
+    std::vector<FileOutput> outputs(count);
+    std::vector<char> done(count, 0);
+    std::size_t written = 0;
+    bool waiting = false;
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::atomic<std::size_t> next{0};
+
+    auto scanFiles = [&](FileScanner& scanner, auto afterEach) {
+        for (std::size_t i; (i = next++) < count;) {
+            FileOutput output = scanner.scan(options.files[i]);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                outputs[i] = std::move(output);
+                done[i] = 1;
+                if (waiting) finished.notify_one();
+            }
+            afterEach();
+        }
+    };
+    auto writeReady = [&](bool wait) {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (written < count) {
+            if (!done[written]) {
+                if (!wait) return;
+                waiting = true;
+                finished.wait(lock, [&] { return done[written] != 0; });
+                continue;
+            }
+            const FileOutput output = std::move(outputs[written++]);
+            lock.unlock();
+            write(output);
+            lock.lock();
+        }
+    };
+
+    std::vector<std::thread> threads;
+    for (unsigned j = 1; j < jobs; ++j) {
+        threads.emplace_back([&] {
+            FileScanner scanner(options, platformOptions);
+            scanFiles(scanner, [] {});
+        });
+    }
+    {
+        FileScanner scanner(options, platformOptions);
+        scanFiles(scanner, [&] { writeReady(false); });
+    }
+    writeReady(true);
+    for (std::thread& thread : threads) thread.join();
+}
 }  // namespace
 
 int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -55,39 +187,26 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
         return 0;
     }
 
-    // One platform serves the scans one after another; each scan sets its own
-    // search folder. Its messages go to the scan that is running.
-    std::vector<ScanMessage>* messageTarget = nullptr;
-    std::string currentFile;
     PlatformOptions platformOptions;
     platformOptions.searchFolders = options.searchDirs;
     if (platformOptions.searchFolders.empty() && isDirectory(kDefaultSearchDir))
         platformOptions.searchFolders.push_back(kDefaultSearchDir);
-    platformOptions.messageSink = [&](const char* text, const char* caption) {
-        err << "vostscan: " << currentFile << ": " << caption << ": " << oneLine(text) << "\n";
-        if (messageTarget) messageTarget->push_back(ScanMessage{text, caption});
-    };
-    const std::shared_ptr<PagePlatform> platform =
-        std::make_shared<CachingPlatform>(createPlatform(platformOptions));
 
     int status = 0;
-    const ScanReach reach = options.direct ? ScanReach::direct : ScanReach::closure;
-    const int clicks = options.sortColumn < 0 ? 0 : options.sortDescending ? 2 : 1;
-    for (const std::string& file : options.files) {
-        currentFile = file;
-        const std::unique_ptr<ScannedFile> scanned =
-            scanFile(file, platform, messageTarget, reach, options.sortColumn, clicks);
-        if (!scanned->failure.empty()) {
-            err << "vostscan: " << file << ": " << scanned->failure << "\n";
-            status = 1;
-        }
-        switch (options.format) {
-        case OutputFormat::tree: writeTreeText(*scanned->tree, out); break;
-        case OutputFormat::list: writeListText(*scanned->list, out); break;
-        case OutputFormat::json: writeJson(*scanned, out); break;
-        }
-        if (!options.copyTo.empty() && !copyListedModules(*scanned->list, *platform, options.copyTo, err))
-            status = 1;
+    auto write = [&](const FileOutput& output) {
+        // Only texts that are there: any write to the error stream first
+        // flushes the output stream tied to it, one system call per file.
+        if (!output.err.empty()) err << output.err;
+        out << output.out;
+        if (!output.copyErr.empty()) err << output.copyErr;
+        if (output.failed) status = 1;
+    };
+    const unsigned jobs = jobCount(options);
+    if (jobs <= 1) {
+        FileScanner scanner(options, platformOptions);
+        for (const std::string& file : options.files) write(scanner.scan(file));
+    } else {
+        scanInParallel(options, platformOptions, jobs, write);
     }
     out.flush();
     return status;

@@ -174,7 +174,11 @@ TEST(Vostscan, UsageErrors) {
                                                {"--sort", "path:sideways", "x.exe"},
                                                {"--list", "--json", "x.exe"},
                                                {"x.exe", "--search-dir"},
-                                               {"--direct=1", "x.exe"}}) {
+                                               {"--direct=1", "x.exe"},
+                                               {"--jobs", "0", "x.exe"},
+                                               {"-j", "x.exe"},
+                                               {"--jobs=1000", "x.exe"},
+                                               {"-j2x", "x.exe"}}) {
         const ScannerRun run = runVostscan(arguments);
         EXPECT_EQ(run.status, 2) << (arguments.empty() ? "" : arguments[0]);
         EXPECT_NE(run.err.find("usage: vostscan"), std::string::npos);
@@ -219,9 +223,55 @@ TEST(Vostscan, CopyToFolderNeverOverwrites) {
                                         "b.dll", "root.exe"}));
     EXPECT_EQ(files.read("out/Copy of b.dll"), files.read("App/b.dll"));
 
+    // A file of several read pieces arrives whole.
+    Bytes big = buildPe(PeImageLayout{}).bytes;
+    for (std::size_t i = big.size(); i < 2500000; ++i) big.push_back(std::uint8_t(i * 7 + i / 4096));
+    files.write("App/big.dll", big);
+    files.writePe("App/uses-big.exe", {"big.dll"});
+    files.makeFolder("out2");
+    EXPECT_EQ(runVostscan({"--copy-to", files / "out2", files / "App/uses-big.exe"}).status, 0);
+    EXPECT_EQ(files.read("out2/big.dll"), files.read("App/big.dll"));
+
     const ScannerRun nowhere = runVostscan({"--copy-to", files / "no/such", "--search-dir", files.sys(), files.root()});
     EXPECT_EQ(nowhere.status, 1);
     EXPECT_NE(nowhere.err.find("not copied: " + files.lower + "/app/root.exe"), std::string::npos);
+}
+
+TEST(Vostscan, ParallelScansWriteInTheOrderOfTheFiles) {
+    // Roots of every outcome, sharing modules, scanned one at a time and on
+    // several threads: the same bytes on both streams, the same status.
+    DiskFolder files;
+    files.makeFolder("sys");
+    files.writePe("sys/shared.dll", {"deep.dll"});
+    files.writePe("sys/deep.dll", {"shared.dll"});
+    std::vector<std::string> roots;
+    for (int i = 0; i < 60; ++i) {
+        const std::string name = "r" + std::to_string(i);
+        if (i % 7 == 3) {
+            files.write(name + ".txt", bytesOf("not a module " + name));
+            roots.push_back(files / (name + ".txt"));
+        } else if (i % 11 == 5) {
+            roots.push_back(files / (name + "-missing.exe"));
+        } else {
+            files.writePe(name + ".exe", {"shared.dll", i % 2 ? "nowhere.dll" : "r" + std::to_string(i + 1) + ".exe"});
+            roots.push_back(files / (name + ".exe"));
+        }
+    }
+    for (const char* format : {"--json", "--list"}) {
+        std::vector<std::string> arguments{format, "--search-dir", files / "sys"};
+        arguments.insert(arguments.end(), roots.begin(), roots.end());
+        arguments.insert(arguments.begin(), "-j1");
+        const ScannerRun one = runVostscan(arguments);
+        EXPECT_EQ(one.status, 1);
+        EXPECT_EQ(count(one.err, "not a Valid File"), 9u);
+        for (const char* jobs : {"-j2", "-j5", "-j64"}) {
+            arguments[0] = jobs;
+            const ScannerRun many = runVostscan(arguments);
+            EXPECT_EQ(many.status, one.status) << jobs;
+            EXPECT_EQ(many.out, one.out) << jobs;
+            EXPECT_EQ(many.err, one.err) << jobs;
+        }
+    }
 }
 
 TEST(Vostscan, DeepChainAndWideModule) {
