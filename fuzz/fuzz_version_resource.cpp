@@ -6,23 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/common/block_reader.h"
+#include "fuzz/buffer_block_reader.h"
 #include "platform/common/version_resource.h"
-
-namespace {
-// The bytes read as a file would be, a block at a time.
-class BufferBlockReader : public vost::BlockReader {
-public:
-    BufferBlockReader(const std::uint8_t* data, std::size_t size) : BlockReader(size), data_(data) {}
-
-private:
-    bool readRaw(std::uint64_t offset, std::size_t length, void* out) override {
-        std::memcpy(out, data_ + offset, length);
-        return true;
-    }
-    const std::uint8_t* data_;
-};
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vost;
@@ -47,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FixedFileVersion fromWhole;
     readFixedVersionFromBlock(image, fromWhole);
 
-    BufferBlockReader blocks(copy.get(), size);
+    fuzz::BufferBlockReader blocks(copy.get(), size);
     FixedFileVersion fromFile;
     if (readFixedVersionFromImage(blocks.view(), fromFile) != found) __builtin_trap();
     if (found && std::memcmp(&fromFile, &version, sizeof version) != 0) __builtin_trap();
