@@ -44,13 +44,25 @@ std::string oneLine(const std::string& text) {
     return line;
 }
 
-// What one file's scan writes, kept until the files before it are written.
+// One file's scan, kept until the files before it are written: its output
+// text, or for a large tree the scanned file itself, written out only then,
+// straight to the stream (the text of a deep closure is many times the size
+// of its tree).
 struct FileOutput {
-    std::string err;      // written before `out`: the scan's messages
+    std::string err;  // the scan's messages and failure, written before the output
     std::string out;
-    std::string copyErr;  // written after `out`: what the copy reported
+    std::unique_ptr<ScannedFile> scanned;  // kept for the copy, or when `out` is not written yet
     bool failed = false;
 };
+
+// Writes the output of `scanned` in the chosen format.
+void writeOutput(const ScannerOptions& options, ScannedFile& scanned, std::ostream& out) {
+    switch (options.format) {
+    case OutputFormat::tree: writeTreeText(*scanned.tree, out); break;
+    case OutputFormat::list: writeListText(*scanned.list, out); break;
+    case OutputFormat::json: writeJson(scanned, out); break;
+    }
+}
 
 // One scanning thread: its own platform (and so its own caches, nothing
 // shared with the other threads), whose messages go to the file it scans.
@@ -67,33 +79,31 @@ public:
         platform_ = std::make_shared<CachingPlatform>(createPlatform(platformOptions));
     }
 
-    FileOutput scan(const std::string& file) {
+    // Scans `file`. With `render`, a tree of up to kRenderedItems items is
+    // written to the output text here and the scan let go on this thread
+    // (freeing memory on the thread that took it is much cheaper).
+    FileOutput scan(const std::string& file, bool render) {
         file_ = file;
         output_ = FileOutput();
         const ScanReach reach = options_.direct ? ScanReach::direct : ScanReach::closure;
         const int clicks = options_.sortColumn < 0 ? 0 : options_.sortDescending ? 2 : 1;
-        const std::unique_ptr<ScannedFile> scanned =
-            scanFile(file, platform_, messageTarget_, reach, options_.sortColumn, clicks);
-        if (!scanned->failure.empty()) {
-            output_.err += "vostscan: " + file + ": " + scanned->failure + "\n";
+        output_.scanned = scanFile(file, platform_, messageTarget_, reach, options_.sortColumn, clicks);
+        if (!output_.scanned->failure.empty()) {
+            output_.err += "vostscan: " + file + ": " + output_.scanned->failure + "\n";
             output_.failed = true;
         }
-        std::ostringstream out;
-        switch (options_.format) {
-        case OutputFormat::tree: writeTreeText(*scanned->tree, out); break;
-        case OutputFormat::list: writeListText(*scanned->list, out); break;
-        case OutputFormat::json: writeJson(*scanned, out); break;
-        }
-        output_.out = out.str();
-        if (!options_.copyTo.empty()) {
-            std::ostringstream err;
-            if (!copyListedModules(*scanned->list, *platform_, options_.copyTo, err)) output_.failed = true;
-            output_.copyErr = err.str();
+        if (render && output_.scanned->tree->itemCount() <= kRenderedItems) {
+            std::ostringstream out;
+            writeOutput(options_, *output_.scanned, out);
+            output_.out = out.str();
+            if (options_.copyTo.empty()) output_.scanned.reset();
         }
         return std::move(output_);
     }
 
 private:
+    static constexpr std::size_t kRenderedItems = 4096;
+
     const ScannerOptions& options_;
     std::shared_ptr<PagePlatform> platform_;
     std::vector<ScanMessage>* messageTarget_ = nullptr;
@@ -101,11 +111,8 @@ private:
     FileOutput output_;
 };
 
-// How many files are scanned at once: as asked, else one per processor; one
-// when copying, so that the copies are made in the order of the files (two
-// at once could both choose the same free name).
+// How many files are scanned at once: as asked, else one per processor.
 unsigned jobCount(const ScannerOptions& options) {
-    if (!options.copyTo.empty()) return 1;
     unsigned jobs = options.jobs > 0 ? unsigned(options.jobs) : std::thread::hardware_concurrency();
     jobs = std::max(jobs, 1u);
     return unsigned(std::min<std::size_t>(jobs, options.files.size()));
@@ -129,7 +136,7 @@ void scanInParallel(const ScannerOptions& options, const PlatformOptions& platfo
 
     auto scanFiles = [&](FileScanner& scanner, auto afterEach) {
         for (std::size_t i; (i = next++) < count;) {
-            FileOutput output = scanner.scan(options.files[i]);
+            FileOutput output = scanner.scan(options.files[i], true);
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 outputs[i] = std::move(output);
@@ -148,7 +155,7 @@ void scanInParallel(const ScannerOptions& options, const PlatformOptions& platfo
                 finished.wait(lock, [&] { return done[written] != 0; });
                 continue;
             }
-            const FileOutput output = std::move(outputs[written++]);
+            FileOutput output = std::move(outputs[written++]);
             lock.unlock();
             write(output);
             lock.lock();
@@ -192,19 +199,33 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
     if (platformOptions.searchFolders.empty() && isDirectory(kDefaultSearchDir))
         platformOptions.searchFolders.push_back(kDefaultSearchDir);
 
+    // Copies are made here, one file after another in the order of the
+    // files, so that names taken by one file's copies are seen by the next.
+    std::shared_ptr<PagePlatform> copier;
+    if (!options.copyTo.empty()) copier = createPlatform(platformOptions);
+
     int status = 0;
-    auto write = [&](const FileOutput& output) {
+    auto write = [&](FileOutput& output) {
         // Only texts that are there: any write to the error stream first
         // flushes the output stream tied to it, one system call per file.
         if (!output.err.empty()) err << output.err;
-        out << output.out;
-        if (!output.copyErr.empty()) err << output.copyErr;
+        if (!output.out.empty()) out << output.out;
+        else if (output.scanned) writeOutput(options, *output.scanned, out);
+        if (copier) {
+            std::ostringstream copyErr;
+            if (!copyListedModules(*output.scanned->list, *copier, options.copyTo, copyErr)) output.failed = true;
+            if (!copyErr.str().empty()) err << copyErr.str();
+        }
         if (output.failed) status = 1;
+        output.scanned.reset();
     };
     const unsigned jobs = jobCount(options);
     if (jobs <= 1) {
         FileScanner scanner(options, platformOptions);
-        for (const std::string& file : options.files) write(scanner.scan(file));
+        for (const std::string& file : options.files) {
+            FileOutput output = scanner.scan(file, false);
+            write(output);
+        }
     } else {
         scanInParallel(options, platformOptions, jobs, write);
     }

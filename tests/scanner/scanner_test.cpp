@@ -1,8 +1,8 @@
 // vostscan end to end over generated files on disk and the POSIX layer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
-
 #include <cstdlib>
 #include <ctime>
 #include <sys/time.h>
@@ -272,6 +272,22 @@ TEST(Vostscan, ParallelScansWriteInTheOrderOfTheFiles) {
             EXPECT_EQ(many.err, one.err) << jobs;
         }
     }
+    // Copies are named in the order of the files whatever the threads.
+    std::vector<std::vector<std::string>> copied;
+    for (const char* jobs : {"-j1", "-j5"}) {
+        const std::string folder = std::string("copies") + jobs;
+        files.makeFolder(folder);
+        std::vector<std::string> arguments{jobs, "--copy-to", files / folder, "--search-dir", files / "sys"};
+        arguments.insert(arguments.end(), roots.begin(), roots.begin() + 12);
+        runVostscan(arguments);
+        copied.push_back(files.list(folder));
+    }
+    EXPECT_EQ(copied[0], copied[1]);
+    // Nine of the twelve roots are modules; each copies shared.dll once more.
+    EXPECT_EQ(std::count_if(copied[0].begin(), copied[0].end(),
+                            [](const std::string& name) { return name.find("shared.dll") != std::string::npos; }),
+              9);
+    EXPECT_NE(std::find(copied[0].begin(), copied[0].end(), "Copy (8) of shared.dll"), copied[0].end());
 }
 
 TEST(Vostscan, DeepChainAndWideModule) {
@@ -298,7 +314,9 @@ TEST(Vostscan, DeepChainAndWideModule) {
     EXPECT_EQ(tree.status, 0);
     EXPECT_EQ(count(tree.out, "\n"), static_cast<std::size_t>(kLength + 1));
     EXPECT_NE(tree.out.find(std::string(2 * kLength, ' ') + "M04999.DLL ("), std::string::npos);
-    const ScannerRun json = runVostscan({"--json", files / "chain.exe", files / "wide.exe"});
+    // On two threads: the chain's output is written from its tree when its
+    // turn comes, the wide module's as a text made on its thread.
+    const ScannerRun json = runVostscan({"-j2", "--json", files / "chain.exe", files / "wide.exe"});
     EXPECT_EQ(json.status, 0);
     EXPECT_EQ(count(json.out, "\"label\""), static_cast<std::size_t>(kLength + 1 + 2001));
     EXPECT_EQ(count(json.out, "\"lastWriteTime\""), static_cast<std::size_t>(kLength + 1 + 2001));
