@@ -10,33 +10,61 @@ namespace vost {
 namespace {
 constexpr std::size_t kReadCapacity = 260;  // the callers' text buffers, terminator included
 
-bool beginsWithIgnoringCase(const std::string& text, const char* prefix) {
-    std::size_t i = 0;
-    for (; prefix[i]; ++i)
-        if (i >= text.size() || asciiLower(text[i]) != asciiLower(prefix[i])) return false;
-    return true;
+std::string asciiLowerCopy(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower) c = asciiLower(c);
+    return lower;
 }
 }  // namespace
+
+void MemoryList::indexModule(const Row& row) { byModule_.emplace(asciiLowerCopy(row.cells[0]), row.id); }
+
+void MemoryList::unindexModule(const Row& row) {
+    auto [first, last] = byModule_.equal_range(asciiLowerCopy(row.cells[0]));
+    for (auto it = first; it != last; ++it) {
+        if (it->second == row.id) {
+            byModule_.erase(it);
+            return;
+        }
+    }
+}
+
+void MemoryList::placeRowsFrom(std::size_t index) {
+    for (std::size_t i = index; i < rows_.size(); ++i) positions_[rows_[i].id] = i;
+}
 
 int MemoryList::insertRow(int position, const char* moduleText, ModuleNode* node) {
     if (position < 0) return -1;
     Row row;
     row.cells[0] = moduleText ? moduleText : "";
     row.node = node;
+    row.id = positions_.size();
     const int index = position < rowCount() ? position : rowCount();
+    positions_.push_back(std::size_t(index));
+    indexModule(row);
     rows_.insert(rows_.begin() + index, std::move(row));
+    if (std::size_t(index) + 1 < rows_.size()) placeRowsFrom(std::size_t(index) + 1);
     return index;
 }
 
 void MemoryList::setCellText(int row, int column, const char* text) {
-    if (validCell(row, column)) rows_[row].cells[column] = text ? text : "";
+    if (!validCell(row, column)) return;
+    if (column == 0) unindexModule(rows_[row]);
+    rows_[row].cells[column] = text ? text : "";
+    if (column == 0) indexModule(rows_[row]);
 }
 
 int MemoryList::findPrefix(const char* text) {
     if (!text) return -1;
-    for (std::size_t row = 0; row < rows_.size(); ++row)
-        if (beginsWithIgnoringCase(rows_[row].cells[0], text)) return static_cast<int>(row);
-    return -1;
+    // Every module cell that begins with the text sorts at or after it and
+    // before the first that does not; the first of those rows in list order
+    // is the answer.
+    const std::string prefix = asciiLowerCopy(text);
+    std::size_t first = rows_.size();
+    for (auto it = byModule_.lower_bound(prefix);
+         it != byModule_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+        first = std::min(first, positions_[it->second]);
+    return first < rows_.size() ? static_cast<int>(first) : -1;
 }
 
 void MemoryList::sort(RowComparison compare, void* parameter) {
@@ -58,6 +86,7 @@ void MemoryList::sort(RowComparison compare, void* parameter) {
         }
         rows_.swap(buffer);
     }
+    placeRowsFrom(0);
 }
 
 int MemoryList::selectedRow() {

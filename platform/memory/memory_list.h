@@ -4,6 +4,8 @@
 // first row, and sorting of all rows by a comparison.
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,8 @@ public:
     int insertRow(int position, const char* moduleText, ModuleNode* node) override;
     void setCellText(int row, int column, const char* text) override;
     // Letter case is folded for the ASCII letters only, as module names are.
+    // Answered from an index of the module cells, so that a scan that asks
+    // once per tree item stays linear in the closure.
     int findPrefix(const char* text) override;
     // A stable merge sort: rows that compare equal keep their order, and a
     // comparison that is not a consistent order still ends in some order of
@@ -39,12 +43,19 @@ private:
         std::string cells[kColumns];
         ModuleNode* node = nullptr;
         bool selected = false;
+        std::size_t id = 0;  // stable while the row moves
     };
     bool validCell(int row, int column) const {
         return row >= 0 && row < static_cast<int>(rows_.size()) && column >= 0 && column < kColumns;
     }
 
+    void indexModule(const Row& row);
+    void unindexModule(const Row& row);
+    void placeRowsFrom(std::size_t index);  // positions_ of rows_[index..] after a move
+
     std::vector<Row> rows_;
+    std::vector<std::size_t> positions_;                  // by row id: its index in rows_
+    std::multimap<std::string, std::size_t> byModule_;  // lower-cased module cell -> row id
     int fitCounts_[kColumns] = {};
 };
 

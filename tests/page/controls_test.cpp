@@ -1,6 +1,9 @@
 // The in-memory controls behave as the real ones do where the page relies on it.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <random>
+
 #include "platform/memory/memory_list.h"
 #include "platform/memory/memory_tree.h"
 
@@ -75,6 +78,50 @@ TEST(MemoryList, SortIsStableAndSurvivesAnInconsistentComparison) {
     int calls = 0;
     list.sort([](ModuleNode*, ModuleNode*, void* n) { return (++*static_cast<int*>(n) % 3) - 1; }, &calls);
     EXPECT_EQ(list.rowCount(), 50);
+}
+
+// The first row, in the current order, whose module cell begins with `text`
+// when ASCII case is ignored: what the list view's prefix search answers.
+int scanForPrefix(MemoryList& list, const std::string& text) {
+    for (int row = 0; row < list.rowCount(); ++row) {
+        const std::string cell = list.cellText(row, 0);
+        if (cell.size() < text.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < text.size() && same; ++i)
+            same = std::tolower(static_cast<unsigned char>(cell[i])) == std::tolower(static_cast<unsigned char>(text[i]));
+        if (same) return row;
+    }
+    return -1;
+}
+
+TEST(MemoryList, PrefixSearchAgreesWithAScanFromTheFirstRowThroughInsertsRenamesAndSorts) {
+    std::mt19937 random(42);
+    // Few letters, so names are often prefixes of each other ("MSVCRT" of
+    // "MSVCRT40.DLL") and repeat in other cases.
+    auto name = [&] {
+        std::string text;
+        for (int n = 1 + random() % 6; n > 0; --n) text += "aBmS."[random() % 5];
+        return text;
+    };
+    for (int round = 0; round < 20; ++round) {
+        MemoryList list;
+        for (int step = 0; step < 400; ++step) {
+            switch (random() % 6) {
+            case 0:
+            case 1: list.insertRow(list.rowCount(), name().c_str(), tag(1 + random() % 50)); break;
+            case 2: list.insertRow(int(random() % (list.rowCount() + 2)), name().c_str(), tag(1 + random() % 50)); break;
+            case 3:
+                if (list.rowCount()) list.setCellText(int(random() % list.rowCount()), 0, name().c_str());
+                break;
+            case 4:
+                list.sort([](ModuleNode* a, ModuleNode* b, void*) { return a < b ? -1 : a > b ? 1 : 0; }, nullptr);
+                break;
+            default: break;
+            }
+            const std::string prefix = random() % 10 == 0 ? "" : name();
+            ASSERT_EQ(list.findPrefix(prefix.c_str()), scanForPrefix(list, prefix)) << prefix;
+        }
+    }
 }
 
 }  // namespace
