@@ -1,6 +1,8 @@
 #include "page/scan.h"
 
 #include <cstring>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "analysis/scan_module.h"
@@ -20,6 +22,23 @@ struct Expansion {
         if (findModuleRow(*ext.list, node.moduleName) == -1) addModuleRow(ext, node);
         node.scanned = 1;
     }
+};
+
+// Module names on a chain of ancestors, with how often each occurs.
+class AncestorNames {
+public:
+    explicit AncestorNames(const ModuleNode* node) {
+        for (; node; node = node->parent) add(node->moduleName);
+    }
+    void add(const char* name) { ++counts_[name]; }
+    void remove(const char* name) {
+        const auto found = counts_.find(name);
+        if (found != counts_.end() && --found->second == 0) counts_.erase(found);
+    }
+    bool contains(const char* name) const { return counts_.count(name) != 0; }
+
+private:
+    std::unordered_map<std::string, int> counts_;
 };
 }  // namespace
 
@@ -121,17 +140,29 @@ void expandModuleItem(DependencyExtension& ext, TreeItem item) {
     };
     std::vector<Pending> pending;
 
+    // The names of the walked item's ancestors, counted, kept as the walk
+    // goes down and up: a node repeats an ancestor when its name is among
+    // them. Comparing with each ancestor in turn made deep chains quadratic.
+    ModuleNode* const top = tree.itemNode(item);
+    AncestorNames ancestors(top);
+
     TreeItem child = tree.firstChild(item);
     for (;;) {
+        ModuleNode* const parent = pending.empty() ? top : pending.back().node;
         while (child) {
             ModuleNode* node = tree.itemNode(child);
             if (node) {
-                node->markIfRepeatsAncestor();
+                if (node->parent == parent && parent) {
+                    if (ancestors.contains(node->moduleName)) node->scanned = 1;
+                } else {
+                    node->markIfRepeatsAncestor();
+                }
                 if (!node->scanned && findModuleRow(*ext.list, node->moduleName) == -1) {
                     if (scanModule(walk.ctx, *node)) {
                         pending.push_back(Pending{child, node});
+                        ancestors.add(node->moduleName);
                         child = tree.firstChild(child);
-                        continue;
+                        break;
                     }
                     tree.setHasChildren(child, 0);
                     walk.finish(*node);
@@ -139,9 +170,11 @@ void expandModuleItem(DependencyExtension& ext, TreeItem item) {
             }
             child = tree.nextSibling(child);
         }
+        if (child) continue;  // went down into a child
         if (pending.empty()) return;
         const Pending done = pending.back();
         pending.pop_back();
+        ancestors.remove(done.node->moduleName);
         walk.finish(*done.node);
         child = tree.nextSibling(done.item);
     }
