@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <cstring>
+
+#include "platform/win32/folder_listing.h"
+
 namespace vost {
 
 namespace {
@@ -64,6 +68,29 @@ std::string environmentPath() {
     return value;
 }
 
+constexpr std::uint32_t kNotAnswered = 0xFFFFFFFFu;
+
+// SearchPathA in `folder` for `wanted` spelled as the folder's entry is, so
+// that a file system that tells case apart finds it without reading the
+// folder; the answer then spells the file name as `wanted` does, as a search
+// for `wanted` itself would. kNotAnswered when the listing is not sure or the
+// answer is not the expected one: the caller then searches as usual.
+std::uint32_t searchSpelledAsOnDisk(FolderListings& listings, const std::string& folder,
+                                    const std::string& wanted, char* out, std::uint32_t capacity) {
+    const std::string* onDisk = listings.spelling(folder, wanted);
+    if (!onDisk || onDisk->size() != wanted.size()) return kNotAnswered;  // a short name, say
+    std::string found(std::size_t(capacity) + MAX_PATH, '\0');
+    const DWORD result = SearchPathA(folder.c_str(), onDisk->c_str(), nullptr, DWORD(found.size()),
+                                     &found[0], nullptr);
+    if (result == 0 || result >= found.size()) return kNotAnswered;
+    found.resize(result);
+    if (found.size() < wanted.size() || found.compare(found.size() - wanted.size(), wanted.size(), *onDisk) != 0)
+        return kNotAnswered;
+    found.replace(found.size() - wanted.size(), wanted.size(), wanted);
+    if (found.size() >= capacity) return std::uint32_t(found.size() + 1);
+    std::memcpy(out, found.c_str(), found.size() + 1);
+    return std::uint32_t(found.size());
+}
 }  // namespace
 
 std::vector<std::string> moduleSearchFolders(const std::string& scanFolder) {
@@ -91,7 +118,7 @@ std::vector<std::string> moduleSearchFolders(const std::string& scanFolder) {
 }
 
 std::uint32_t searchModuleFrom(const std::string& scanFolder, const char* name, char* out,
-                               std::uint32_t capacity) {
+                               std::uint32_t capacity, FolderListings* listings) {
     const std::string text = name ? name : "";
     if (text.empty()) return 0;
 
@@ -107,8 +134,16 @@ std::uint32_t searchModuleFrom(const std::string& scanFolder, const char* name, 
     // One folder per call: a folder may itself contain ';', which a joined
     // search path could not express. The first folder that has the file
     // answers, as in a single search over the whole list.
+    std::string wanted = text;  // the file name SearchPathA looks for
+    if (text.find('.') == std::string::npos) wanted += kDefaultExtension;
+    const bool plain = text.find_first_of("\\/") == std::string::npos;
     for (const std::string& folder : moduleSearchFolders(scanFolder)) {
         if (folder.empty()) continue;
+        if (listings && plain) {
+            if (listings->surelyAbsent(folder, wanted)) continue;
+            const std::uint32_t result = searchSpelledAsOnDisk(*listings, folder, wanted, out, capacity);
+            if (result != kNotAnswered) return result;
+        }
         const DWORD result =
             SearchPathA(folder.c_str(), text.c_str(), kDefaultExtension, capacity, out, nullptr);
         if (result != 0) return result;

@@ -9,6 +9,8 @@
 
 namespace vost {
 
+class FolderListings;
+
 // The folders searched for a plain module name, in order: the host program's
 // folder, `scanFolder`, the system folder, the 16-bit system folder, the
 // Windows folder, then the entries of PATH (relative and empty entries taken
@@ -20,7 +22,9 @@ std::vector<std::string> moduleSearchFolders(const std::string& scanFolder);
 // when nothing was found, or the size needed when it does not fit. Names that
 // carry a drive or a UNC start are checked as they are; names that start with
 // ".\", "..\" or a single "\" are taken from `scanFolder` (or its drive).
+// With `listings`, plain names skip folders whose listing does not have them
+// and are looked up spelled as on disk (the answer is the same).
 std::uint32_t searchModuleFrom(const std::string& scanFolder, const char* name, char* out,
-                               std::uint32_t capacity);
+                               std::uint32_t capacity, FolderListings* listings = nullptr);
 
 }  // namespace vost

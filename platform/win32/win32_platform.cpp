@@ -95,7 +95,8 @@ bool readFixedVersionInfo(const char* path, FixedFileVersion& out) {
 Win32Platform::Win32Platform(PlatformOptions options) : options_(std::move(options)) {}
 
 std::unique_ptr<MappedFile> Win32Platform::mapFile(const char* path) {
-    KernelHandle file = openForReading(path);
+    if (!path) return nullptr;
+    KernelHandle file = openForReading(listings_.onDiskPath(path).c_str());
     if (!file) return nullptr;
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return nullptr;
@@ -113,22 +114,23 @@ void Win32Platform::setSearchFolder(const char* folder) {
 }
 
 std::uint32_t Win32Platform::searchModule(const char* name, char* out, std::uint32_t capacity) {
-    if (hasSearchFolder_) return searchModuleFrom(searchFolder_, name, out, capacity);
+    if (hasSearchFolder_) return searchModuleFrom(searchFolder_, name, out, capacity, &listings_);
     // No scan folder: the current directory stands in its place.
     char current[MAX_PATH] = {};
     const DWORD length = GetCurrentDirectoryA(sizeof current, current);
     if (length == 0 || length >= sizeof current)
         return SearchPathA(nullptr, name, ".DLL", capacity, out, nullptr);
-    return searchModuleFrom(current, name, out, capacity);
+    return searchModuleFrom(current, name, out, capacity, &listings_);
 }
 
 bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
-    return readFixedVersionInfo(path, out);
+    return path && readFixedVersionInfo(listings_.onDiskPath(path).c_str(), out);
 }
 
 bool Win32Platform::smallIconIndex(const char* path, int& index) {
+    if (!path) return false;
     SHFILEINFOA info = {};
-    if (!SHGetFileInfoA(path, 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
+    if (!SHGetFileInfoA(listings_.onDiskPath(path).c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
         return false;
     index = info.iIcon;
     return true;
@@ -151,7 +153,8 @@ void Win32Platform::showError(WindowHandle owner, const char* text, const char* 
 }
 
 bool Win32Platform::lastWriteTime(const char* path, FileTime& out) {
-    const KernelHandle file = openForReading(path);
+    if (!path) return false;
+    const KernelHandle file = openForReading(listings_.onDiskPath(path).c_str());
     if (!file) return false;
     FILETIME written;
     if (!GetFileTime(file.get(), nullptr, nullptr, &written)) return false;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/platform_factory.h"
+#include "platform/win32/folder_listing.h"
 
 namespace vost {
 
@@ -30,6 +31,10 @@ private:
     PlatformOptions options_;
     std::string searchFolder_;
     bool hasSearchFolder_ = false;
+    // File names spelled as on disk before they reach the system: see
+    // folder_listing.h. Mapping, versions, times and icons take the paths
+    // the scan keeps lower-cased.
+    FolderListings listings_;
 };
 
 // Reads the fixed file information of `path` through GetFileVersionInfoA and

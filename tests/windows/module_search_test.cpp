@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
 #include <set>
 #include <string>
@@ -112,6 +113,38 @@ TEST(ModuleSearch, MatchesTheCurrentDirectorySearchOnCraftedFolders) {
     EXPECT_EQ(referenceSearch(sub, "..\\onlyhere.dll"), layerSearch(sub, "..\\onlyhere.dll"));
     EXPECT_EQ(scan.path() + "\\onlyhere.dll", layerSearch(sub, "..\\onlyhere.dll").path);
     SetEnvironmentVariableA("PATH", oldPath);
+}
+
+TEST(ModuleSearch, NamesInAnyCaseGiveTheSystemsAnswersAndOpenByLowerCasedPaths) {
+    // The layer looks names up in folder listings and spells them as on
+    // disk; the answers must stay those of SearchPathA, and the scan's
+    // lower-cased paths must still reach the files.
+    TempFolder scan;
+    scan.write("Mixed.Dll", "mixed");
+    scan.write("UPPER.DLL", "upper");
+    scan.write("NoExt.DLL", "noext");
+    scan.makeFolder("Folder.dll");
+    const char* names[] = {"Mixed.Dll", "mixed.dll", "MIXED.DLL", "upper.dll", "Upper.Dll", "noext",
+                           "NOEXT", "folder.dll", "absent.dll", "kernel32.dll", "Kernel32.DLL"};
+    Win32Platform platform{PlatformOptions{}};
+    platform.setSearchFolder(scan.path().c_str());
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        const Answer reference = referenceSearch(scan.path(), name);
+        EXPECT_EQ(reference, layerSearch(scan.path(), name));
+        char out[MAX_PATH] = {};
+        EXPECT_EQ(reference.result, platform.searchModule(name, out, sizeof out));  // listings kept
+        EXPECT_EQ(reference.path, std::string(out));
+    }
+    std::string lowered = scan.path() + "\\mixed.dll";
+    for (char& c : lowered) c = char(std::tolower(static_cast<unsigned char>(c)));
+    const auto file = platform.mapFile(lowered.c_str());
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ(5u, file->bytes().size());
+    FileTime time;
+    EXPECT_TRUE(platform.lastWriteTime(lowered.c_str(), time));
+    int icon = -1;
+    EXPECT_TRUE(platform.smallIconIndex(lowered.c_str(), icon));
 }
 
 TEST(ModuleSearch, AnswersWithTheNeededSizeWhenThePathDoesNotFitAndZeroWhenMissing) {
