@@ -88,6 +88,9 @@ public:
         const ScanReach reach = options_.direct ? ScanReach::direct : ScanReach::closure;
         const int clicks = options_.sortColumn < 0 ? 0 : options_.sortDescending ? 2 : 1;
         output_.scanned = scanFile(file, platform_, messageTarget_, reach, options_.sortColumn, clicks);
+        // The scan may be written after this thread has ended; the platform,
+        // whose messages come here, stays with the thread.
+        output_.scanned->ext.platform.reset();
         if (!output_.scanned->failure.empty()) {
             output_.err += "vostscan: " + file + ": " + output_.scanned->failure + "\n";
             output_.failed = true;
