@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 namespace vost {
 
@@ -12,6 +13,12 @@ inline char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 
 
 inline void upperInPlace(char* s) { for (; *s; ++s) *s = asciiUpper(*s); }
 inline void lowerInPlace(char* s) { for (; *s; ++s) *s = asciiLower(*s); }
+
+// ASCII lower case of a whole text.
+inline std::string lowerAscii(std::string text) {
+    for (char& c : text) c = asciiLower(c);
+    return text;
+}
 
 // _stricmp: folds each character to lower case and compares by code.
 inline int compareIgnoringCase(const char* a, const char* b) {

@@ -9,18 +9,12 @@ namespace vost {
 
 namespace {
 constexpr std::size_t kReadCapacity = 260;  // the callers' text buffers, terminator included
-
-std::string asciiLowerCopy(const std::string& text) {
-    std::string lower = text;
-    for (char& c : lower) c = asciiLower(c);
-    return lower;
-}
 }  // namespace
 
-void MemoryList::indexModule(const Row& row) { byModule_.emplace(asciiLowerCopy(row.cells[0]), row.id); }
+void MemoryList::indexModule(const Row& row) { byModule_.emplace(lowerAscii(row.cells[0]), row.id); }
 
 void MemoryList::unindexModule(const Row& row) {
-    auto [first, last] = byModule_.equal_range(asciiLowerCopy(row.cells[0]));
+    auto [first, last] = byModule_.equal_range(lowerAscii(row.cells[0]));
     for (auto it = first; it != last; ++it) {
         if (it->second == row.id) {
             byModule_.erase(it);
@@ -59,7 +53,7 @@ int MemoryList::findPrefix(const char* text) {
     // Every module cell that begins with the text sorts at or after it and
     // before the first that does not; the first of those rows in list order
     // is the answer.
-    const std::string prefix = asciiLowerCopy(text);
+    const std::string prefix = lowerAscii(text);
     std::size_t first = rows_.size();
     for (auto it = byModule_.lower_bound(prefix);
          it != byModule_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)

@@ -8,11 +8,6 @@
 
 namespace vost {
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text) c = asciiLower(c);
-    return text;
-}
-
 std::string joinPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
     if (folder.back() == '/') return folder + name;

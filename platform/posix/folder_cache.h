@@ -43,9 +43,6 @@ private:
     std::unordered_map<std::string, Listing> listings_;
 };
 
-// ASCII lower case of a whole text.
-std::string lowerAscii(std::string text);
-
 // `folder` and `name` joined by one '/'.
 std::string joinPath(const std::string& folder, const std::string& name);
 

@@ -9,11 +9,6 @@
 namespace vost {
 
 namespace {
-std::string folded(std::string text) {
-    for (char& c : text) c = asciiLower(c);
-    return text;
-}
-
 // Names whose lookup the system does not rewrite: no wildcard, no stream or
 // device syntax, no trailing dot or blank, no folder part.
 bool isPlainName(const std::string& name) {
@@ -45,8 +40,8 @@ FolderListings::Listing& FolderListings::listing(const std::string& folder) {
         const std::string name = data.cFileName;
         if (name == "." || name == "..") continue;
         entry.exact.emplace(name, name);
-        addName(entry.folded, folded(name), name);
-        if (data.cAlternateFileName[0]) addName(entry.folded, folded(data.cAlternateFileName), name);
+        addName(entry.folded, lowerAscii(name), name);
+        if (data.cAlternateFileName[0]) addName(entry.folded, lowerAscii(data.cAlternateFileName), name);
     } while (FindNextFileA(search, &data));
     const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(search);
@@ -60,7 +55,7 @@ const std::string* FolderListings::spelling(const std::string& folder, const std
     if (!entries.listed || !isPlainName(name)) return nullptr;
     const auto exact = entries.exact.find(name);
     if (exact != entries.exact.end()) return &exact->second;
-    const auto match = entries.folded.find(folded(name));
+    const auto match = entries.folded.find(lowerAscii(name));
     if (match == entries.folded.end() || match->second.empty()) return nullptr;
     return &match->second;
 }
@@ -68,7 +63,7 @@ const std::string* FolderListings::spelling(const std::string& folder, const std
 bool FolderListings::surelyAbsent(const std::string& folder, const std::string& name) {
     Listing& entries = listing(folder);
     return entries.listed && isPlainName(name) && !entries.exact.count(name) &&
-           !entries.folded.count(folded(name));
+           !entries.folded.count(lowerAscii(name));
 }
 
 std::string FolderListings::onDiskPath(const std::string& path) {
