@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "analysis/pe_headers.h"
 #include "analysis/scan_module.h"
 
 namespace vost {
@@ -11,7 +12,6 @@ namespace vost {
 namespace {
 constexpr std::uint64_t kNumberOfSections = 6;
 constexpr std::uint64_t kSizeOfOptionalHeader = 20;
-constexpr std::uint64_t kImportDirectoryRva = 128;  // data directory 1, 32-bit layout
 constexpr std::uint64_t kSectionTableStart = 24;
 constexpr std::uint64_t kSectionHeaderSize = 40;
 constexpr std::uint64_t kDescriptorSize = 20;
@@ -155,8 +155,12 @@ std::uint32_t rvaToFileOffset(const ByteView& image, std::uint64_t newHeader, st
 
 int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
                   std::uint64_t newHeader) {
+    // Data directory 1 lies at +144 in a PE32+ optional header and at +128
+    // for every other magic.
+    const std::uint64_t directoryEntry =
+        dataDirectoryEntry(optionalHeaderMagic(image, newHeader), kImportDirectory);
     std::uint32_t directoryRva = 0;
-    if (!image.readU32(newHeader + kImportDirectoryRva, directoryRva) || directoryRva == 0) return 0;
+    if (!image.readU32(newHeader + directoryEntry, directoryRva) || directoryRva == 0) return 0;
     const SectionIndex sections(image, newHeader);
     const std::uint32_t firstDescriptor = sections.fileOffset(directoryRva);
     if (firstDescriptor == kNoOffset) return 0;

@@ -72,13 +72,26 @@ TEST(PeWalker, NoImportsYieldZero) {
     EXPECT_EQ(walk(vs0).result, 0);
     EXPECT_TRUE(walk(vs0).names.empty());
 
-    // A 64-bit optional header puts LoaderFlags (zero) at the 32-bit directory's place.
-    PeImageLayout wide = imports({"KERNEL32.dll"});
+}
+
+TEST(PeWalker, Pe32PlusReadsTheDirectoryOfTheWideLayout) {
+    PeImageLayout wide = imports({"KERNEL32.dll", "USER32.dll"});
     wide.pe32plus = true;
-    const Walk w = walk(wide);
-    EXPECT_EQ(w.result, 0);
-    EXPECT_TRUE(w.names.empty());
+    const PeImage image = test::buildPe(wide);
+    const Walk w = walkBytes(image.bytes);
+    EXPECT_EQ(w.result, 1);
+    EXPECT_EQ(w.names, (Names{"KERNEL32.dll", "USER32.dll"}));
     EXPECT_EQ(w.messages, 0u);
+
+    // Any other magic keeps the 32-bit place, which in this image holds
+    // LoaderFlags (zero): no import directory.
+    for (std::uint16_t magic : {0x10B, 0x107, 0x0, 0x20A}) {
+        Bytes other = image.bytes;
+        test::putU16(other, image.newHeader + 24, magic);
+        EXPECT_EQ(walkBytes(other).result, 0) << magic;
+    }
+    // A file cut inside the wide directory entry has no import directory.
+    EXPECT_EQ(walkBytes(Bytes(image.bytes.begin(), image.bytes.begin() + image.newHeader + 146)).result, 0);
 }
 
 TEST(PeWalker, EndTestsLookAtStampNameAndThunks) {
