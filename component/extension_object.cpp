@@ -122,9 +122,12 @@ HRESULT STDMETHODCALLTYPE addPages(const void** selfTable, LPFNADDPROPSHEETPAGE 
 
     const bool withIcon = usePageIcon();
     PROPSHEETPAGEA page{};
-    static_assert(offsetof(PROPSHEETPAGEA, pszHeaderSubTitle) + sizeof(LPCSTR) == 48,
+    // The form with header-title fields: 48 bytes in the 32-bit build, 88 in
+    // the 64-bit one (the platform refuses a size it does not know).
+    constexpr UINT kPageRecordSize = offsetof(PROPSHEETPAGEA, pszHeaderSubTitle) + sizeof(LPCSTR);
+    static_assert(kPageRecordSize == (sizeof(void*) == 8 ? 88 : 48),
                   "the page record with header-title fields");
-    page.dwSize = 48;
+    page.dwSize = kPageRecordSize;
     page.dwFlags = PSP_USETITLE | PSP_USEREFPARENT | PSP_USECALLBACK;
     page.hInstance = static_cast<HINSTANCE>(moduleInstance);
     page.pszTemplate = MAKEINTRESOURCEA(IDD_DEPENDENCIES_PAGE);

@@ -21,10 +21,12 @@ namespace {
 constexpr UINT kFirstShellCommand = 1;
 constexpr UINT kLastShellCommand = 0x7FFF;
 
-// The first forms of the two records, as the oldest shells know them.
+// The first forms of the two records, as the oldest shells know them; their
+// sizes follow the pointer size (44 and 36 bytes in the 32-bit build).
+constexpr bool kWide = sizeof(void*) == 8;
 constexpr UINT kMenuItemInfoSize = offsetof(MENUITEMINFOA, hbmpItem);
-static_assert(kMenuItemInfoSize == 44, "MENUITEMINFOA without hbmpItem");
-static_assert(sizeof(CMINVOKECOMMANDINFO) == 36, "CMINVOKECOMMANDINFO, first form");
+static_assert(kMenuItemInfoSize == (kWide ? 72 : 44), "MENUITEMINFOA without hbmpItem");
+static_assert(sizeof(CMINVOKECOMMANDINFO) == (kWide ? 56 : 36), "CMINVOKECOMMANDINFO, first form");
 
 bool isOwnCommand(UINT id) {
     switch (id) {

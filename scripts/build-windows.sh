@@ -1,21 +1,29 @@
 #!/bin/sh
-# Builds the Windows flavour (mingw-w64, i686, static) in build/windows and
-# runs its tests under Wine, GUI tests on a private X server.
+# Builds a Windows flavour (mingw-w64, static) and runs its tests under Wine,
+# GUI tests on a private X server.
 #   scripts/build-windows.sh [build|test] [ctest arguments...]
 # "build" only builds; "test" (the default) builds and runs the tests.
-# Environment: BUILD_DIR (default build/windows), JOBS (default 2).
+# Environment: FLAVOUR (i686, the default, in build/windows under a 32-bit
+# prefix; x86_64 in build/windows64 under a 64-bit WoW64 prefix), BUILD_DIR,
+# JOBS (default 2).
 set -eu
 mode=test
 case "${1:-}" in
     build|test) mode=$1; shift ;;
 esac
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$here/build/windows}
+flavour=${FLAVOUR:-i686}
+case "$flavour" in
+    i686) default_build=$here/build/windows ;;
+    x86_64) default_build=$here/build/windows64 ;;
+    *) echo "unknown FLAVOUR $flavour (i686 or x86_64)" >&2; exit 2 ;;
+esac
+build=${BUILD_DIR:-$default_build}
 jobs=${JOBS:-2}
 mkdir -p "$build"
 
-cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DVOST_TESTS=ON >/dev/null
+cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-$flavour.cmake" \
+    -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DVOST_TESTS=ON ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j "$jobs"
 
 [ "$mode" = build ] && exit 0
@@ -24,7 +32,7 @@ cmake --build "$build" -j "$jobs"
 # the whole test run so that each test program starts fast.
 runner="$here/cmake/wine-run.sh"
 "$runner" "$build"
-export WINEARCH=win32 WINEPREFIX="$build/wineprefix" WINEDEBUG=-all \
+export WINEARCH="$(cat "$build/wine-arch")" WINEPREFIX="$build/wineprefix" WINEDEBUG=-all \
        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" HOME="$build/winehome"
 
 stop_server() { wineserver -k >/dev/null 2>&1 || true; }
