@@ -13,7 +13,7 @@ constexpr std::size_t kLabelCapacity = 520;
 
 void addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion) {
     char path[kPathCapacity] = {};
-    const std::uint32_t found = ctx.platform.searchModule(name, path, sizeof path);
+    const std::uint32_t found = ctx.platform.searchModule(name, node.bits, path, sizeof path);
     // A path that does not fit the buffer is no usable path: the module
     // counts as not found.
     const bool usable = found != 0 && found < sizeof path;

@@ -1,6 +1,7 @@
 // scanModule: tells a PE from an NE file by its signature and walks it.
 #include <cstdint>
 
+#include "analysis/pe_headers.h"
 #include "analysis/scan_module.h"
 
 namespace vost {
@@ -44,7 +45,13 @@ int scanModule(ScanContext& ctx, ModuleNode& node) {
         ctx.platform.showError(nullptr, kInvalidExeText, kHeaderCaption);
         return 0;
     }
-    if (pe == kPeSignature) return walkPeImports(ctx, node, image, newHeader);
+    if (pe == kPeSignature) {
+        // A PE32+ module's references are 64-bit modules; every other PE
+        // file's, like an NE file's, are 32-bit (or 16-bit) ones.
+        node.machine = coffMachine(image, newHeader);
+        node.bits = isPe32Plus(image, newHeader) ? ModuleBits::bits64 : ModuleBits::bits32;
+        return walkPeImports(ctx, node, image, newHeader);
+    }
 
     ctx.platform.showError(nullptr, kNeitherPeNorNeText, kHeaderCaption);
     return 0;

@@ -44,6 +44,10 @@ struct ModuleNode {
     ModuleNode* parent = nullptr;
     char fileVersion[kVersionCapacity] = {};
     char productVersion[kVersionCapacity] = {};
+    // What the header reader found: the COFF machine of a PE file (0 for NE
+    // and for files not read), and the family its references are searched in.
+    std::uint16_t machine = 0;
+    ModuleBits bits = ModuleBits::bits32;
 
 private:
     void readVersionInfo(AnalysisPlatform& platform);

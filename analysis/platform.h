@@ -20,6 +20,12 @@ constexpr std::size_t kPathCapacity = 260;
 // Version texts: 100 bytes with the terminator.
 constexpr std::size_t kVersionCapacity = 100;
 
+// The two families of modules that Windows keeps apart: 64-bit images
+// (PE32+) and all others (PE32, and the 16-bit NE modules that live beside
+// them). On 64-bit Windows each family has its own system folder, and a
+// module is looked for among modules of its importer's family.
+enum class ModuleBits : std::uint8_t { bits32, bits64 };
+
 // An opaque window handle (HWND on Windows); null means "no owner".
 using WindowHandle = void*;
 
@@ -47,13 +53,15 @@ public:
     // file cannot be opened or mapped, including an empty file.
     virtual std::unique_ptr<MappedFile> mapFile(const char* path) = 0;
 
-    // The file search for a referenced module, as SearchPathA(NULL, name,
-    // ".DLL", capacity, out, NULL): the platform's search order with the scan's
-    // folder standing as the current directory, ".DLL" appended only when
-    // `name` has no extension. Returns the length of the path written to `out`,
-    // 0 when nothing was found, or a value of `capacity` or more when the path
+    // The file search for a module referenced by a module of family `bits`,
+    // as SearchPathA(NULL, name, ".DLL", capacity, out, NULL): the platform's
+    // search order with the scan's folder standing as the current directory
+    // and the system folder of that family, ".DLL" appended only when `name`
+    // has no extension. Returns the length of the path written to `out`, 0
+    // when nothing was found, or a value of `capacity` or more when the path
     // does not fit (then `out` holds no usable path).
-    virtual std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) = 0;
+    virtual std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
+                                       std::uint32_t capacity) = 0;
 
     // The fixed file information of the file's version resource (RT_VERSION,
     // the root block). False when the file has none or it cannot be read;

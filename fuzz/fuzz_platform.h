@@ -20,7 +20,7 @@ public:
         setVersion(kSubjectPath, {0x00050001, 0x0A280000, 0xFFFFFFFF, 0});
         setIcon(kSubjectPath, 1);
     }
-    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override {
+    std::uint32_t searchModule(const char* name, ModuleBits, char* out, std::uint32_t capacity) override {
         std::uint32_t hash = 2166136261u;
         for (const char* c = name; *c; ++c) hash = (hash ^ std::uint8_t(*c)) * 16777619u;
         if (hash & 1) return 0;

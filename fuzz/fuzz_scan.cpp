@@ -30,7 +30,7 @@ class FuzzFileSet : public vost::test::FileSetPlatform {
 public:
     std::vector<std::string> paths;  // paths[0] is the selected file
 
-    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override {
+    std::uint32_t searchModule(const char* name, vost::ModuleBits, char* out, std::uint32_t capacity) override {
         const std::string key = vost::test::asciiLowerCopy(name);
         auto it = answers_.find(key);
         if (it == answers_.end()) {

@@ -36,16 +36,18 @@ void CachingPlatform::setSearchFolder(const char* folder) {
     inner_->setSearchFolder(folder);
 }
 
-std::uint32_t CachingPlatform::searchModule(const char* name, char* out, std::uint32_t capacity) {
+std::uint32_t CachingPlatform::searchModule(const char* name, ModuleBits bits, char* out,
+                                            std::uint32_t capacity) {
     std::string& key = lookupKey(searchFolder_.c_str());
     key += '\0';
+    key += bits == ModuleBits::bits64 ? '6' : '3';
     key += name;
     auto known = searches_.find(key);
     if (known == searches_.end()) {
         // Searched with the callers' usual 260-character buffer; a result
         // that needs more is answered again below for any capacity.
         char path[260] = {};
-        const std::uint32_t result = inner_->searchModule(name, path, sizeof path);
+        const std::uint32_t result = inner_->searchModule(name, bits, path, sizeof path);
         Found found{result, result != 0 && result < sizeof path ? path : ""};
         known = searches_.emplace(key, std::move(found)).first;
     }

@@ -22,13 +22,15 @@ public:
     explicit CachingPlatform(std::shared_ptr<PagePlatform> inner) : inner_(std::move(inner)) {}
 
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
-    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override;
+    std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
+                               std::uint32_t capacity) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override {
         inner_->showError(owner, text, caption);
     }
     void setSearchFolder(const char* folder) override;
+    void toTruePath(char* path, std::size_t capacity) override { inner_->toTruePath(path, capacity); }
     bool lastWriteTime(const char* path, FileTime& out) override;
     std::string formatShortDate(FileTime time) override;
     ImageListHandle smallImageList(const char* path, int& icon) override {
@@ -58,7 +60,7 @@ private:
     };
     std::unordered_map<std::uint64_t, std::string> dates_;  // by file time
     std::string searchFolder_;
-    std::unordered_map<std::string, Found> searches_;  // by folder, a zero byte and the name
+    std::unordered_map<std::string, Found> searches_;  // by folder, a zero byte, the family and the name
     std::string lastPath_;
     std::shared_ptr<MappedFile> lastFile_;
 };

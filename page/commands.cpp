@@ -13,6 +13,7 @@
 #include "component/module_instance.h"
 #include "page/clipboard_text.h"
 #include "page/shell_handles.h"
+#include "platform/win32/system_folders.h"
 #include "platform/win32/window_controls.h"
 #include "resources/resource_ids.h"
 
@@ -178,7 +179,8 @@ void copyAllToFolder(DependencyExtension& ext) {
     for (int row = 0; row < rows; ++row) {
         const std::string path = list.cellText(row, kPathColumn);
         if (path.empty()) continue;
-        sources += path;
+        // The shell copies in this process, which may name the file otherwise.
+        sources += pathForThisProcess(systemFolders(), path);
         sources += '\0';
     }
     if (sources.empty()) return;  // nothing to copy

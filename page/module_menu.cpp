@@ -10,6 +10,7 @@
 #include "page/commands.h"
 #include "page/item_id_list.h"
 #include "page/shell_handles.h"
+#include "platform/win32/system_folders.h"
 #include "resources/resource_ids.h"
 
 namespace vost {
@@ -70,8 +71,11 @@ void showModuleMenu(DependencyExtension& ext, int x, int y) {
     // The path is ANSI text in the system code page, always converted; a byte
     // test for UTF-16 misjudges some ANSI paths (those beginning with the
     // bytes FF FE, for one) and would hand the shell a garbled name.
+    // The shell's objects live in this process, which may name the file
+    // otherwise than its true path.
+    const std::string reached = pathForThisProcess(systemFolders(), node->fullPath);
     WCHAR widePath[MAX_PATH] = {};
-    if (!MultiByteToWideChar(CP_ACP, 0, node->fullPath, -1, widePath, MAX_PATH)) return;
+    if (!MultiByteToWideChar(CP_ACP, 0, reached.c_str(), -1, widePath, MAX_PATH)) return;
 
     ComRef<IMalloc> allocator;
     if (FAILED(SHGetMalloc(allocator.put())) || !allocator) return;

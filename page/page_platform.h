@@ -23,6 +23,16 @@ public:
     // other's folder and the host's current directory is left alone.
     virtual void setSearchFolder(const char* folder) = 0;
 
+    // Rewrites, in place, the path by which the user's process named the
+    // selected file into the path by which the rest of the machine names it,
+    // where the two differ: a 32-bit process on 64-bit Windows sees SysWOW64
+    // under the name System32. Left as it is where they don't, or when the
+    // rewritten path would not fit `capacity` bytes.
+    virtual void toTruePath(char* path, std::size_t capacity) {
+        (void)path;
+        (void)capacity;
+    }
+
     // The file's last-write time; false when it cannot be opened or read.
     virtual bool lastWriteTime(const char* path, FileTime& out) = 0;
 

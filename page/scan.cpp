@@ -67,6 +67,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
     PagePlatform& platform = *ext.platform;
     TreeControl& tree = *ext.tree;
     WaitCursor wait(platform);
+    platform.toTruePath(ext.selectedPath, sizeof ext.selectedPath);
 
     char moduleName[kPathCapacity];
     copyBounded(moduleName, sizeof moduleName, fileNameOfPath(ext.selectedPath));

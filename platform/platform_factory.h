@@ -13,9 +13,11 @@ namespace vost {
 
 struct PlatformOptions {
     // Folders that stand for the platform's system folders, searched in order
-    // before the scan's folder. Used by the POSIX layer; the Win32 layer
-    // searches the real system folders.
+    // before the scan's folder: for modules referenced by 32-bit (and 16-bit)
+    // modules, and for those referenced by 64-bit ones. Used by the POSIX
+    // layer; the Win32 layer searches the real system folders.
     std::vector<std::string> searchFolders;
+    std::vector<std::string> searchFolders64;
 
     // When set, error messages go here instead of a modal message box (the
     // headless scanner records them; the page shows real boxes).

@@ -14,9 +14,13 @@ const char* const kScannerUsage =
     "  --direct              only the file's own references, not their references\n"
     "  --list                print the module list as the page copies it to the clipboard\n"
     "  --json                print one JSON document per file, one per line\n"
-    "  --search-dir DIR      a folder standing for the system folders, searched before\n"
-    "                        the file's folder (repeatable; POSIX build; default\n"
+    "  --search-dir DIR      a folder standing for the system folders of 32-bit (and\n"
+    "                        16-bit) modules, searched before the file's folder\n"
+    "                        (repeatable; POSIX build; default\n"
     "                        /usr/lib/i386-linux-gnu/wine/i386-windows when present)\n"
+    "  --search-dir-64 DIR   the same for the modules that 64-bit modules reference\n"
+    "                        (default /usr/lib/x86_64-linux-gnu/wine/x86_64-windows\n"
+    "                        when present)\n"
     "  --sort COLUMN[:desc]  sort the list as one click (two for :desc) on COLUMN:\n"
     "                        module, date, fileversion, productversion or path\n"
     "  --copy-to DIR         copy every listed module file into DIR, never overwriting:\n"
@@ -86,7 +90,8 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
             arg = "--jobs";
         }
         const bool takesValue =
-            arg == "--search-dir" || arg == "--sort" || arg == "--copy-to" || arg == "--jobs";
+            arg == "--search-dir" || arg == "--search-dir-64" || arg == "--sort" || arg == "--copy-to" ||
+            arg == "--jobs";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
                 error = arg + " needs a value";
@@ -104,12 +109,12 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
         else if (arg == "--json") jsonFormat = true;
         else if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--version") options.version = true;
-        else if (arg == "--search-dir") {
+        else if (arg == "--search-dir" || arg == "--search-dir-64") {
             if (value.empty()) {
-                error = "--search-dir needs a folder";
+                error = arg + " needs a folder";
                 return false;
             }
-            options.searchDirs.push_back(value);
+            (arg == "--search-dir" ? options.searchDirs : options.searchDirs64).push_back(value);
         } else if (arg == "--sort") {
             if (!parseSort(value, options)) {
                 error = "unknown sort column: " + value;

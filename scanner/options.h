@@ -13,6 +13,7 @@ struct ScannerOptions {
     OutputFormat format = OutputFormat::tree;
     bool direct = false;
     std::vector<std::string> searchDirs;
+    std::vector<std::string> searchDirs64;
     int sortColumn = -1;       // -1: the list as the scan leaves it
     bool sortDescending = false;
     std::string copyTo;        // empty: no copy

@@ -201,6 +201,9 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
     platformOptions.searchFolders = options.searchDirs;
     if (platformOptions.searchFolders.empty() && isDirectory(kDefaultSearchDir))
         platformOptions.searchFolders.push_back(kDefaultSearchDir);
+    platformOptions.searchFolders64 = options.searchDirs64;
+    if (platformOptions.searchFolders64.empty() && isDirectory(kDefaultSearchDir64))
+        platformOptions.searchFolders64.push_back(kDefaultSearchDir64);
 
     // Copies are made here, one file after another in the order of the
     // files, so that names taken by one file's copies are seen by the next.

@@ -99,6 +99,8 @@ int iconIndexForPath(const char* path) {
 PosixPlatform::PosixPlatform(const PlatformOptions& options) : messageSink_(options.messageSink) {
     for (const std::string& folder : options.searchFolders)
         if (!folder.empty()) searchFolders_.push_back(realFolder(folder));
+    for (const std::string& folder : options.searchFolders64)
+        if (!folder.empty()) searchFolders64_.push_back(realFolder(folder));
 }
 
 std::string PosixPlatform::realFolder(const std::string& folder) {
@@ -149,7 +151,8 @@ bool PosixPlatform::findIn(const std::string& folder, const std::string& relativ
     return true;
 }
 
-std::uint32_t PosixPlatform::searchModule(const char* name, char* out, std::uint32_t capacity) {
+std::uint32_t PosixPlatform::searchModule(const char* name, ModuleBits bits, char* out,
+                                          std::uint32_t capacity) {
     if (capacity > 0) out[0] = '\0';
     if (!name || !*name) return 0;
     std::string wanted = name;
@@ -167,7 +170,7 @@ std::uint32_t PosixPlatform::searchModule(const char* name, char* out, std::uint
     } else if (startsWith(wanted, "./") || startsWith(wanted, "../")) {
         ok = findIn(scanFolder_, wanted, found);
     } else {
-        for (const std::string& folder : searchFolders_)
+        for (const std::string& folder : bits == ModuleBits::bits64 ? searchFolders64_ : searchFolders_)
             if ((ok = findIn(folder, wanted, found))) break;
         if (!ok && !scanFolder_.empty()) ok = findIn(scanFolder_, wanted, found);
     }

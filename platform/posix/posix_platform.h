@@ -22,7 +22,8 @@ public:
     explicit PosixPlatform(const PlatformOptions& options);
 
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
-    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override;
+    std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
+                               std::uint32_t capacity) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
@@ -45,6 +46,7 @@ private:
     bool findIn(const std::string& folder, const std::string& relative, std::string& found);
 
     std::vector<std::string> searchFolders_;
+    std::vector<std::string> searchFolders64_;
     std::string scanFolder_;
     std::function<void(const char* text, const char* caption)> messageSink_;
     FolderCache cache_;

@@ -7,24 +7,31 @@
 #include <string>
 #include <vector>
 
+#include "analysis/platform.h"
+
 namespace vost {
 
 class FolderListings;
 
-// The folders searched for a plain module name, in order: the host program's
-// folder, `scanFolder`, the system folder, the 16-bit system folder, the
-// Windows folder, then the entries of PATH (relative and empty entries taken
-// from `scanFolder`, as they would be from the current directory).
-std::vector<std::string> moduleSearchFolders(const std::string& scanFolder);
+// The folders searched for a plain module name referenced by a module of
+// `bits`, in order: the host program's folder, `scanFolder`, the system folder
+// of that family, the 16-bit system folder, the Windows folder, then the
+// entries of PATH (relative and empty entries taken from `scanFolder`, as they
+// would be from the current directory). Each is named as a 64-bit process
+// names it and as the loader of a `bits` module sees it: on 64-bit Windows a
+// 32-bit module's System32 is SysWOW64.
+std::vector<std::string> moduleSearchFolders(const std::string& scanFolder, ModuleBits bits);
 
 // As SearchPathA(NULL, name, ".DLL", capacity, out, NULL) run with the current
-// directory set to `scanFolder`: the length of the path written to `out`, 0
-// when nothing was found, or the size needed when it does not fit. Names that
-// carry a drive or a UNC start are checked as they are; names that start with
-// ".\", "..\" or a single "\" are taken from `scanFolder` (or its drive).
-// With `listings`, plain names skip folders whose listing does not have them
-// and are looked up spelled as on disk (the answer is the same).
-std::uint32_t searchModuleFrom(const std::string& scanFolder, const char* name, char* out,
-                               std::uint32_t capacity, FolderListings* listings = nullptr);
+// directory set to `scanFolder` in a process of `bits`: the length of the path
+// written to `out`, 0 when nothing was found, or the size needed when it does
+// not fit. The path found is the file's true path (system_folders.h), also in
+// a 32-bit process on 64-bit Windows. Names that carry a drive or a UNC start
+// are checked as they are; names that start with ".\", "..\" or a single "\"
+// are taken from `scanFolder` (or its drive). With `listings`, plain names
+// skip folders whose listing does not have them and are looked up spelled as
+// on disk (the answer is the same).
+std::uint32_t searchModuleFrom(const std::string& scanFolder, const char* name, ModuleBits bits,
+                               char* out, std::uint32_t capacity, FolderListings* listings = nullptr);
 
 }  // namespace vost

@@ -10,6 +10,7 @@
 #include "platform/win32/fault_guard.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/module_search.h"
+#include "platform/win32/system_folders.h"
 
 namespace vost {
 
@@ -94,9 +95,19 @@ bool readFixedVersionInfo(const char* path, FixedFileVersion& out) {
 
 Win32Platform::Win32Platform(PlatformOptions options) : options_(std::move(options)) {}
 
+std::string Win32Platform::reach(const char* path) {
+    return listings_.onDiskPath(pathForThisProcess(systemFolders(), path));
+}
+
+void Win32Platform::toTruePath(char* path, std::size_t capacity) {
+    if (!path) return;
+    const std::string real = truePath(systemFolders(), path);
+    if (real.size() < capacity) std::memcpy(path, real.c_str(), real.size() + 1);
+}
+
 std::unique_ptr<MappedFile> Win32Platform::mapFile(const char* path) {
     if (!path) return nullptr;
-    KernelHandle file = openForReading(listings_.onDiskPath(path).c_str());
+    KernelHandle file = openForReading(reach(path).c_str());
     if (!file) return nullptr;
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return nullptr;
@@ -113,35 +124,42 @@ void Win32Platform::setSearchFolder(const char* folder) {
     hasSearchFolder_ = true;
 }
 
-std::uint32_t Win32Platform::searchModule(const char* name, char* out, std::uint32_t capacity) {
-    if (hasSearchFolder_) return searchModuleFrom(searchFolder_, name, out, capacity, &listings_);
+std::uint32_t Win32Platform::searchModule(const char* name, ModuleBits bits, char* out,
+                                          std::uint32_t capacity) {
+    if (hasSearchFolder_) return searchModuleFrom(searchFolder_, name, bits, out, capacity, &listings_);
     // No scan folder: the current directory stands in its place.
     char current[MAX_PATH] = {};
     const DWORD length = GetCurrentDirectoryA(sizeof current, current);
     if (length == 0 || length >= sizeof current)
         return SearchPathA(nullptr, name, ".DLL", capacity, out, nullptr);
-    return searchModuleFrom(current, name, out, capacity, &listings_);
+    return searchModuleFrom(truePath(systemFolders(), current), name, bits, out, capacity, &listings_);
 }
 
 bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
-    return path && readFixedVersionInfo(listings_.onDiskPath(path).c_str(), out);
+    return path && readFixedVersionInfo(reach(path).c_str(), out);
+}
+
+// SHGetFileInfoA for the small system icon of `path`. The shell of a
+// redirected process cannot look into Sysnative; a file reached only that way
+// gets the icon of its type, which the shell gives without opening the file.
+std::uintptr_t Win32Platform::smallIcon(const char* path, int& index) {
+    SHFILEINFOA info = {};
+    const std::string reached = reach(path);
+    DWORD_PTR list = SHGetFileInfoA(reached.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+    if (!list && reached != path)
+        list = SHGetFileInfoA(path, FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                              SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_USEFILEATTRIBUTES);
+    if (list) index = info.iIcon;
+    return list;
 }
 
 bool Win32Platform::smallIconIndex(const char* path, int& index) {
-    if (!path) return false;
-    SHFILEINFOA info = {};
-    if (!SHGetFileInfoA(listings_.onDiskPath(path).c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
-        return false;
-    index = info.iIcon;
-    return true;
+    return path && smallIcon(path, index) != 0;
 }
 
 ImageListHandle Win32Platform::smallImageList(const char* path, int& icon) {
-    SHFILEINFOA info = {};
-    const DWORD_PTR list =
-        SHGetFileInfoA(path, 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
-    icon = list ? info.iIcon : 0;
-    return reinterpret_cast<ImageListHandle>(list);
+    icon = 0;
+    return path ? reinterpret_cast<ImageListHandle>(smallIcon(path, icon)) : nullptr;
 }
 
 void Win32Platform::showError(WindowHandle owner, const char* text, const char* caption) {
@@ -154,7 +172,7 @@ void Win32Platform::showError(WindowHandle owner, const char* text, const char* 
 
 bool Win32Platform::lastWriteTime(const char* path, FileTime& out) {
     if (!path) return false;
-    const KernelHandle file = openForReading(listings_.onDiskPath(path).c_str());
+    const KernelHandle file = openForReading(reach(path).c_str());
     if (!file) return false;
     FILETIME written;
     if (!GetFileTime(file.get(), nullptr, nullptr, &written)) return false;

@@ -3,6 +3,7 @@
 // short dates and the wait cursor.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/platform_factory.h"
@@ -15,12 +16,14 @@ public:
     explicit Win32Platform(PlatformOptions options);
 
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
-    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override;
+    std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
+                               std::uint32_t capacity) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
 
     void setSearchFolder(const char* folder) override;
+    void toTruePath(char* path, std::size_t capacity) override;
     bool lastWriteTime(const char* path, FileTime& out) override;
     std::string formatShortDate(FileTime time) override;
     ImageListHandle smallImageList(const char* path, int& icon) override;
@@ -28,6 +31,12 @@ public:
     void restoreCursor(CursorHandle previous) override;
 
 private:
+    // The name under which this process opens the file whose true path is
+    // `path`, its last component spelled as on disk.
+    std::string reach(const char* path);
+    // The shell's small image list (0 on failure) and the icon index of `path`.
+    std::uintptr_t smallIcon(const char* path, int& index);
+
     PlatformOptions options_;
     std::string searchFolder_;
     bool hasSearchFolder_ = false;

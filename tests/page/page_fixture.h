@@ -25,8 +25,9 @@ public:
     int waitCursorsShown = 0;
 
     std::unique_ptr<MappedFile> mapFile(const char* path) override { return fake.mapFile(path); }
-    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override {
-        return fake.searchModule(name, out, capacity);
+    std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
+                               std::uint32_t capacity) override {
+        return fake.searchModule(name, bits, out, capacity);
     }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override {
         return fake.readFixedVersion(path, out);

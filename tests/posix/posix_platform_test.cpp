@@ -43,7 +43,7 @@ protected:
     // searchModule's answer as text; "" when not found.
     static std::string search(PagePlatform& platform, const char* name) {
         char out[kPathCapacity];
-        const std::uint32_t length = platform.searchModule(name, out, sizeof out);
+        const std::uint32_t length = platform.searchModule(name, ModuleBits::bits32, out, sizeof out);
         if (length == 0) return "";
         EXPECT_LT(length, sizeof out);
         EXPECT_EQ(std::string(out).size(), length);
@@ -132,9 +132,9 @@ TEST_F(PosixPlatformTest, APathThatDoesNotFitGivesTheNeededSize) {
     auto platform = platformOver({"sys"});
     const std::uint32_t length = std::uint32_t(found.size());
     std::string out(length + 1, 'x');
-    EXPECT_EQ(length, platform->searchModule("fits.dll", &out[0], length + 1));
+    EXPECT_EQ(length, platform->searchModule("fits.dll", ModuleBits::bits32, &out[0], length + 1));
     EXPECT_EQ(found, out.c_str());
-    EXPECT_EQ(length + 1, platform->searchModule("fits.dll", &out[0], length));
+    EXPECT_EQ(length + 1, platform->searchModule("fits.dll", ModuleBits::bits32, &out[0], length));
     EXPECT_EQ('\0', out[0]);
 
     // A real path of 260 characters or more.
@@ -143,7 +143,7 @@ TEST_F(PosixPlatformTest, APathThatDoesNotFitGivesTheNeededSize) {
     write(deep + "/Deep.dll");
     auto deepPlatform = platformOver({deep.c_str()});
     char buffer[kPathCapacity];
-    EXPECT_GE(deepPlatform->searchModule("deep.dll", buffer, sizeof buffer), kPathCapacity);
+    EXPECT_GE(deepPlatform->searchModule("deep.dll", ModuleBits::bits32, buffer, sizeof buffer), kPathCapacity);
 }
 
 TEST_F(PosixPlatformTest, OpensLowerCasedPathsOfMixedCaseFiles) {

@@ -70,8 +70,10 @@ std::unique_ptr<MappedFile> FakePlatform::mapFile(const char* path) {
     return file;
 }
 
-std::uint32_t FakePlatform::searchModule(const char* name, char* out, std::uint32_t capacity) {
+std::uint32_t FakePlatform::searchModule(const char* name, ModuleBits bits, char* out,
+                                         std::uint32_t capacity) {
     searches.push_back(name);
+    searchBits.push_back(bits);
     auto answer = [&](const std::string& path) -> std::uint32_t {
         if (path.size() + 1 > capacity) return std::uint32_t(path.size() + 1);
         std::memcpy(out, path.c_str(), path.size() + 1);
@@ -86,7 +88,8 @@ std::uint32_t FakePlatform::searchModule(const char* name, char* out, std::uint3
     std::string file = name;
     if (!hasExtension(file)) file += ".DLL";
     if (isAbsolute(file)) return hasFile(file) ? answer(file) : 0;
-    for (const std::string& folder : folders_) {
+    const bool wide = bits == ModuleBits::bits64 && !folders64_.empty();
+    for (const std::string& folder : wide ? folders64_ : folders_) {
         const std::string candidate = folder + "\\" + file;
         if (hasFile(candidate)) return answer(candidate);
     }

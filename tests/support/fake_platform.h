@@ -37,6 +37,9 @@ public:
     // Folders searched in order for a module name; "folder\name" is what a
     // hit returns, with the caller's spelling of the name.
     void addSearchFolder(const std::string& folder) { folders_.push_back(folder); }
+    // Folders searched instead for modules referenced by 64-bit modules; the
+    // 32-bit folders when none are given.
+    void addSearchFolder64(const std::string& folder) { folders64_.push_back(folder); }
     // Makes the search for `name` (letter case ignored) return `result` and
     // write `path`, whatever the files say.
     void setSearchResult(const std::string& name, std::uint32_t result, const std::string& path = "");
@@ -49,6 +52,7 @@ public:
     // Recorded calls, in order.
     std::vector<Message> messages;
     std::vector<std::string> searches;      // names asked for
+    std::vector<ModuleBits> searchBits;     // the family each was asked for
     std::vector<std::string> versionReads;  // paths asked for
     std::vector<std::string> iconLookups;   // paths asked for
     std::vector<std::string> mapped;        // paths mapped successfully
@@ -56,7 +60,8 @@ public:
     int maxOpenMappings = 0;                // most views alive at one time
 
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
-    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override;
+    std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
+                               std::uint32_t capacity) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
@@ -73,6 +78,7 @@ private:
     std::map<std::string, File> files_;  // keyed by lower-cased path
     std::set<std::string> locked_;
     std::vector<std::string> folders_;
+    std::vector<std::string> folders64_;
     std::map<std::string, SearchResult> searchResults_;
     std::map<std::string, FixedFileVersion> versions_;
     std::map<std::string, int> icons_;

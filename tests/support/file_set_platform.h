@@ -58,7 +58,7 @@ public:
         return mapped;
     }
 
-    std::uint32_t searchModule(const char* name, char* out, std::uint32_t capacity) override {
+    std::uint32_t searchModule(const char* name, ModuleBits, char* out, std::uint32_t capacity) override {
         std::string wanted = name;
         const std::size_t dot = wanted.find_last_of('.');
         const std::size_t separator = wanted.find_last_of("\\/");

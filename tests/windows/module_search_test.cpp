@@ -21,6 +21,10 @@ namespace {
 
 using test::TempFolder;
 
+// The family of modules this test program belongs to: SearchPathA of this
+// process answers as the layer does for it.
+constexpr ModuleBits kProcessBits = sizeof(void*) == 8 ? ModuleBits::bits64 : ModuleBits::bits32;
+
 struct Answer {
     DWORD result;
     std::string path;
@@ -43,7 +47,7 @@ Answer layerSearch(const std::string& folder, const std::string& name, DWORD cap
     Win32Platform platform{PlatformOptions{}};
     platform.setSearchFolder(folder.c_str());
     std::string out(capacity + 1, '\0');
-    const DWORD result = platform.searchModule(name.c_str(), &out[0], capacity);
+    const DWORD result = platform.searchModule(name.c_str(), kProcessBits, &out[0], capacity);
     return {result, result && result < capacity ? out.c_str() : ""};
 }
 
@@ -59,7 +63,7 @@ class NameRecorder : public AnalysisPlatform {
 public:
     std::set<std::string> names;
     std::unique_ptr<MappedFile> mapFile(const char* path) override { return files.mapFile(path); }
-    std::uint32_t searchModule(const char* name, char*, std::uint32_t) override {
+    std::uint32_t searchModule(const char* name, ModuleBits, char*, std::uint32_t) override {
         names.insert(name);
         return 0;
     }
@@ -72,7 +76,7 @@ private:
 };
 
 TEST(ModuleSearch, FoldersFollowTheProgramScanSystemWindowsPathOrder) {
-    const std::vector<std::string> folders = moduleSearchFolders("C:\\scan");
+    const std::vector<std::string> folders = moduleSearchFolders("C:\\scan", kProcessBits);
     ASSERT_GE(folders.size(), 5u);
     EXPECT_EQ(programFolder(), folders[0]);
     EXPECT_EQ("C:\\scan", folders[1]);
@@ -133,7 +137,7 @@ TEST(ModuleSearch, NamesInAnyCaseGiveTheSystemsAnswersAndOpenByLowerCasedPaths) 
         const Answer reference = referenceSearch(scan.path(), name);
         EXPECT_EQ(reference, layerSearch(scan.path(), name));
         char out[MAX_PATH] = {};
-        EXPECT_EQ(reference.result, platform.searchModule(name, out, sizeof out));  // listings kept
+        EXPECT_EQ(reference.result, platform.searchModule(name, kProcessBits, out, sizeof out));  // listings kept
         EXPECT_EQ(reference.path, std::string(out));
     }
     std::string lowered = scan.path() + "\\mixed.dll";

@@ -75,7 +75,7 @@ private:
 class NoFiles : public AnalysisPlatform {
 public:
     std::unique_ptr<MappedFile> mapFile(const char*) override { return nullptr; }
-    std::uint32_t searchModule(const char*, char*, std::uint32_t) override { return 0; }
+    std::uint32_t searchModule(const char*, ModuleBits, char*, std::uint32_t) override { return 0; }
     bool readFixedVersion(const char*, FixedFileVersion&) override { return false; }
     bool smallIconIndex(const char*, int&) override { return false; }
     void showError(WindowHandle, const char*, const char*) override {}
