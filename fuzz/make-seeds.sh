@@ -21,6 +21,11 @@ if [ -d "$font_dir" ]; then
     [ -f "$f" ] && cp "$f" "$corpus/font-$(basename "$f")"
   done
 fi
+# Wine's API set schema alone (its .apiset section, under 64 KiB where the
+# whole DLL is not).
+if [ -f "$pe_dir/apisetschema.dll" ] && command -v objcopy >/dev/null 2>&1; then
+  objcopy -O binary --only-section=.apiset "$pe_dir/apisetschema.dll" "$corpus/apiset-wine.bin" || true
+fi
 # File sets for fuzz_scan: a small Wine program or library, then modules and a
 # font for its references to resolve to, joined by the marker "#VF#".
 bundle() {  # NAME FILE...

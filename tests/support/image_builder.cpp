@@ -123,6 +123,110 @@ Bytes versionResource(const FixedFileVersion& v, std::uint32_t rva, std::uint32_
     return b;
 }
 
+
+void putThunk(Bytes& b, std::size_t at, std::uint64_t value, bool wide) {
+    putU32(b, at, std::uint32_t(value));
+    if (wide) putU32(b, at + 4, std::uint32_t(value >> 32));
+}
+
+std::uint64_t ordinalThunk(std::uint16_t ordinal, bool wide) {
+    return (wide ? std::uint64_t(1) << 63 : std::uint64_t(1) << 31) | ordinal;
+}
+
+// A hint/name entry: the hint, the name and its terminator, padded to 2 bytes.
+std::uint32_t hintNameSize(const std::string& name) { return alignUp(std::uint32_t(2 + name.size() + 1), 2); }
+
+// .edata for `layout` at `va`: the directory, the address table, the name
+// pointer and ordinal tables, then the module name, the names and the
+// forwarder texts.
+Bytes exportSection(const ExportLayout& layout, std::uint32_t va) {
+    struct Named {
+        std::string name;
+        std::uint16_t index;
+    };
+    std::vector<Named> named;
+    for (std::size_t i = 0; i < layout.entries.size(); ++i)
+        for (const std::string& name : layout.entries[i].names) named.push_back(Named{name, std::uint16_t(i)});
+    if (!layout.keepNameOrder)
+        std::stable_sort(named.begin(), named.end(), [](const Named& a, const Named& b) { return a.name < b.name; });
+    const std::uint32_t m = std::uint32_t(layout.entries.size());
+    const std::uint32_t k = std::uint32_t(named.size());
+    const std::uint32_t functions = 40, pointers = functions + 4 * m, ordinals = pointers + 4 * k;
+    std::uint32_t text = alignUp(ordinals + 2 * k, 4);
+    Bytes b(text, 0);
+    auto addText = [&](const std::string& value) {
+        const std::uint32_t at = text;
+        putText(b, at, value);
+        putU8(b, at + value.size(), 0);
+        text += std::uint32_t(value.size() + 1);
+        return va + at;
+    };
+    putU32(b, 12, addText(layout.moduleName));
+    putU32(b, 16, layout.ordinalBase);
+    putU32(b, 20, m);
+    putU32(b, 24, k);
+    putU32(b, 28, va + functions);
+    putU32(b, 32, va + pointers);
+    putU32(b, 36, va + ordinals);
+    for (std::uint32_t i = 0; i < k; ++i) {
+        putU32(b, pointers + 4 * i, addText(named[i].name));
+        putU16(b, ordinals + 2 * i, named[i].index);
+    }
+    for (std::uint32_t i = 0; i < m; ++i) {
+        const ExportEntry& e = layout.entries[i];
+        putU32(b, functions + 4 * i, e.forwarder.empty() ? e.rva : addText(e.forwarder));
+    }
+    return b;
+}
+
+// .didat for `imports` at `va`: the descriptors, then for each module a
+// handle slot, its address table and its name table, then the hint/name
+// entries and the module names.
+Bytes delaySection(const std::vector<DelayImport>& imports, std::uint32_t va, bool wide, bool virtualAddresses,
+                   std::uint32_t imageBase) {
+    const std::uint32_t width = wide ? 8 : 4;
+    const std::uint32_t bias = virtualAddresses ? imageBase : 0;
+    std::uint32_t at = std::uint32_t(32 * (imports.size() + 1));
+    std::vector<std::uint32_t> tablesAt;
+    for (const DelayImport& d : imports) {
+        tablesAt.push_back(at);
+        at += 8 + 2 * width * std::uint32_t(d.functions.size() + 1);
+    }
+    Bytes b(at, 0);
+    for (std::size_t i = 0; i < imports.size(); ++i) {
+        const DelayImport& d = imports[i];
+        const std::uint32_t handle = tablesAt[i], iat = handle + 8;
+        const std::uint32_t names = iat + width * std::uint32_t(d.functions.size() + 1);
+        const std::size_t descriptor = 32 * i;
+        putU32(b, descriptor + 0, virtualAddresses ? 0 : 1);
+        putU32(b, descriptor + 8, bias + va + handle);
+        putU32(b, descriptor + 12, bias + va + iat);
+        putU32(b, descriptor + 16, bias + va + names);
+        for (std::size_t j = 0; j < d.functions.size(); ++j) {
+            const ImportThunk& f = d.functions[j];
+            std::uint64_t value;
+            if (f.ordinal) {
+                value = ordinalThunk(*f.ordinal, wide);
+            } else {
+                const std::uint32_t entry = std::uint32_t(b.size());
+                putU16(b, entry, f.hint);
+                putText(b, entry + 2, f.name);
+                b.resize(entry + hintNameSize(f.name), 0);
+                value = bias + va + entry;
+            }
+            putThunk(b, iat + width * j, value, wide);
+            putThunk(b, names + width * j, value, wide);
+        }
+    }
+    for (std::size_t i = 0; i < imports.size(); ++i) {
+        const std::uint32_t name = std::uint32_t(b.size());
+        putText(b, name, imports[i].module);
+        b.push_back(0);
+        putU32(b, 32 * i + 4, bias + va + name);
+    }
+    return b;
+}
+
 }  // namespace
 
 PeImage buildPe(const PeImageLayout& layout) {
@@ -139,11 +243,42 @@ PeImage buildPe(const PeImageLayout& layout) {
     }
     const std::uint32_t descriptorCount = std::uint32_t(n + (layout.noTerminatorDescriptor ? 0 : 1));
     const std::uint32_t thunksAt = descriptorCount * 20;
-    const std::uint32_t namesInIdataAt = thunksAt + std::uint32_t(n) * 16;
 
-    // Section order in the file and in the table: [shadow], .rsrc, .idata, [.rdata].
+    // With functions given, each import's name table and address table, then
+    // all hint/name entries; else a fixed 16-byte slot per import.
+    const bool realThunks = !layout.importFunctions.empty();
+    const std::uint32_t width = layout.pe32plus ? 8 : 4;
+    const std::vector<ImportThunk> noFunctions;
+    auto functionsOf = [&](std::size_t i) -> const std::vector<ImportThunk>& {
+        return i < layout.importFunctions.size() ? layout.importFunctions[i] : noFunctions;
+    };
+    std::uint32_t thunkArea = std::uint32_t(n) * 16;
+    std::vector<std::uint32_t> nameTableAt(n), addressTableAt(n);
+    std::vector<std::vector<std::uint32_t>> hintNameAt(n);
+    if (realThunks) {
+        std::uint32_t at = thunksAt;
+        for (std::size_t i = 0; i < n; ++i) {
+            nameTableAt[i] = at;
+            at += width * std::uint32_t(functionsOf(i).size() + 1);
+            addressTableAt[i] = at;
+            at += width * std::uint32_t(functionsOf(i).size() + 1);
+        }
+        for (std::size_t i = 0; i < n; ++i)
+            for (const ImportThunk& f : functionsOf(i)) {
+                hintNameAt[i].push_back(at);
+                if (!f.ordinal) at += hintNameSize(f.name);
+            }
+        thunkArea = at - thunksAt;
+    }
+    const std::uint32_t namesInIdataAt = thunksAt + thunkArea;
+
+    // Section order in the file and in the table: [shadow], [.edata],
+    // [.didat], .rsrc, .idata, [.rdata].
     std::vector<Section> sections;
-    int rsrc = -1, idata = -1, rdata = -1;
+    int rsrc = -1, idata = -1, rdata = -1, edata = -1, didat = -1;
+    constexpr std::uint32_t kImageBase = 0x10000000;
+    if (layout.exports) { edata = int(sections.size()); sections.push_back(named(".edata")); }
+    if (!layout.delayImports.empty()) { didat = int(sections.size()); sections.push_back(named(".didat")); }
     if (layout.version) { rsrc = int(sections.size()); sections.push_back(named(".rsrc")); }
     if (hasDirectory) {
         idata = int(sections.size());
@@ -153,6 +288,10 @@ PeImage buildPe(const PeImageLayout& layout) {
     std::uint32_t va = kSectionAlignment;
     auto sizeOf = [&](int index) -> std::uint32_t {
         if (index == rsrc) return kVersionResourceSize;
+        if (index == edata) return std::uint32_t(exportSection(*layout.exports, 0).size());
+        if (index == didat)
+            return std::uint32_t(delaySection(layout.delayImports, 0, layout.pe32plus,
+                                              layout.delayVirtualAddresses, kImageBase).size());
         if (index == idata) return namesInIdataAt + (rdata < 0 ? std::uint32_t(names.size()) : 0);
         return std::uint32_t(names.size());
     };
@@ -171,7 +310,27 @@ PeImage buildPe(const PeImageLayout& layout) {
         Section& s = sections[idata];
         const std::uint32_t namesRva = rdata >= 0 ? sections[rdata].va : s.va + namesInIdataAt;
         s.content.assign(sizeOf(idata), 0);
-        for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t i = 0; i < n && realThunks; ++i) {
+            const std::uint32_t d = std::uint32_t(20 * i);
+            putU32(s.content, d + 0, layout.importAddressTableOnly ? 0 : s.va + nameTableAt[i]);
+            putU32(s.content, d + 12, int(i) == layout.nameInNoSection ? kRvaInNoSection
+                                                                      : namesRva + nameAt[i]);
+            putU32(s.content, d + 16, s.va + addressTableAt[i]);
+            const std::vector<ImportThunk>& functions = functionsOf(i);
+            for (std::size_t j = 0; j < functions.size(); ++j) {
+                const ImportThunk& f = functions[j];
+                std::uint64_t value = ordinalThunk(f.ordinal ? *f.ordinal : 0, layout.pe32plus);
+                if (!f.ordinal) {
+                    putU16(s.content, hintNameAt[i][j], f.hint);
+                    putText(s.content, hintNameAt[i][j] + 2, f.name);
+                    value = s.va + hintNameAt[i][j];
+                }
+                if (!layout.importAddressTableOnly)
+                    putThunk(s.content, nameTableAt[i] + width * j, value, layout.pe32plus);
+                putThunk(s.content, addressTableAt[i] + width * j, value, layout.pe32plus);
+            }
+        }
+        for (std::size_t i = 0; i < n && !realThunks; ++i) {
             const std::uint32_t d = std::uint32_t(20 * i);
             const std::uint32_t lookup = thunksAt + std::uint32_t(16 * i);  // ILT, then IAT
             putU32(s.content, d + 0, s.va + lookup);
@@ -187,6 +346,10 @@ PeImage buildPe(const PeImageLayout& layout) {
             putBytes(s.content, namesInIdataAt, names.data(), names.size());
         if (layout.importSectionVirtualSize0) s.virtualSize = 0;
     }
+    if (edata >= 0) sections[edata].content = exportSection(*layout.exports, sections[edata].va);
+    if (didat >= 0)
+        sections[didat].content = delaySection(layout.delayImports, sections[didat].va, layout.pe32plus,
+                                               layout.delayVirtualAddresses, kImageBase);
     if (layout.overlappingSection && idata >= 0) {
         // A first section over the same RVAs as the one holding the names,
         // with the names lower-cased: whichever section is found first decides.
@@ -200,6 +363,8 @@ PeImage buildPe(const PeImageLayout& layout) {
         }
         sections.insert(sections.begin(), shadow);
         if (rsrc >= 0) ++rsrc;
+        if (edata >= 0) ++edata;
+        if (didat >= 0) ++didat;
         ++idata;
         if (rdata >= 0) ++rdata;
     }
@@ -260,6 +425,14 @@ PeImage buildPe(const PeImageLayout& layout) {
         putU32(b, directories + 8, sections[idata].va);
         putU32(b, directories + 12, descriptorCount * 20);
     }
+    if (edata >= 0) {
+        putU32(b, directories + 0, sections[edata].va);
+        putU32(b, directories + 4, sections[edata].virtualSize);
+    }
+    if (didat >= 0) {
+        putU32(b, directories + 8 * 13, sections[didat].va);
+        putU32(b, directories + 8 * 13 + 4, 32 * std::uint32_t(layout.delayImports.size() + 1));
+    }
     if (rsrc >= 0) {
         putU32(b, directories + 16, sections[rsrc].va);
         putU32(b, directories + 20, sections[rsrc].virtualSize);
@@ -291,9 +464,19 @@ PeImage buildPe(const PeImageLayout& layout) {
         for (std::uint32_t at : nameAt) image.nameOffsets.push_back(namesBase + at);
     }
     if (rsrc >= 0) image.versionOffset = sections[rsrc].rawPointer + fixedInfoAt;
+    if (edata >= 0) image.exportDirectory = sections[edata].rawPointer;
+    if (didat >= 0) image.delayDirectory = sections[didat].rawPointer;
+    for (const Section& s : sections)
+        image.sections.push_back(PeImage::Placed{s.name, s.va, s.virtualSize, s.rawPointer, s.rawSize});
     if (layout.truncateAt >= 0 && std::size_t(layout.truncateAt) < b.size()) b.resize(std::size_t(layout.truncateAt));
     image.bytes = std::move(b);
     return image;
+}
+
+std::uint32_t PeImage::fileOffsetOf(std::uint32_t rva) const {
+    for (const Placed& s : sections)
+        if (rva >= s.va && rva - s.va < std::min(s.virtualSize, s.rawSize)) return s.rawPointer + (rva - s.va);
+    return 0;
 }
 
 std::uint16_t NeImageLayout::offsetOf(std::size_t index) const {

@@ -31,8 +31,43 @@ constexpr std::uint32_t kDefaultNewHeader = 0x80;
 // A Name RVA that no section of a built image holds.
 constexpr std::uint32_t kRvaInNoSection = 0x7FFF0000;
 
+// One import thunk: by name with a hint, or by ordinal.
+struct ImportThunk {
+    std::string name;
+    std::uint16_t hint = 0;
+    std::optional<std::uint16_t> ordinal;  // set: imported by ordinal, `name` unused
+};
+
+struct DelayImport {
+    std::string module;
+    std::vector<ImportThunk> functions;  // its delay import name table
+};
+
+// One address-table entry, index i being ordinal base + i.
+struct ExportEntry {
+    std::vector<std::string> names;  // none: exported by ordinal only
+    std::uint32_t rva = 0;           // the function; 0 without a forwarder leaves a hole
+    std::string forwarder;           // set: this text, inside the directory, instead of `rva`
+};
+
+struct ExportLayout {
+    std::string moduleName = "test.dll";
+    std::uint32_t ordinalBase = 1;
+    std::vector<ExportEntry> entries;
+    bool keepNameOrder = false;  // name table in entry order instead of sorted
+};
+
 struct PeImageLayout {
     std::vector<std::string> imports;  // module names, in descriptor order
+    // The functions of imports[i]: when set, every import gets a name table
+    // and an address table of these thunks (8 bytes wide in PE32+) and the
+    // hint/name entries they point at; when empty, each import names ordinal
+    // 1 in a fixed 16-byte slot.
+    std::vector<std::vector<ImportThunk>> importFunctions;
+    bool importAddressTableOnly = false;  // with importFunctions: OriginalFirstThunk 0
+    std::optional<ExportLayout> exports;  // an export directory in .edata (first section)
+    std::vector<DelayImport> delayImports;  // a delay-load directory in .didat
+    bool delayVirtualAddresses = false;   // its old form: VAs (image base 0x10000000), Attributes 0
     bool emptyImportTable = false;     // no imports, yet a directory holding only the terminator
     bool namesInOwnSection = false;    // descriptors in .idata, names in a later .rdata
     bool pe32plus = false;             // 64-bit optional header (directory 1 then sits at +144)
@@ -57,6 +92,16 @@ struct PeImage {
     std::vector<std::uint32_t> nameOffsets;  // file offset of each import's name
     std::uint32_t sectionCount = 0;
     std::uint32_t versionOffset = 0;     // file offset of VS_FIXEDFILEINFO, 0 without one
+    std::uint32_t exportDirectory = 0;   // file offset of the export directory, 0 without one
+    std::uint32_t delayDirectory = 0;    // file offset of delay descriptor 0, 0 without one
+
+    struct Placed {
+        std::string name;
+        std::uint32_t va, virtualSize, rawPointer, rawSize;
+    };
+    std::vector<Placed> sections;  // in table order
+    // The file offset of `rva` by the builder's own layout, 0 when no section holds it.
+    std::uint32_t fileOffsetOf(std::uint32_t rva) const;
 
     std::uint32_t descriptor(std::size_t i) const { return firstDescriptor + std::uint32_t(20 * i); }
     std::uint32_t sectionHeader(std::size_t i) const { return sectionTable + std::uint32_t(40 * i); }
