@@ -9,6 +9,7 @@
 #include "component/module_instance.h"
 #include "component/object_count.h"
 #include "page/page_dialog.h"
+#include "platform/win32/system_folders.h"
 #include "resources/resource_ids.h"
 
 namespace vost {
@@ -158,6 +159,9 @@ const ShellExtInitTable kShellExtInitTable = {primaryQueryInterface, primaryAddR
 const PropSheetExtTable kPropSheetExtTable = {secondaryQueryInterface, secondaryAddRef,
                                               secondaryRelease, addPages, replacePage};
 
+// A 64-bit process, or a 32-bit one on 64-bit Windows.
+bool settingsIn64BitView() { return sizeof(void*) == 8 || systemFolders().redirected(); }
+
 // An open registry key, closed at scope exit.
 class RegistryKey {
 public:
@@ -209,9 +213,13 @@ ULONG STDMETHODCALLTYPE extensionRelease(DependencyExtension* self) {
 }
 
 bool usePageIcon() {
+    // On 64-bit Windows the 32-bit and the 64-bit DLL read the setting from
+    // the same place, the 64-bit registry view, so that one value serves the
+    // pages of both.
+    const REGSAM access = KEY_ALL_ACCESS | (settingsIn64BitView() ? KEY_WOW64_64KEY : 0);
     RegistryKey key;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Aldervane\\VOST", 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key.handle,
+                        REG_OPTION_NON_VOLATILE, access, nullptr, &key.handle,
                         nullptr) != ERROR_SUCCESS) {
         key.handle = nullptr;
         return true;

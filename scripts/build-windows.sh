@@ -4,8 +4,9 @@
 #   scripts/build-windows.sh [build|test] [ctest arguments...]
 # "build" only builds; "test" (the default) builds and runs the tests.
 # Environment: FLAVOUR (i686, the default, in build/windows under a 32-bit
-# prefix; x86_64 in build/windows64 under a 64-bit WoW64 prefix), BUILD_DIR,
-# JOBS (default 2).
+# prefix; x86_64 in build/windows64 under a 64-bit WoW64 prefix, which first
+# builds the 32-bit flavour in PEER_BUILD_DIR, default build/windows),
+# BUILD_DIR, JOBS (default 2).
 set -eu
 mode=test
 case "${1:-}" in
@@ -22,8 +23,17 @@ build=${BUILD_DIR:-$default_build}
 jobs=${JOBS:-2}
 mkdir -p "$build"
 
+# The 64-bit flavour needs the 32-bit one beside it: its installer carries
+# both DLLs, and its tests run the 32-bit programs in the 64-bit prefix.
+peer=""
+if [ "$flavour" = x86_64 ]; then
+    peer=${PEER_BUILD_DIR:-$here/build/windows}
+    BUILD_DIR=$peer FLAVOUR=i686 "$0" build
+    peer="-DVOST_PEER_BUILD=$peer"
+fi
+
 cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-$flavour.cmake" \
-    -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DVOST_TESTS=ON ${CMAKE_ARGS:-} >/dev/null
+    -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DVOST_TESTS=ON $peer ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" -j "$jobs"
 
 [ "$mode" = build ] && exit 0

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ make cmake googletest libbenchmark-dev clang libclang-rt-14-dev llvm
-  g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine xvfb xauth
   nsis imagemagick xdotool icoutils pev python3)
 
 missing=()

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds every flavour and runs every test:
-#   native (g++), native under ASan+UBSan (clang), Windows (mingw, under Wine
-#   and Xvfb), and a short bounded fuzzing run (clang, libFuzzer).
-# Usage: scripts/test-all.sh [native|sanitize|windows|fuzz ...]   (default: all)
+#   native (g++), native under ASan+UBSan (clang), Windows 32-bit (mingw i686,
+#   under 32-bit Wine and Xvfb), Windows 64-bit (mingw x86_64, under 64-bit
+#   Wine, with the 32-bit programs beside it), and a short bounded fuzzing run
+#   (clang, libFuzzer).
+# Usage: scripts/test-all.sh [native|sanitize|windows|windows64|fuzz ...]   (default: all)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/install-deps.sh"
 
 stages=("$@")
-[ ${#stages[@]} -eq 0 ] && stages=(native sanitize windows fuzz)
+[ ${#stages[@]} -eq 0 ] && stages=(native sanitize windows windows64 fuzz)
 jobs=$(nproc)
 passed=0
 failed=0
@@ -33,7 +35,11 @@ sanitize() {
 }
 
 windows() {
-  "$root/scripts/build-windows.sh" test
+  FLAVOUR=i686 "$root/scripts/build-windows.sh" test
+}
+
+windows64() {
+  FLAVOUR=x86_64 "$root/scripts/build-windows.sh" test
 }
 
 fuzz() {

@@ -132,5 +132,37 @@ TEST(HeaderReader, ResultFollowsTheWalker) {
     EXPECT_TRUE(o.messages.empty());
 }
 
+// The header reader notes the module's machine and family, and its
+// references are searched among modules of that family: 64-bit ones for a
+// PE32+ file, 32-bit ones for a PE32 file and for a 16-bit NE file.
+TEST(HeaderReader, ReferencesAreSearchedInTheModulesOwnFamily) {
+    struct Case {
+        Bytes bytes;
+        std::uint16_t machine;
+        ModuleBits bits;
+    };
+    test::PeImageLayout wide;
+    wide.imports = {"KERNEL32.dll"};
+    wide.pe32plus = true;
+    test::PeImageLayout narrow = wide;
+    narrow.pe32plus = false;
+    test::NeImageLayout ne;
+    ne.names = {"KERNEL"};
+    ne.reference({0});
+    const Case cases[] = {{test::buildPe(wide).bytes, 0x8664, ModuleBits::bits64},
+                          {test::buildPe(narrow).bytes, 0x014C, ModuleBits::bits32},
+                          {test::buildNe(ne).bytes, 0, ModuleBits::bits32}};
+    for (const Case& c : cases) {
+        TestScan scan;
+        scan.platform.addFile(kPath, c.bytes);
+        ModuleNode& root = scan.root(kPath);
+        EXPECT_EQ(scanModule(scan.ctx, root), 1);
+        EXPECT_EQ(root.machine, c.machine);
+        EXPECT_EQ(root.bits, c.bits);
+        ASSERT_EQ(scan.platform.searchBits.size(), 1u);
+        EXPECT_EQ(scan.platform.searchBits[0], c.bits);
+    }
+}
+
 }  // namespace
 }  // namespace vost

@@ -24,6 +24,7 @@ namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 
 const char* const kWinePeDir = "/usr/lib/i386-linux-gnu/wine/i386-windows";
+const char* const kWinePe64Dir = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
 const char* const kWineFontDir = "/usr/share/wine/fonts";
 
 test::Bytes readFile(const fs::path& path) {
@@ -44,11 +45,14 @@ std::vector<fs::path> filesIn(const char* dir, const std::string& extension = ""
     return files;
 }
 
-bool haveObjdump() { return std::string(VOST_OBJDUMP).size() > 0 && fs::exists(VOST_OBJDUMP); }
+bool haveObjdump(const char* objdump = VOST_OBJDUMP) {
+    return std::string(objdump).size() > 0 && fs::exists(objdump);
+}
 
 // One objdump run over all files; the "DLL Name:" lines of each file, by path.
-std::map<std::string, Names> objdumpImports(const std::vector<fs::path>& files) {
-    std::string command = std::string("'") + VOST_OBJDUMP + "' -p";
+std::map<std::string, Names> objdumpImports(const std::vector<fs::path>& files,
+                                            const char* objdump = VOST_OBJDUMP) {
+    std::string command = std::string("'") + objdump + "' -p";
     for (const fs::path& file : files) command += " '" + file.string() + "'";
     command += " 2>/dev/null";
     std::map<std::string, Names> imports;
@@ -93,10 +97,12 @@ std::string joined(const Names& names) {
     return text;
 }
 
-TEST(RealFiles, WalkerListsTheSameModulesAsObjdumpForEveryWinePeFile) {
-    const std::vector<fs::path> files = filesIn(kWinePeDir);
-    if (files.empty() || !haveObjdump()) GTEST_SKIP() << "no Wine PE files or no mingw objdump";
-    const std::map<std::string, Names> expected = objdumpImports(files);
+// The walker's modules, in order, equal objdump's "DLL Name:" lines for every
+// file of `dir`.
+void compareWalkerWithObjdump(const char* dir, const char* objdump) {
+    const std::vector<fs::path> files = filesIn(dir);
+    if (files.empty() || !haveObjdump(objdump)) GTEST_SKIP() << "no files in " << dir << " or no mingw objdump";
+    const std::map<std::string, Names> expected = objdumpImports(files, objdump);
     ASSERT_EQ(expected.size(), files.size()) << "objdump did not read every file";
 
     std::size_t mismatches = 0, withImports = 0;
@@ -112,7 +118,16 @@ TEST(RealFiles, WalkerListsTheSameModulesAsObjdumpForEveryWinePeFile) {
     }
     EXPECT_EQ(mismatches, 0u);
     EXPECT_GT(withImports, files.size() / 2);
-    RecordProperty("files", int(files.size()));
+    testing::Test::RecordProperty("files", int(files.size()));
+}
+
+TEST(RealFiles, WalkerListsTheSameModulesAsObjdumpForEveryWinePeFile) {
+    compareWalkerWithObjdump(kWinePeDir, VOST_OBJDUMP);
+}
+
+// Wine's 64-bit files are PE32+: the import directory of the wide layout.
+TEST(RealFiles, WalkerListsTheSameModulesAsObjdumpForEveryWinePe32PlusFile) {
+    compareWalkerWithObjdump(kWinePe64Dir, VOST_OBJDUMP64);
 }
 
 TEST(RealFiles, EveryWineFontWalksAsNe) {

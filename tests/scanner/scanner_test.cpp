@@ -64,6 +64,35 @@ TEST(Vostscan, TreeOfTheClosure) {
                           "  MISSING.DLL (file not found)\n");
 }
 
+// A 64-bit program's references are looked for in the folders for 64-bit
+// modules, a 32-bit one's in those for 32-bit modules.
+TEST(Vostscan, EachFamilyIsSearchedInItsOwnFolders) {
+    DiskFolder files;
+    for (const char* folder : {"sys32", "sys64", "app"}) files.makeFolder(folder);
+    PeImageLayout layout;
+    layout.imports = {"shared.dll"};
+    layout.pe32plus = true;
+    files.write("app/wide.exe", buildPe(layout).bytes);
+    layout.imports = {"inner.dll"};
+    files.write("sys64/shared.dll", buildPe(layout).bytes);
+    files.write("sys64/inner.dll", buildPe(PeImageLayout{}).bytes);
+    layout.pe32plus = false;
+    layout.imports = {"shared.dll"};
+    files.write("app/narrow.exe", buildPe(layout).bytes);
+    files.write("sys32/shared.dll", buildPe(PeImageLayout{}).bytes);
+
+    const std::string d = asciiLowerCopy(files.path());
+    const ScannerRun run = runVostscan({"--search-dir", files / "sys32", "--search-dir-64=" + files / "sys64",
+                                        files / "app/wide.exe", files / "app/narrow.exe"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "WIDE.EXE(" + d + "/app/wide.exe)\n"
+                       "  SHARED.DLL (" + d + "/sys64/shared.dll)\n"
+                       "    INNER.DLL (" + d + "/sys64/inner.dll)\n"
+                       "NARROW.EXE(" + d + "/app/narrow.exe)\n"
+                       "  SHARED.DLL (" + d + "/sys32/shared.dll)\n");
+    EXPECT_EQ(runVostscan({"--search-dir-64", "", "x.exe"}).status, 2);
+}
+
 TEST(Vostscan, ScansInOneRunKeepTheirOwnFolders) {
     // Same module name next to two roots: each scan of the run finds its own.
     DiskFolder files;

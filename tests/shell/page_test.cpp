@@ -8,8 +8,11 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <cstring>
 #include <random>
 
+#include "analysis/pe_headers.h"
+#include "analysis/text.h"
 #include "tests/shell/scanner_compare.h"
 #include "tests/shell/shell_host.h"
 #include "tests/support/image_builder.h"
@@ -247,6 +250,15 @@ TEST_F(PageTest, ClosingTheDialogDuringAScanIsSafe) {
     EXPECT_GT(interrupted, 10);
 }
 
+// The setting lives in the 64-bit registry view on 64-bit Windows, for the
+// DLLs of both bitnesses; a 32-bit test program there writes it through that
+// view as a user's 64-bit regedit would.
+REGSAM settingsAccess() {
+    BOOL wow64 = FALSE;
+    const bool sixtyFour = sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
+    return KEY_ALL_ACCESS | (sixtyFour ? KEY_WOW64_64KEY : 0);
+}
+
 TEST_F(PageTest, MiniIconSettingDecidesTheTabIcon) {
     const char* key = "Software\\Aldervane\\VOST";
     struct Case {
@@ -260,7 +272,7 @@ TEST_F(PageTest, MiniIconSettingDecidesTheTabIcon) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value ? c.value : "(absent)");
         HKEY settings = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, settingsAccess(), nullptr,
                                   &settings, nullptr),
                   ERROR_SUCCESS);
         if (c.value)
@@ -277,7 +289,50 @@ TEST_F(PageTest, MiniIconSettingDecidesTheTabIcon) {
         EXPECT_EQ(sheet.tabImage(1) >= 0, c.icon);
         EXPECT_LT(sheet.tabImage(0), 0);
     }
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, settingsAccess() & KEY_WOW64_64KEY, 0);
+}
+
+// On 64-bit Windows every module of a closure is of the root's family and
+// comes from that family's system folder, in a host of either bitness:
+// Wine's notepad in the Windows folder is a 64-bit program, its copy in
+// SysWOW64 a 32-bit one. (The 32-bit build's copy of this test runs in the
+// 64-bit prefix too.)
+TEST_F(PageTest, EveryModuleIsOfTheRootsFamily) {
+    char folder[MAX_PATH] = {};
+    if (!GetSystemWow64DirectoryA(folder, MAX_PATH)) GTEST_SKIP() << "32-bit Windows";
+    const std::string wow64 = folder;
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    const std::string system = std::string(windows) + "\\system32";
+    const struct {
+        std::string root;
+        std::string folder;
+        std::uint16_t magic;
+    } cases[] = {{std::string(windows) + "\\notepad.exe", system, kPe32PlusMagic},
+                 {wow64 + "\\notepad.exe", wow64, kPe32Magic}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.root);
+        OpenedPage opened = openPage(c.root);
+        ASSERT_NE(opened.page, nullptr);
+        expectPageMatchesScanner(opened, c.root);
+        const std::vector<ListRow> list = readList(opened.page);
+        ASSERT_GE(list.size(), 3u);
+        for (std::size_t row = 1; row < list.size(); ++row) {
+            const std::string& path = list[row][4];
+            EXPECT_EQ(lowerAscii(path.substr(0, path.find_last_of('\\'))), lowerAscii(c.folder)) << path;
+            // Read as a 64-bit process would name it: a 32-bit host reaches
+            // System32 through Sysnative.
+            std::string reached = path;
+            if (sizeof(void*) == 4 && lowerAscii(path).rfind(lowerAscii(system), 0) == 0)
+                reached = std::string(windows) + "\\sysnative" + path.substr(system.size());
+            const std::string bytes = readWholeFile(reached);
+            std::uint32_t newHeader = 0;
+            ASSERT_GT(bytes.size(), 0x40u) << path;
+            std::memcpy(&newHeader, bytes.data() + 0x3C, 4);
+            const ByteView image(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+            EXPECT_EQ(optionalHeaderMagic(image, newHeader), c.magic) << path;
+        }
+    }
 }
 
 }  // namespace

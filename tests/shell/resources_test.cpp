@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "analysis/pe_exports.h"
+#include "analysis/pe_headers.h"
 #include "resources/resource_ids.h"
 #include "tests/shell/shell_host.h"
+#include "tests/windows/temp_folder.h"
 
 namespace vost::test {
 namespace {
@@ -195,6 +198,23 @@ TEST(Resources, MenuStringsAndIcon) {
         EXPECT_NE(icon, nullptr) << size;
         DestroyIcon(icon);
     }
+}
+
+// Exactly the two entry points, undecorated, in either bitness; the loader
+// finds both by name.
+TEST(Resources, ExportsExactlyTheTwoEntryPoints) {
+    const std::string bytes = readWholeFile(programFolder() + "vost.dll");
+    const ByteView image(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    std::uint32_t newHeader = 0;
+    ASSERT_TRUE(image.readU32(0x3C, newHeader));
+    EXPECT_EQ(isPe32Plus(image, newHeader), sizeof(void*) == 8);
+    const PeExports exports = readPeExports(image, newHeader);
+    std::vector<std::string> names;
+    for (const ExportName& name : exports.names) names.emplace_back(exports.nameOf(name));
+    EXPECT_EQ(names, (std::vector<std::string>{"DllCanUnloadNow", "DllGetClassObject"}));
+    EXPECT_EQ(exports.addresses.size(), 2u);
+    for (const char* name : {"DllCanUnloadNow", "DllGetClassObject"})
+        EXPECT_NE(GetProcAddress(static_cast<HMODULE>(Component::get().module), name), nullptr) << name;
 }
 
 }  // namespace
