@@ -34,6 +34,9 @@ void addModuleRow(DependencyExtension& ext, ModuleNode& node);
 // `name`, case ignored; -1 when there is none.
 int findModuleRow(ListControl& list, const char* name);
 
+// Whether findModuleRow would find a row: all the walk needs to know.
+bool hasModuleRow(ListControl& list, const char* name);
+
 // A click on the heading of `column`: a second click on the same column
 // reverses the order, a click on another one sorts ascending by it.
 void sortModuleList(DependencyExtension& ext, int column);

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "analysis/text.h"
+
 namespace vost {
 
 namespace {
@@ -36,7 +38,55 @@ int CALLBACK compareRows(LPARAM first, LPARAM second, LPARAM sorting) {
                      s.parameter);
 }
 
+struct ChildrenRequest {
+    HWND tree;
+    HTREEITEM parent;
+    std::vector<TreeChild>* out;
+};
+
+struct FullRowRequest {
+    HWND list;
+    int position;
+    const char* const* cells;  // five
+    ModuleNode* node;
+    int row;
+};
+
+bool isAscii(const char* text) {
+    for (; *text; ++text)
+        if (static_cast<unsigned char>(*text) >= 0x80) return false;
+    return true;
+}
+
 }  // namespace
+
+LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
+    // Sent by this component's own worker with a request on its stack; the
+    // control named must be one of this page's.
+    if (message == kChildrenRequestMessage) {
+        auto& ask = *reinterpret_cast<ChildrenRequest*>(request);
+        if (!IsChild(page, ask.tree)) return 0;
+        std::vector<TreeChild> found;
+        WindowTreeControl tree(ask.tree);
+        for (TreeItem child = tree.firstChild(ask.parent); child; child = tree.nextSibling(child)) {
+            TVITEMA read;
+            found.push_back(TreeChild{child, readItem(ask.tree, child, TVIF_PARAM, read)
+                                                 ? reinterpret_cast<ModuleNode*>(read.lParam)
+                                                 : nullptr});
+        }
+        ask.out->swap(found);
+        return 1;
+    }
+    if (message == kFullRowRequestMessage) {
+        auto& ask = *reinterpret_cast<FullRowRequest*>(request);
+        if (!IsChild(page, ask.list)) return 0;
+        WindowListControl list(ask.list);
+        const char* const(&cells)[5] = *reinterpret_cast<const char* const(*)[5]>(ask.cells);
+        ask.row = list.ListControl::insertFullRow(ask.position, cells, ask.node);
+        return 1;
+    }
+    return 0;
+}
 
 TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, const int* image,
                                          ModuleNode* node) {
@@ -88,6 +138,15 @@ ModuleNode* WindowTreeControl::itemNode(TreeItem item) {
     return reinterpret_cast<ModuleNode*>(read.lParam);
 }
 
+std::vector<TreeChild> WindowTreeControl::children(TreeItem item) {
+    if (!item) return {};
+    std::vector<TreeChild> found;
+    ChildrenRequest ask{tree_, asItem(item), &found};
+    if (SendMessageA(GetParent(tree_), kChildrenRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) == 1)
+        return found;
+    return TreeControl::children(item);
+}
+
 std::string WindowTreeControl::itemLabel(TreeItem item) {
     char text[kLabelCapacity] = {};
     TVITEMA read;
@@ -129,7 +188,35 @@ int WindowListControl::insertRow(int position, const char* moduleText, ModuleNod
     row.iSubItem = 0;
     row.pszText = const_cast<char*>(moduleText);
     row.lParam = reinterpret_cast<LPARAM>(node);
-    return static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+    const int index = static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+    if (index >= 0) noteModuleText(moduleText);
+    return index;
+}
+
+int WindowListControl::insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) {
+    FullRowRequest ask{list_, position, cells, node, -1};
+    if (SendMessageA(GetParent(list_), kFullRowRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1)
+        return ListControl::insertFullRow(position, cells, node);
+    if (ask.row >= 0) noteModuleText(cells[0]);
+    return ask.row;
+}
+
+void WindowListControl::noteModuleText(const char* text) {
+    const std::string module = text ? text : "";
+    if (!isAscii(module.c_str())) {
+        onlyAscii_ = false;
+        return;
+    }
+    modules_.insert(lowerAscii(module));
+}
+
+bool WindowListControl::hasPrefix(const char* text) {
+    if (!text) return false;
+    if (!onlyAscii_ || !isAscii(text)) return findPrefix(text) != -1;
+    // The texts that begin with the prefix sort at and right after it.
+    const std::string prefix = lowerAscii(text);
+    const auto first = modules_.lower_bound(prefix);
+    return first != modules_.end() && first->compare(0, prefix.size(), prefix) == 0;
 }
 
 void WindowListControl::setCellText(int row, int column, const char* text) {

@@ -5,9 +5,22 @@
 
 #include <windows.h>
 
+#include <string>
+#include <set>
+
 #include "page/controls.h"
 
 namespace vost {
+
+// Requests that the page's own thread answers for the scan's worker in one
+// message where the control would need one per item: the children of a tree
+// item with their nodes, and a list row with all its cells. The page's dialog
+// procedure hands them to answerPageRequest (the request's address is the
+// message's lParam) and returns its answer; a window that does not know them
+// answers 0, and the control then asks item by item.
+constexpr UINT kChildrenRequestMessage = WM_APP + 0x5601;
+constexpr UINT kFullRowRequestMessage = WM_APP + 0x5602;
+LRESULT answerPageRequest(HWND page, UINT message, LPARAM request);
 
 class WindowTreeControl : public TreeControl {
 public:
@@ -24,6 +37,7 @@ public:
     TreeItem firstChild(TreeItem item) override;
     TreeItem nextSibling(TreeItem item) override;
     ModuleNode* itemNode(TreeItem item) override;
+    std::vector<TreeChild> children(TreeItem item) override;
     void setHasChildren(TreeItem item, int hasChildren) override;
     void expand(TreeItem item) override;
     void setImageList(ImageListHandle list) override;
@@ -48,8 +62,13 @@ public:
     HWND window() const { return list_; }
 
     int insertRow(int position, const char* moduleText, ModuleNode* node) override;
+    int insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) override;
     void setCellText(int row, int column, const char* text) override;
     int findPrefix(const char* text) override;
+    // Answered from the Module texts of the rows inserted through this object
+    // (all of a scan's rows) without a message; asked of the control when a
+    // text outside ASCII could make its case-ignoring comparison differ.
+    bool hasPrefix(const char* text) override;
     void sort(RowComparison compare, void* parameter) override;
     int rowCount() override;
     std::string cellText(int row, int column) override;
@@ -58,7 +77,13 @@ public:
     void fitColumn(int column) override;
 
 private:
+    void noteModuleText(const char* text);
+
     HWND list_;
+    // The ASCII Module texts inserted here, lower-cased and ordered; a text
+    // outside ASCII is not indexed and makes later answers the control's.
+    std::set<std::string> modules_;
+    bool onlyAscii_ = true;
 };
 
 }  // namespace vost
