@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "scanner/scanner.h"
 #include "tests/scanner/scanner_fixture.h"
 #include "tests/support/fake_platform.h"
@@ -84,6 +86,16 @@ TEST_P(ContractPrograms, ShowTheirHostsAsWineFindsThem) {
     ASSERT_FALSE(synchRow.empty()) << list.out;
     EXPECT_EQ(synchRow.substr(synchRow.find('\t')), kernelbaseRow.substr(kernelbaseRow.find('\t')));
     EXPECT_EQ(list.out.find(folder + "/api-ms-win-core-synch-l1-2-0.dll"), std::string::npos);
+
+    // Copied, the host is one file, however many rows list it.
+    DiskFolder copies;
+    const ScannerRun copy = runVostscan({"--copy-to", copies.path(), arch.option, system, program});
+    EXPECT_EQ(copy.status, 0) << copy.err;
+    const std::vector<std::string> copied = copies.list("");
+    EXPECT_EQ(std::count(copied.begin(), copied.end(), "kernelbase.dll"), 1);
+    EXPECT_EQ(std::count_if(copied.begin(), copied.end(),
+                            [](const std::string& n) { return n.find(" of ") != std::string::npos; }),
+              0);
 
     // The program that imports one contract, without the system's schema:
     // the name is then a file name, and the file beside the program is it.

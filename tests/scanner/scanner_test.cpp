@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <sys/time.h>
@@ -197,8 +198,15 @@ TEST(Vostscan, RelativeSearchFoldersAndFilesGiveAbsoluteModulePaths) {
 
 TEST(Vostscan, AModuleCutAtTheBoundOnChildrenGetsALineOnStderr) {
     // (Exactly at the bound there is no line: see HostilePe.ReferencesStopAtTheBound.)
+    // The names fall in label order, so each sorted insertion ends at once.
     DiskFolder files;
-    files.writePe("wide.exe", std::vector<std::string>(std::size_t(kMaxReferencesPerModule) + 1, "same.dll"));
+    std::vector<std::string> names;
+    for (int i = kMaxReferencesPerModule; i >= 0; --i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "m%05d.dll", i);
+        names.push_back(name);
+    }
+    files.writePe("wide.exe", names);
     const ScannerRun run = runVostscan({"--direct", files / "wide.exe"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(count(run.out, "\n"), std::size_t(kMaxReferencesPerModule + 1));  // the same tree
