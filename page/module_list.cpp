@@ -30,8 +30,9 @@ void addModuleRow(DependencyExtension& ext, ModuleNode& node) {
     upperInPlace(node.moduleName);
     const int row = list.insertRow(position, node.moduleName, &node);
 
+    // A module that was not found has no file whose time could be read.
     FileTime written;
-    if (ext.platform->lastWriteTime(node.fullPath, written)) node.lastWriteTime = written;
+    if (node.found && ext.platform->lastWriteTime(node.fullPath, written)) node.lastWriteTime = written;
 
     lowerInPlace(node.fullPath);
     if (row < 0) return;  // no row to fill; the node's changes stand
