@@ -242,22 +242,24 @@ ApiSetResult resolveApiSet(const ApiSetSchema& schema, const char* name, const c
     if (capacity > 0) host[0] = '\0';
     if (!isApiSetName(name)) return ApiSetResult::notAContract;
 
+    // A name that cannot match an entry (too long, without a hyphen after
+    // the prefix, not ASCII) is one the schema does not have.
     std::size_t length = 0;
-    if (!boundedLength(name, length)) return ApiSetResult::notHosted;
+    if (!boundedLength(name, length)) return ApiSetResult::absent;
     // ".dll" holds no hyphen, so dropping it only makes explicit that the
     // version digits before it are what the last hyphen leaves out.
     if (length >= 4 && equalIgnoringCase(name + length - 4, ".dll", 4)) length -= 4;
     std::size_t hashedLength = length;
     while (hashedLength > 0 && name[hashedLength - 1] != '-') --hashedLength;
-    if (hashedLength == 0) return ApiSetResult::notHosted;  // cannot happen after the prefix
+    if (hashedLength == 0) return ApiSetResult::absent;  // cannot happen after the prefix
     --hashedLength;  // the hyphen itself is not hashed
     // Only ASCII is compared: a name with any other byte matches no entry.
     for (std::size_t i = 0; i < hashedLength; ++i)
-        if (static_cast<unsigned char>(name[i]) > 0x7F) return ApiSetResult::notHosted;
+        if (static_cast<unsigned char>(name[i]) > 0x7F) return ApiSetResult::absent;
 
     std::uint64_t entry = 0, value = 0;
-    if (!findEntry(schema, name, hashedLength, entry) ||
-        !chooseValue(schema, entry, importerFileName ? fileNamePart(importerFileName) : nullptr, value))
+    if (!findEntry(schema, name, hashedLength, entry)) return ApiSetResult::absent;
+    if (!chooseValue(schema, entry, importerFileName ? fileNamePart(importerFileName) : nullptr, value))
         return ApiSetResult::notHosted;
 
     // An empty host (no offset or no length) means the contract is not
@@ -270,6 +272,18 @@ ApiSetResult resolveApiSet(const ApiSetSchema& schema, const char* name, const c
     if (!readAsciiName(schema.section, hostOffset, hostLength, host, capacity))
         return ApiSetResult::notHosted;
     return ApiSetResult::hosted;
+}
+
+bool loadApiSetSchema(AnalysisPlatform& platform, const char* path, LoadedApiSetSchema& out) {
+    out = LoadedApiSetSchema();
+    std::unique_ptr<MappedFile> file = platform.mapFile(path);
+    if (!file) return false;
+    ByteView section;
+    ApiSetSchema schema;
+    if (!findApiSetSection(file->bytes(), section) || !parseApiSetSchema(section, schema)) return false;
+    out.file = std::move(file);
+    out.schema = schema;
+    return true;
 }
 
 bool apiSetContractName(const ApiSetSchema& schema, std::uint32_t index, char* out, std::size_t capacity) {

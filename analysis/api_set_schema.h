@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "analysis/byte_view.h"
 #include "analysis/platform.h"
@@ -32,7 +33,7 @@ namespace vost {
 constexpr std::uint32_t kApiSetSchemaVersion6 = 6;
 
 // The parsed header and the section it came from. A default-constructed
-// schema holds no contract: every contract name resolves to notHosted.
+// schema holds no contract: every contract name resolves to absent.
 struct ApiSetSchema {
     ByteView section;  // every offset below is relative to its start
     std::uint32_t version = 0;
@@ -60,7 +61,11 @@ bool isApiSetName(const char* name);
 enum class ApiSetResult {
     notAContract,  // an ordinary module name: search for the file
     hosted,        // `host` holds the host module's name
-    notHosted,     // a contract without a host: unknown, empty or unreadable
+    notHosted,     // a contract of the schema without a host for this
+                   // importer (empty, or its values unreadable): the load fails
+    absent,        // named like a contract, but the schema has no such entry
+                   // (or its tables cannot be read): the loader searches the
+                   // name as a file, as for any other module
 };
 
 // Resolves a contract name (with or without ".dll") imported by the module
@@ -70,6 +75,43 @@ enum class ApiSetResult {
 // fit, is not ASCII, or is 260 characters or more counts as notHosted.
 ApiSetResult resolveApiSet(const ApiSetSchema& schema, const char* name, const char* importerFileName,
                            char* host, std::size_t capacity);
+
+// A schema read from a file, and the file it is read from, kept open for the
+// schema's reads.
+struct LoadedApiSetSchema {
+    std::unique_ptr<MappedFile> file;
+    ApiSetSchema schema;
+};
+
+// The schema of the ".apiset" section of the file at `path`, mapped through
+// `platform`. False, with `out` empty, when the file cannot be mapped, has no
+// such section or holds no schema this reader knows.
+bool loadApiSetSchema(AnalysisPlatform& platform, const char* path, LoadedApiSetSchema& out);
+
+// The schema of each family for one platform object, each looked for once.
+class ApiSetSchemaCache {
+public:
+    // The schema of `bits`; at the first call for `bits`, `locate(path)`
+    // names the file (false: there is none) and it is loaded then.
+    template <typename Locate>
+    const ApiSetSchema* get(AnalysisPlatform& platform, ModuleBits bits, Locate&& locate) {
+        Slot& slot = slots_[bits == ModuleBits::bits64 ? 1 : 0];
+        if (!slot.tried) {
+            slot.tried = true;
+            char path[kPathCapacity] = {};
+            slot.ok = locate(path, sizeof path) && loadApiSetSchema(platform, path, slot.loaded);
+        }
+        return slot.ok ? &slot.loaded.schema : nullptr;
+    }
+
+private:
+    struct Slot {
+        bool tried = false;
+        bool ok = false;
+        LoadedApiSetSchema loaded;
+    };
+    Slot slots_[2];
+};
 
 // Longest contract name the enumeration hands out, terminator included.
 constexpr std::size_t kApiSetNameCapacity = kPathCapacity;

@@ -15,6 +15,9 @@ constexpr std::uint64_t kNewHeaderOffsetField = 60;
 
 int scanModule(ScanContext& ctx, ModuleNode& node) {
     node.scanned = 1;
+    // A module that was not found has no file: its path is the not-found
+    // text, which must not be taken for a file name.
+    if (!node.found) return 0;
 
     // The mapping object releases the view, the mapping and the file on every
     // path out of this function.

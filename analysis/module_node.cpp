@@ -7,11 +7,11 @@
 namespace vost {
 
 ModuleNode::ModuleNode(AnalysisPlatform& platform, const char* path, const char* name,
-                       ModuleNode* parentNode, int readVersionFlag)
-    : scanned(0), readVersion(readVersionFlag), parent(parentNode) {
+                       ModuleNode* parentNode, int readVersionFlag, bool foundFile)
+    : scanned(0), readVersion(readVersionFlag), parent(parentNode), found(foundFile) {
     copyBounded(fullPath, sizeof fullPath, path ? path : "");
     copyBounded(moduleName, sizeof moduleName, name ? name : "");
-    if (readVersion) readVersionInfo(platform);
+    if (readVersion && found) readVersionInfo(platform);
 }
 
 namespace {

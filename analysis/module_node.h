@@ -22,11 +22,14 @@ struct FileTime {
 };
 
 struct ModuleNode {
-    // Builds the node and, when readVersion is nonzero, reads the version
-    // texts from the file at `path`. Texts of 260 characters or more are cut
-    // to 259; callers refuse such names before they get here.
+    // Builds the node and, when readVersion is nonzero and the module was
+    // found, reads the version texts from the file at `path`. A module whose
+    // search failed (`found` false) carries the not-found text as its path,
+    // which names no file: nothing is ever read for it. Texts of 260
+    // characters or more are cut to 259; callers refuse such names before
+    // they get here.
     ModuleNode(AnalysisPlatform& platform, const char* path, const char* name, ModuleNode* parent,
-               int readVersion);
+               int readVersion, bool found = true);
 
     ModuleNode(const ModuleNode&) = delete;
     ModuleNode& operator=(const ModuleNode&) = delete;
@@ -48,6 +51,12 @@ struct ModuleNode {
     // and for files not read), and the family its references are searched in.
     std::uint16_t machine = 0;
     ModuleBits bits = ModuleBits::bits32;
+    // False when the module search found no file: fullPath is then the
+    // not-found text, and the node is never mapped, version-read or timed.
+    bool found = true;
+    // Set by a walk that stopped at kMaxReferencesPerModule children while
+    // the file named more modules.
+    bool referencesCut = false;
 
 private:
     void readVersionInfo(AnalysisPlatform& platform);
@@ -58,11 +67,16 @@ private:
 class NodeStore {
 public:
     ModuleNode* create(AnalysisPlatform& platform, const char* path, const char* name,
-                       ModuleNode* parent, int readVersion) {
-        nodes_.emplace_back(platform, path, name, parent, readVersion);
+                       ModuleNode* parent, int readVersion, bool found = true) {
+        nodes_.emplace_back(platform, path, name, parent, readVersion, found);
         return &nodes_.back();
     }
     std::size_t size() const { return nodes_.size(); }
+    // Visits every node in the order of creation.
+    template <typename Visit>
+    void forEach(Visit&& visit) const {
+        for (const ModuleNode& node : nodes_) visit(node);
+    }
 
 private:
     std::deque<ModuleNode> nodes_;

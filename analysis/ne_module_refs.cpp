@@ -81,7 +81,10 @@ int walkNeModuleRefs(ScanContext& ctx, ModuleNode& node, const ByteView& image,
     int children = 0;
     for (const ModuleRefEntry& entry : entries) {
         if (!entry.referenced) continue;
-        if (children++ == kMaxReferencesPerModule) break;
+        if (children++ == kMaxReferencesPerModule) {
+            node.referencesCut = true;
+            break;
+        }
         char fileName[kPathCapacity];
         fileNameFor(entry.name, fileName);
         addDependency(ctx, node, fileName, 0);

@@ -75,7 +75,7 @@ int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
     // Descriptors run until the terminating one, the end of the file, or the
     // bound on children; each step moves forward, so the walk ends after at
     // most size / 20 steps.
-    for (std::uint64_t at = firstDescriptor; children < kMaxReferencesPerModule; at += kDescriptorSize) {
+    for (std::uint64_t at = firstDescriptor;; at += kDescriptorSize) {
         ImportDescriptor d{};
         if (!readDescriptor(image, at, d)) break;
         if (d.timeDateStamp == 0 && d.name == 0) break;
@@ -89,6 +89,10 @@ int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
         if (nameOffset == kNoOffset || !image.readCString(nameOffset, name, sizeof name) ||
             name[0] == '\0')
             continue;
+        if (children == kMaxReferencesPerModule) {
+            node.referencesCut = true;  // one more name than the bound lets through
+            break;
+        }
         addDependency(ctx, node, name, 1);
         ++children;
     }

@@ -29,6 +29,8 @@ enum class ModuleBits : std::uint8_t { bits32, bits64 };
 // An opaque window handle (HWND on Windows); null means "no owner".
 using WindowHandle = void*;
 
+struct ApiSetSchema;
+
 // A read-only view of a whole file: mapped, or read on demand. Destroying it
 // unmaps the view and closes every handle that was obtained for it.
 class MappedFile {
@@ -62,6 +64,16 @@ public:
     // does not fit (then `out` holds no usable path).
     virtual std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
                                        std::uint32_t capacity) = 0;
+
+    // The API set schema with which the loader of a module of family `bits`
+    // maps contract names ("api-...", "ext-...") to the modules that host
+    // them; null when the platform has none, and such names are then
+    // searched as files. Read at most once per platform object and kept for
+    // its life.
+    virtual const ApiSetSchema* apiSetSchema(ModuleBits bits) {
+        (void)bits;
+        return nullptr;
+    }
 
     // The fixed file information of the file's version resource (RT_VERSION,
     // the root block). False when the file has none or it cannot be read;

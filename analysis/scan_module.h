@@ -26,7 +26,8 @@ constexpr const char* kFileNotFoundText = "File not found";
 // millions of descriptors, and every child costs a node and a sorted tree
 // insertion (linear in its siblings), so without a bound such a file would
 // hold the scan for hours and exhaust the host's memory. A walk stops handing
-// names on after this many.
+// names on after this many, and marks the node (referencesCut) when the file
+// named more.
 constexpr int kMaxReferencesPerModule = 8192;
 
 // Header reader: marks the node scanned, maps its file and hands the image to

@@ -3,7 +3,10 @@
 // other one answers the module search for one referenced name, in the order
 // the names are first searched, so the root's imports (and theirs) resolve to
 // fuzzer-made files. Once those run out, a name resolves by its hash to one of
-// the files (the root included, which makes cycles) or to nothing.
+// the files (the root included, which makes cycles) or to nothing. The last
+// file of a set, when it holds an API set schema (an ".apiset" section, or
+// the schema itself), is the schema of both families, so contract names are
+// mapped through it before the search.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/api_set_schema.h"
 #include "component/dependency_extension.h"
 #include "page/clipboard_text.h"
 #include "page/module_list.h"
@@ -29,6 +33,16 @@ constexpr std::size_t kMaxFiles = 8;
 class FuzzFileSet : public vost::test::FileSetPlatform {
 public:
     std::vector<std::string> paths;  // paths[0] is the selected file
+
+    // The schema read from `bytes` (kept), if any.
+    void useSchema(const vost::test::Bytes& bytes) {
+        schemaBytes_ = bytes;
+        const vost::ByteView file(schemaBytes_.data(), schemaBytes_.size());
+        vost::ByteView section;
+        if (!vost::findApiSetSection(file, section)) section = file;
+        hasSchema_ = vost::parseApiSetSchema(section, schema_);
+    }
+    const vost::ApiSetSchema* apiSetSchema(vost::ModuleBits) override { return hasSchema_ ? &schema_ : nullptr; }
 
     std::uint32_t searchModule(const char* name, vost::ModuleBits, char* out, std::uint32_t capacity) override {
         const std::string key = vost::test::asciiLowerCopy(name);
@@ -51,6 +65,9 @@ public:
 private:
     std::map<std::string, std::string> answers_;
     std::size_t next_ = 1;
+    vost::test::Bytes schemaBytes_;
+    vost::ApiSetSchema schema_;
+    bool hasSchema_ = false;
 };
 
 std::vector<vost::test::Bytes> splitFiles(const std::uint8_t* data, std::size_t size) {
@@ -88,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         platform->paths.push_back(path);
         platform->addFile(path, files[i]);
     }
+    if (files.size() > 1) platform->useSchema(files.back());
 
     DependencyExtension ext;
     auto tree = std::make_shared<MemoryTree>();

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/api_set_builder.h"
 #include "tests/support/image_builder.h"
 
 namespace {
@@ -60,5 +61,23 @@ int main(int argc, char** argv) {
         bundle.insert(bundle.end(), part.begin(), part.end());
     }
     write(dir, "bundle-builder.bin", bundle);
+
+    // A file set whose last file is an API set schema: the root imports
+    // contracts (hosted, without host, unknown) and the host itself.
+    ApiSetSchemaLayout schema;
+    schema.entries = {{"api-ms-win-core-synch-l1-2-1", {{"", "kernelbase.dll"}, {"kernel32.dll", "other.dll"}}},
+                      {"api-ms-win-gone-l1-1-0", {{"", ""}}}};
+    PeImageLayout contracts;
+    contracts.imports = {"api-ms-win-core-synch-l1-2-0.dll", "API-MS-WIN-GONE-L1-1-0", "ext-ms-unknown-l1-1-0.dll",
+                         "kernelbase.dll"};
+    PeImageLayout host;
+    host.imports = {"api-ms-win-core-synch-l1-1-0.dll"};
+    Bytes set = buildPe(contracts).bytes;
+    for (const Bytes& part : {buildPe(host).bytes, buildApiSetPe(buildApiSetSchema(schema).bytes, false).bytes}) {
+        const Bytes marker = bytesOf("#VF#");
+        set.insert(set.end(), marker.begin(), marker.end());
+        set.insert(set.end(), part.begin(), part.end());
+    }
+    write(dir, "bundle-contracts.bin", set);
     return 0;
 }

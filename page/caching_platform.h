@@ -24,6 +24,7 @@ public:
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
     std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
                                std::uint32_t capacity) override;
+    const ApiSetSchema* apiSetSchema(ModuleBits bits) override { return inner_->apiSetSchema(bits); }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override {

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -110,8 +111,17 @@ ModuleNode* selectedNode(DependencyExtension& ext) {
     return reinterpret_cast<ModuleNode*>(read.lParam);
 }
 
-std::string exploreCommandLine(const char* fullPath) {
-    return std::string("explorer.exe /SELECT, ") + std::string(fullPath, strnlen(fullPath, kPathCapacity - 1));
+std::string explorerPath() {
+    char windows[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    std::string path(windows, length);
+    if (path.back() != '\\') path += '\\';
+    return path + "explorer.exe";
+}
+
+std::string exploreCommandLine(const std::string& explorer, const char* fullPath) {
+    return "\"" + explorer + "\" /SELECT, " + std::string(fullPath, strnlen(fullPath, kPathCapacity - 1));
 }
 
 void exploreSelectedModule(DependencyExtension& ext) {
@@ -120,7 +130,13 @@ void exploreSelectedModule(DependencyExtension& ext) {
         MessageBeep(MB_ICONEXCLAMATION);
         return;
     }
-    WinExec(exploreCommandLine(node->fullPath).c_str(), SW_SHOWNORMAL);
+    // The Windows folder's explorer.exe by its full path, quoted: a bare
+    // "explorer.exe" is looked for in the host program's folder and the
+    // current directory first, and a file dialog makes any folder the user
+    // browses current, so a planted explorer.exe would run instead.
+    const std::string explorer = explorerPath();
+    if (explorer.empty()) return;
+    WinExec(exploreCommandLine(explorer, node->fullPath).c_str(), SW_SHOWNORMAL);
 }
 
 void copyToClipboard(DependencyExtension& ext) {
@@ -175,10 +191,14 @@ void copyAllToFolder(DependencyExtension& ext) {
     // was open are included.
     WindowListControl list = WindowListControl::ofPage(page);
     std::string sources;
+    // Several rows may list one file (contracts of the API set schema carry
+    // their host's path): it is handed over once, so the shell neither asks
+    // to overwrite it nor makes a renamed copy of it.
+    std::set<std::string> listed;
     const int rows = list.rowCount();
     for (int row = 0; row < rows; ++row) {
         const std::string path = list.cellText(row, kPathColumn);
-        if (path.empty()) continue;
+        if (path.empty() || !listed.insert(path).second) continue;
         // The shell copies in this process, which may name the file otherwise.
         sources += pathForThisProcess(systemFolders(), path);
         sources += '\0';

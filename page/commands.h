@@ -19,8 +19,8 @@ struct ModuleNode;
 // hidden view's selection is never consulted.
 ModuleNode* selectedNode(DependencyExtension& ext);
 
-// Starts "explorer.exe /SELECT, <fullPath>" (path unquoted); beeps when
-// nothing is selected.
+// Starts the Windows folder's explorer.exe, by its full path, with
+// "/SELECT, <fullPath>" (path unquoted); beeps when nothing is selected.
 void exploreSelectedModule(DependencyExtension& ext);
 
 // Places the whole list, tab-separated, on the clipboard as CF_TEXT.
@@ -34,8 +34,12 @@ void copyAllToFolder(DependencyExtension& ext);
 void sendFeedback(DependencyExtension& ext);
 void openHomePage(DependencyExtension& ext);
 
-// The command line that exploreSelectedModule hands to WinExec.
-std::string exploreCommandLine(const char* fullPath);
+// <Windows folder>\explorer.exe; empty when the Windows folder is unknown.
+std::string explorerPath();
+
+// The command line that exploreSelectedModule hands to WinExec: the quoted
+// `explorer`, then " /SELECT, " and the path.
+std::string exploreCommandLine(const std::string& explorer, const char* fullPath);
 
 extern const char* const kFeedbackAddress;  // "mailto:..."
 extern const char* const kHomePageAddress;  // "https://..."

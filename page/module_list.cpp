@@ -28,8 +28,9 @@ void addModuleRow(DependencyExtension& ext, ModuleNode& node) {
     const int position = requestedRowPosition(list);
 
     upperInPlace(node.moduleName);
+    // A module that was not found has no file whose time could be read.
     FileTime written;
-    if (ext.platform->lastWriteTime(node.fullPath, written)) node.lastWriteTime = written;
+    if (node.found && ext.platform->lastWriteTime(node.fullPath, written)) node.lastWriteTime = written;
     lowerInPlace(node.fullPath);
 
     // The date is the UTC date of the stored time. A time never read is no

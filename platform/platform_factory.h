@@ -13,9 +13,12 @@ namespace vost {
 
 struct PlatformOptions {
     // Folders that stand for the platform's system folders, searched in order
-    // before the scan's folder: for modules referenced by 32-bit (and 16-bit)
-    // modules, and for those referenced by 64-bit ones. Used by the POSIX
-    // layer; the Win32 layer searches the real system folders.
+    // after the scan's folder: for modules referenced by 32-bit (and 16-bit)
+    // modules, and for those referenced by 64-bit ones. The first of a family
+    // that holds apisetschema.dll gives that family's API set schema. A
+    // relative folder is taken from the current directory when the platform
+    // is made. Used by the POSIX layer; the Win32 layer searches the real
+    // system folders.
     std::vector<std::string> searchFolders;
     std::vector<std::string> searchFolders64;
 

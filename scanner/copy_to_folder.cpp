@@ -2,8 +2,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 #include <cstring>
+#include <memory>
+#include <unordered_set>
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
@@ -110,9 +111,12 @@ bool copyListedModules(ListControl& list, PagePlatform& platform, const std::str
     lowerInPlace(notFound);
 
     bool ok = true;
+    // Several rows may list one file (contracts of the API set schema carry
+    // their host's path): it is copied once.
+    std::unordered_set<std::string> copied;
     for (int row = 0; row < list.rowCount(); ++row) {
         const std::string path = list.cellText(row, kPathColumn);
-        if (path.empty()) continue;
+        if (path.empty() || !copied.insert(path).second) continue;
         const std::string module = list.cellText(row, kModuleColumn);
         if (path == notFound) {
             err << "vostscan: not copied: " << module << " (module not found)\n";

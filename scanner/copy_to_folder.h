@@ -17,7 +17,7 @@ std::string copyCandidateName(const std::string& name, int attempt);
 
 // Copies the file of every row's Path cell into `folder`. A row whose path is
 // the not-found text or cannot be read is reported on `err` and not copied;
-// an empty path is passed over. Files are read through the platform (as the
+// an empty path, and a path listed before, are passed over. Files are read through the platform (as the
 // scan found them) and written only under a name that is not taken yet.
 // False when any copy failed for a reason other than a module not found.
 bool copyListedModules(ListControl& list, PagePlatform& platform, const std::string& folder,

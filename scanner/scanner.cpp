@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "analysis/scan_module.h"
 #include "platform/platform_factory.h"
 #include "page/caching_platform.h"
 #include "scanner/copy_to_folder.h"
@@ -91,6 +92,7 @@ public:
         // The scan may be written after this thread has ended; the platform,
         // whose messages come here, stays with the thread.
         output_.scanned->ext.platform.reset();
+        reportCutReferences(*output_.scanned);
         if (!output_.scanned->failure.empty()) {
             output_.err += "vostscan: " + file + ": " + output_.scanned->failure + "\n";
             output_.failed = true;
@@ -106,6 +108,17 @@ public:
 
 private:
     static constexpr std::size_t kRenderedItems = 4096;
+
+    // A line for each module whose walk stopped at the bound on children
+    // (the tree is the same as without the line).
+    void reportCutReferences(ScannedFile& scanned) {
+        scanned.ext.nodes->forEach([&](const ModuleNode& node) {
+            if (!node.referencesCut) return;
+            output_.err += "vostscan: " + file_ + ": " + node.moduleName + " (" + node.fullPath +
+                           "): references more modules than the " + std::to_string(kMaxReferencesPerModule) +
+                           " shown\n";
+        });
+    }
 
     const ScannerOptions& options_;
     std::shared_ptr<PagePlatform> platform_;

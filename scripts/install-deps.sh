@@ -3,9 +3,11 @@
 # Idempotent: does nothing when everything is already there.
 set -euo pipefail
 
+# python3-pefile: a native test compares the version reader with pefile on
+# every module of Wine. wine64 and g++-mingw-w64-x86-64: the 64-bit flavour.
 packages=(g++ make cmake googletest libbenchmark-dev clang libclang-rt-14-dev llvm
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine xvfb xauth
-  nsis imagemagick xdotool icoutils pev python3)
+  nsis imagemagick xdotool icoutils pev python3 python3-pefile)
 
 missing=()
 for p in "${packages[@]}"; do

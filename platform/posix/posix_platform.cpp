@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "analysis/text.h"
@@ -84,6 +86,32 @@ bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
+// `folder` as an absolute path: a relative one is taken from the process's
+// current directory, without its "." components; one that climbs with ".."
+// is resolved by the system, so that the path shown names the folder
+// plainly.
+std::string absoluteFolder(const std::string& folder) {
+    if (folder.empty() || folder[0] == '/') return folder;
+    char current[4096];
+    if (!::getcwd(current, sizeof current)) return folder;
+    std::string absolute = current;
+    std::size_t start = 0;
+    bool climbs = false;
+    while (start <= folder.size()) {
+        std::size_t end = folder.find('/', start);
+        if (end == std::string::npos) end = folder.size();
+        const std::string part = folder.substr(start, end - start);
+        if (part == "..") climbs = true;
+        if (!part.empty() && part != ".") absolute = joinPath(absolute, part);
+        start = end + 1;
+    }
+    if (climbs) {
+        char resolved[PATH_MAX];
+        if (::realpath(absolute.c_str(), resolved)) return resolved;
+    }
+    return absolute;
+}
+
 }  // namespace
 
 int iconIndexForPath(const char* path) {
@@ -108,10 +136,11 @@ std::string PosixPlatform::realFolder(const std::string& folder) {
     // share a folder.
     const auto known = realFolders_.find(folder);
     if (known != realFolders_.end()) return known->second;
+    const std::string absolute = absoluteFolder(folder);
     struct stat info;
     std::string real;
-    if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) real = folder;
-    else if (!cache_.resolve(folder, real)) real = folder;
+    if (::stat(absolute.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) real = absolute;
+    else if (!cache_.resolve(absolute, real)) real = absolute;
     return realFolders_[folder] = real;
 }
 
@@ -161,8 +190,9 @@ std::uint32_t PosixPlatform::searchModule(const char* name, ModuleBits bits, cha
     if (!hasExtension(wanted)) wanted += ".DLL";
 
     // An absolute name, or one that starts at "./" or "../", names its file
-    // directly; any other name, even with folders in it, is looked for in
-    // each search folder in turn, the scan's folder last.
+    // directly; any other name, even with folders in it, is looked for first
+    // in the scan's folder, then in each search folder in turn, as the
+    // loader looks in a program's own folder before the system folders.
     std::string found;
     bool ok = false;
     if (wanted[0] == '/') {
@@ -170,9 +200,11 @@ std::uint32_t PosixPlatform::searchModule(const char* name, ModuleBits bits, cha
     } else if (startsWith(wanted, "./") || startsWith(wanted, "../")) {
         ok = findIn(scanFolder_, wanted, found);
     } else {
-        for (const std::string& folder : bits == ModuleBits::bits64 ? searchFolders64_ : searchFolders_)
-            if ((ok = findIn(folder, wanted, found))) break;
-        if (!ok && !scanFolder_.empty()) ok = findIn(scanFolder_, wanted, found);
+        if (!scanFolder_.empty()) ok = findIn(scanFolder_, wanted, found);
+        for (const std::string& folder : foldersOf(bits)) {
+            if (ok) break;
+            ok = findIn(folder, wanted, found);
+        }
     }
     if (!ok) return 0;
 
@@ -182,6 +214,19 @@ std::uint32_t PosixPlatform::searchModule(const char* name, ModuleBits bits, cha
     if (length >= capacity) return std::uint32_t(length + 1);
     std::memcpy(out, found.c_str(), length + 1);
     return std::uint32_t(length);
+}
+
+const ApiSetSchema* PosixPlatform::apiSetSchema(ModuleBits bits) {
+    // The schema stands in the system folders: the first search folder of
+    // the family that holds apisetschema.dll gives it (never the scan's
+    // folder, whose files do not change how the loader maps contracts).
+    return apiSetSchemas_.get(*this, bits, [&](char* path, std::size_t capacity) {
+        for (const std::string& folder : foldersOf(bits)) {
+            std::string found;
+            if (findIn(folder, "apisetschema.dll", found)) return copyBounded(path, capacity, found.c_str());
+        }
+        return false;
+    });
 }
 
 bool PosixPlatform::readFixedVersion(const char* path, FixedFileVersion& out) {
@@ -209,15 +254,7 @@ void PosixPlatform::setSearchFolder(const char* folder) {
     if (!folder || !*folder) return;
     // Found paths are full paths, as the platform's search gives them, also
     // when the scanned file was named relative to the current directory.
-    std::string absolute = folder;
-    if (absolute[0] != '/') {
-        std::string relative = absolute;
-        while (relative == "." || relative.compare(0, 2, "./") == 0)
-            relative.erase(0, relative == "." ? 1 : 2);
-        char current[4096];
-        if (::getcwd(current, sizeof current)) absolute = joinPath(current, relative);
-    }
-    scanFolder_ = realFolder(absolute);
+    scanFolder_ = realFolder(folder);
 }
 
 bool PosixPlatform::lastWriteTime(const char* path, FileTime& out) {

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "analysis/api_set_schema.h"
 #include "platform/platform_factory.h"
 #include "platform/posix/folder_cache.h"
 
@@ -24,6 +25,7 @@ public:
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
     std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
                                std::uint32_t capacity) override;
+    const ApiSetSchema* apiSetSchema(ModuleBits bits) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
@@ -39,14 +41,20 @@ private:
     // Opens `path` read-only, retrying with the on-disk case of each
     // component when the exact path does not exist. -1 on failure.
     int openExisting(const char* path);
-    // The real path of an existing folder (case folded as needed); the text
-    // itself when it can't be resolved.
+    // The real path of an existing folder (case folded as needed), made
+    // absolute from the process's current directory when it is relative; the
+    // absolute text when it can't be resolved.
     std::string realFolder(const std::string& folder);
     // The real path of the file `relative` under `folder`, when it is one.
     bool findIn(const std::string& folder, const std::string& relative, std::string& found);
 
+    const std::vector<std::string>& foldersOf(ModuleBits bits) const {
+        return bits == ModuleBits::bits64 ? searchFolders64_ : searchFolders_;
+    }
+
     std::vector<std::string> searchFolders_;
     std::vector<std::string> searchFolders64_;
+    ApiSetSchemaCache apiSetSchemas_;
     std::string scanFolder_;
     std::function<void(const char* text, const char* caption)> messageSink_;
     FolderCache cache_;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/text.h"
 #include "platform/win32/fault_guard.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/module_search.h"
@@ -133,6 +134,23 @@ std::uint32_t Win32Platform::searchModule(const char* name, ModuleBits bits, cha
     if (length == 0 || length >= sizeof current)
         return SearchPathA(nullptr, name, ".DLL", capacity, out, nullptr);
     return searchModuleFrom(truePath(systemFolders(), current), name, bits, out, capacity, &listings_);
+}
+
+const ApiSetSchema* Win32Platform::apiSetSchema(ModuleBits bits) {
+    // The loader's schema is apisetschema.dll of the system folder: read from
+    // the file of the family's own folder (SysWOW64 for 32-bit modules on
+    // 64-bit Windows), rather than from this process's loader, whose copy
+    // serves this process's family only. Where that folder has none, the
+    // system's one in System32 serves both families.
+    return apiSetSchemas_.get(*this, bits, [&](char* path, std::size_t capacity) {
+        const SystemFolders& system = systemFolders();
+        for (const std::string& folder : {systemFolderOf(system, bits), systemFolderOf(system, ModuleBits::bits64)}) {
+            const std::string file = folder + "\\apisetschema.dll";
+            if (GetFileAttributesA(reach(file.c_str()).c_str()) != INVALID_FILE_ATTRIBUTES)
+                return copyBounded(path, capacity, file.c_str());
+        }
+        return false;
+    });
 }
 
 bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {

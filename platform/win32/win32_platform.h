@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "analysis/api_set_schema.h"
 #include "platform/platform_factory.h"
 #include "platform/win32/folder_listing.h"
 
@@ -18,6 +19,7 @@ public:
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
     std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
                                std::uint32_t capacity) override;
+    const ApiSetSchema* apiSetSchema(ModuleBits bits) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
@@ -44,6 +46,7 @@ private:
     // folder_listing.h. Mapping, versions, times and icons take the paths
     // the scan keeps lower-cased.
     FolderListings listings_;
+    ApiSetSchemaCache apiSetSchemas_;
 };
 
 // Reads the fixed file information of `path` through GetFileVersionInfoA and

@@ -57,10 +57,11 @@ Bytes buildImage(std::vector<Section> sections, std::uint32_t descriptorsAt,
     return b;
 }
 
-std::vector<std::string> walkedNames(const Bytes& bytes, int& result) {
+std::vector<std::string> walkedNames(const Bytes& bytes, int& result, bool* cut = nullptr) {
     test::TestScan scan;
     ModuleNode& root = scan.root("c:\\app\\subject.dll");
     result = walkPeImports(scan.ctx, root, ByteView(bytes.data(), bytes.size()), kNewHeader);
+    if (cut) *cut = root.referencesCut;
     return scan.referencedNames();
 }
 
@@ -114,40 +115,56 @@ TEST(HostilePe, LargestSectionTableUnderManyDescriptors) {
 }
 
 // Thousands of descriptors naming one module: the walk hands on the first
-// kMaxReferencesPerModule of them and stops there.
+// kMaxReferencesPerModule of them and stops there, and marks the module as
+// cut only when a later descriptor still names one.
 TEST(HostilePe, ReferencesStopAtTheBound) {
-    const std::uint32_t count = kMaxReferencesPerModule + 2000;
-    const std::uint32_t descriptorsAt = kSectionTable + 2 * 40;
-    const std::uint32_t namesAt = descriptorsAt + 20 * (count + 1);
-    std::vector<Section> sections{Section{}, Section{0x100, 0x80000, 0x100, namesAt}};
-    const std::vector<std::uint32_t> rvas(count, 0x80000);
-    int result = 0;
-    const Bytes name = test::bytesOf(std::string("a.dll\0", 6));
-    const std::vector<std::string> names = walkedNames(buildImage(sections, descriptorsAt, rvas, name), result);
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(names, std::vector<std::string>(kMaxReferencesPerModule, "a.dll"));
+    struct Case {
+        std::uint32_t named, unnamedAfter;
+        bool cut;
+    };
+    for (const Case& c : {Case{kMaxReferencesPerModule + 2000, 0, true}, Case{kMaxReferencesPerModule, 0, false},
+                          Case{kMaxReferencesPerModule, 500, false}, Case{kMaxReferencesPerModule + 1, 0, true}}) {
+        SCOPED_TRACE(c.named);
+        const std::uint32_t count = c.named + c.unnamedAfter;
+        const std::uint32_t descriptorsAt = kSectionTable + 2 * 40;
+        const std::uint32_t namesAt = descriptorsAt + 20 * (count + 1);
+        std::vector<Section> sections{Section{}, Section{0x100, 0x80000, 0x100, namesAt}};
+        std::vector<std::uint32_t> rvas(c.named, 0x80000);
+        rvas.resize(count, test::kRvaInNoSection);
+        int result = 0;
+        bool cut = false;
+        const Bytes name = test::bytesOf(std::string("a.dll\0", 6));
+        const std::vector<std::string> names =
+            walkedNames(buildImage(sections, descriptorsAt, rvas, name), result, &cut);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(names, std::vector<std::string>(kMaxReferencesPerModule, "a.dll"));
+        EXPECT_EQ(cut, c.cut);
+    }
 }
 
 // An NE file referencing more modules than the bound: the first
 // kMaxReferencesPerModule in table order become children.
 TEST(HostileNe, ReferencesStopAtTheBound) {
-    test::NeImageLayout layout;
-    std::vector<std::size_t> all;
-    const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    for (int i = 0; i < kMaxReferencesPerModule + 500; ++i) {
-        layout.names.push_back(std::string{'M', digits[i / 1296], digits[i / 36 % 36], digits[i % 36]});
-        all.push_back(std::size_t(i));
+    for (int extra : {500, 0}) {
+        test::NeImageLayout layout;
+        std::vector<std::size_t> all;
+        const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+        for (int i = 0; i < kMaxReferencesPerModule + extra; ++i) {
+            layout.names.push_back(std::string{'M', digits[i / 1296], digits[i / 36 % 36], digits[i % 36]});
+            all.push_back(std::size_t(i));
+        }
+        layout.reference(all);
+        const test::NeImage image = test::buildNe(layout);
+        test::TestScan scan;
+        ModuleNode& root = scan.root("c:\\app\\subject.exe");
+        const ByteView view(image.bytes.data(), image.bytes.size());
+        EXPECT_EQ(walkNeModuleRefs(scan.ctx, root, view, image.newHeader), 1);
+        const std::vector<std::string> names = scan.referencedNames();
+        ASSERT_EQ(names.size(), std::size_t(kMaxReferencesPerModule));
+        EXPECT_EQ(names.front(), "M000.DLL");
+        EXPECT_EQ(names.back(), layout.names[kMaxReferencesPerModule - 1] + ".DLL");
+        EXPECT_EQ(root.referencesCut, extra > 0);
     }
-    layout.reference(all);
-    const test::NeImage image = test::buildNe(layout);
-    test::TestScan scan;
-    ModuleNode& root = scan.root("c:\\app\\subject.exe");
-    const ByteView view(image.bytes.data(), image.bytes.size());
-    EXPECT_EQ(walkNeModuleRefs(scan.ctx, root, view, image.newHeader), 1);
-    const std::vector<std::string> names = scan.referencedNames();
-    ASSERT_EQ(names.size(), std::size_t(kMaxReferencesPerModule));
-    EXPECT_EQ(names.front(), "M000.DLL");
-    EXPECT_EQ(names.back(), layout.names[kMaxReferencesPerModule - 1] + ".DLL");
 }
 
 }  // namespace

@@ -189,6 +189,8 @@ int WINAPI recordFileOperation(SHFILEOPSTRUCTA* operation) {
 
 TEST_F(CopyAllTest, TheShellGetsDoubleZeroListsInListOrderAndRenamesOnCollision) {
     addRow("file not found");
+    // A contract's row carries its host's path: the file goes over once.
+    page->addRow(page->node("c:\\windows\\system32\\kernel32.dll", "API-MS-WIN-CORE-SYNCH-L1-2-0.DLL"));
     page->list().sort(
         [](ModuleNode* a, ModuleNode* b, void*) { return -lstrcmpiA(a->moduleName, b->moduleName); }, nullptr);
     copyRequests.clear();
@@ -206,7 +208,8 @@ TEST_F(CopyAllTest, TheShellGetsDoubleZeroListsInListOrderAndRenamesOnCollision)
     EXPECT_EQ(request.flags, FILEOP_FLAGS(FOF_RENAMEONCOLLISION));
     EXPECT_FALSE(request.hasMappings);
     EXPECT_FALSE(request.hasTitle);
-    // Rows by module name, descending; EMPTY.DLL has no path.
+    // Rows by module name, descending; EMPTY.DLL has no path, the contract's
+    // comes last and names a file listed before.
     EXPECT_EQ(request.sources, source + "\\view.exe" + '\0' + source + "\\my lib.dll" + '\0' +
                                    "c:\\windows\\system32\\kernel32.dll" + '\0' + "file not found" + '\0' + '\0');
     EXPECT_EQ(lstrcmpiA(request.destination.c_str(), target.c_str()), 0);

@@ -24,6 +24,33 @@ UINT WINAPI recordWinExec(LPCSTR line, UINT show) {
     return realWinExec(line, show);
 }
 
+// <Windows folder>\explorer.exe and a copy of the recording explorer.exe
+// planted in its place for the length of a test; the original is put back
+// afterwards (also at the next test, after a run that did not finish).
+class WindowsExplorerSwap {
+public:
+    WindowsExplorerSwap() : path_(explorerPath()), original_(path_ + ".vost-original") {
+        if (fileExists(original_)) CopyFileA(original_.c_str(), path_.c_str(), FALSE);
+        else if (fileExists(path_)) CopyFileA(path_.c_str(), original_.c_str(), TRUE);
+        swapped_ = CopyFileA((programFolder() + "explorer.exe").c_str(), path_.c_str(), FALSE) != FALSE;
+    }
+    ~WindowsExplorerSwap() {
+        if (fileExists(original_) && CopyFileA(original_.c_str(), path_.c_str(), FALSE))
+            DeleteFileA(original_.c_str());
+    }
+    WindowsExplorerSwap(const WindowsExplorerSwap&) = delete;
+    WindowsExplorerSwap& operator=(const WindowsExplorerSwap&) = delete;
+    bool swapped() const { return swapped_; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_, original_;
+    bool swapped_ = false;
+};
+
+// Recording explorer.exe files in three places: the Windows folder, the
+// current directory (a folder of the test's own) and beside the host program
+// (the build puts one there). Only the Windows folder's may run.
 class ExploreTest : public PageTest {
 protected:
     void SetUp() override {
@@ -36,17 +63,32 @@ protected:
         ASSERT_TRUE(beepHook.installed());
         ASSERT_TRUE(winExecHook.installed());
         ASSERT_TRUE(fileExists(programFolder() + "explorer.exe"));
+        ASSERT_TRUE(swap.swapped()) << swap.path();
+        const std::string current = freshFolder("explore-current");
+        ASSERT_TRUE(CopyFileA((programFolder() + "explorer.exe").c_str(), (current + "\\explorer.exe").c_str(), FALSE));
+        GetCurrentDirectoryA(MAX_PATH, previousDirectory);
+        ASSERT_TRUE(SetCurrentDirectoryA(current.c_str()));
     }
-    void TearDown() override { SetEnvironmentVariableA("VOST_EXPLORER_RECORD", nullptr); }
+    void TearDown() override {
+        SetCurrentDirectoryA(previousDirectory);
+        SetEnvironmentVariableA("VOST_EXPLORER_RECORD", nullptr);
+    }
 
-    // The command line that the recording explorer.exe received.
+    // The command line that the recording explorer.exe received, after
+    // checking that the Windows folder's copy is the one that ran.
     std::string recordedCommandLine() {
         for (int attempt = 0; attempt < 1000 && !fileExists(record); ++attempt) Sleep(10);
         Sleep(50);  // let the recorder finish writing
+        EXPECT_EQ(lstrcmpiA(readFile(record + ".program").c_str(), swap.path().c_str()), 0)
+            << readFile(record + ".program");
         return readFile(record);
     }
+    // What the command line must be: the quoted full path, then the switch.
+    std::string expected(const std::string& path) const { return "\"" + swap.path() + "\" /SELECT, " + path; }
 
     std::string record;
+    char previousDirectory[MAX_PATH] = {};
+    WindowsExplorerSwap swap;
     ImportHook beepHook{"user32.dll", "MessageBeep", reinterpret_cast<void*>(recordBeep)};
     ImportHook winExecHook{"kernel32.dll", "WinExec", reinterpret_cast<void*>(recordWinExec)};
 };
@@ -57,7 +99,7 @@ TEST_F(ExploreTest, APathWithBlanksReachesExplorerUnquotedAfterThePrefix) {
 
     exploreSelectedModule(page->extension());
 
-    EXPECT_EQ(recordedCommandLine(), "explorer.exe /SELECT, c:\\program files\\common files\\my lib.dll");
+    EXPECT_EQ(recordedCommandLine(), expected("c:\\program files\\common files\\my lib.dll"));
     EXPECT_TRUE(beeps.empty());
 }
 
@@ -69,7 +111,7 @@ TEST_F(ExploreTest, AModuleNotFoundHandsOverTheNotFoundText) {
 
     exploreSelectedModule(page->extension());
 
-    EXPECT_EQ(recordedCommandLine(), "explorer.exe /SELECT, file not found");
+    EXPECT_EQ(recordedCommandLine(), expected("file not found"));
 }
 
 TEST_F(ExploreTest, TheLongestPathFitsWhole) {
@@ -79,8 +121,8 @@ TEST_F(ExploreTest, TheLongestPathFitsWhole) {
 
     exploreSelectedModule(page->extension());
 
-    EXPECT_EQ(recordedCommandLine(), "explorer.exe /SELECT, " + path);
-    EXPECT_EQ(started, std::vector<std::string>{"explorer.exe /SELECT, " + path});
+    EXPECT_EQ(recordedCommandLine(), expected(path));
+    EXPECT_EQ(started, std::vector<std::string>{expected(path)});
 }
 
 TEST_F(ExploreTest, NothingSelectedOnlyBeeps) {
@@ -92,6 +134,22 @@ TEST_F(ExploreTest, NothingSelectedOnlyBeeps) {
     EXPECT_EQ(beeps, std::vector<UINT>{MB_ICONEXCLAMATION});
     EXPECT_TRUE(started.empty());
     EXPECT_FALSE(fileExists(record));
+}
+
+// A file dialog makes the folder the user browses current: an explorer.exe
+// planted there, or beside the host program, must not be the one that runs.
+TEST_F(ExploreTest, OnlyTheWindowsFoldersExplorerRunsByItsFullPath) {
+    ModuleNode* node = page->node("c:\\windows\\system32\\kernel32.dll", "KERNEL32.DLL");
+    page->selectTreeItem(page->addTreeItem(nullptr, node));
+
+    exploreSelectedModule(page->extension());
+
+    // recordedCommandLine() checks which copy wrote the record.
+    EXPECT_EQ(recordedCommandLine(), expected("c:\\windows\\system32\\kernel32.dll"));
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    EXPECT_EQ(lstrcmpiA(swap.path().c_str(), (std::string(windows) + "\\explorer.exe").c_str()), 0);
+    EXPECT_EQ(started.size(), 1u);
 }
 
 // The feedback mail and the home page go to the shell's default action.

@@ -1,19 +1,28 @@
-// Stands in for explorer.exe next to the test program, which the process
-// search finds first: writes its command line, exactly, to the file named by
-// VOST_EXPLORER_RECORD.
+// Stands in for explorer.exe: writes its command line, exactly, to the file
+// named by VOST_EXPLORER_RECORD, and its own path to that name plus
+// ".program", so a test can tell which of several planted copies ran.
 #include <windows.h>
 
-#include <string_view>
+#include <string>
+
+namespace {
+bool writeWhole(const std::string& path, const char* text, DWORD length) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, text, length, &written, nullptr);
+    CloseHandle(file);
+    return ok && written == length;
+}
+}  // namespace
 
 int main() {
     char target[MAX_PATH] = {};
     if (!GetEnvironmentVariableA("VOST_EXPLORER_RECORD", target, MAX_PATH)) return 1;
-    const char* line = GetCommandLineA();
-    const std::string_view text(line);
-    HANDLE file = CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-    return 0;
+    char self[MAX_PATH] = {};
+    const DWORD selfLength = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    // The program's path first: the test waits for the command line's file.
+    if (!writeWhole(std::string(target) + ".program", self, selfLength)) return 1;
+    const std::string line = GetCommandLineA();
+    return writeWhole(target, line.data(), DWORD(line.size())) ? 0 : 1;
 }

@@ -14,6 +14,7 @@ void FakePagePlatform::setSearchFolder(const char* folder) {
 }
 
 bool FakePagePlatform::lastWriteTime(const char* path, FileTime& out) {
+    timeReads.push_back(path);
     const auto it = times.find(asciiLowerCopy(path));
     if (it == times.end() || !fake.hasFile(path)) return false;
     out = it->second;

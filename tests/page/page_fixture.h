@@ -21,6 +21,7 @@ public:
     FakePlatform fake;
     std::map<std::string, FileTime> times;  // by lower-cased path
     std::vector<std::string> searchFolders;  // every folder set, in order
+    std::vector<std::string> timeReads;      // paths asked for their time
     int waitCursors = 0;                     // shown and not yet restored
     int waitCursorsShown = 0;
 
@@ -29,6 +30,7 @@ public:
                                std::uint32_t capacity) override {
         return fake.searchModule(name, bits, out, capacity);
     }
+    const ApiSetSchema* apiSetSchema(ModuleBits bits) override { return fake.apiSetSchema(bits); }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override {
         return fake.readFixedVersion(path, out);
     }

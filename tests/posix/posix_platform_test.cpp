@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 
+#include "analysis/api_set_schema.h"
 #include "platform/posix/file_time.h"
 #include "platform/posix/posix_platform.h"
 
@@ -59,20 +60,78 @@ protected:
     std::string root_;
 };
 
-TEST_F(PosixPlatformTest, SearchesTheFoldersInOrderThenTheScanFolderIgnoringCase) {
+// The scan's folder first, as the loader looks in a program's own folder
+// before the system folders; then the search folders in the order given.
+TEST_F(PosixPlatformTest, SearchesTheScanFolderThenTheFoldersInOrderIgnoringCase) {
     write("first/Other.dll");
     const std::string second = write("second/Dup.DLL");
-    write("scan/dup.dll");
+    write("third/dup.dll");
+    const std::string inScan = write("scan/dup.dll");
     const std::string onlyInScan = write("scan/Only.Dll");
     fs::create_directories(path("first/dup.dll"));  // a folder is no module
-    auto platform = platformOver({"first", "second"});
+    auto platform = platformOver({"first", "second", "third"});
 
     EXPECT_EQ("", search(*platform, "only.dll"));  // no scan folder yet
-    platform->setSearchFolder(path("SCAN").c_str());
     EXPECT_EQ(second, search(*platform, "DUP.dll"));
+    platform->setSearchFolder(path("SCAN").c_str());
+    EXPECT_EQ(inScan, search(*platform, "DUP.dll"));
     EXPECT_EQ(onlyInScan, search(*platform, "ONLY.DLL"));
     EXPECT_EQ("", search(*platform, "missing.dll"));
     EXPECT_EQ("", search(*platform, ""));
+}
+
+// Relative search folders and a relative scan folder are taken from the
+// current directory when given: every path found is absolute.
+TEST_F(PosixPlatformTest, RelativeFoldersGiveAbsolutePaths) {
+    const std::string shared = write("sys/Shared.dll");
+    const std::string local = write("app/local.dll");
+    write("other/x.dll");
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(path("other").c_str()), 0);
+    PlatformOptions options;
+    options.searchFolders = {"./../sys/"};
+    auto platform = createPlatform(options);
+    platform->setSearchFolder("../app/");
+    const std::string sharedFound = search(*platform, "shared.dll");
+    const std::string localFound = search(*platform, "LOCAL.DLL");
+    platform->setSearchFolder(".");
+    const std::string hereFound = search(*platform, "x.dll");
+    ASSERT_EQ(chdir(previous), 0);
+    EXPECT_EQ(sharedFound, fs::canonical(shared).string());
+    EXPECT_EQ(localFound, fs::canonical(local).string());
+    EXPECT_EQ(hereFound, fs::canonical(path("other/x.dll")).string());
+}
+
+// The schema comes from the first search folder of the family that holds
+// apisetschema.dll, never from the scan's folder, and is read once.
+TEST_F(PosixPlatformTest, TheApiSetSchemaOfEachFamilyComesFromItsFirstFolderThatHasOne) {
+    const std::string wine32 = "/usr/lib/i386-linux-gnu/wine/i386-windows/apisetschema.dll";
+    if (!fs::exists(wine32)) GTEST_SKIP() << "Wine's apisetschema.dll is not installed";
+    std::ifstream in(wine32, std::ios::binary);
+    const std::string schema((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    write("scan/apisetschema.dll", schema);
+    write("empty32/other.dll");
+    write("with32/ApiSetSchema.DLL", schema);
+    write("broken64/apisetschema.dll", "MZ not a schema");
+    write("later64/apisetschema.dll", schema);
+    PlatformOptions options;
+    options.searchFolders = {path("empty32"), path("with32")};
+    options.searchFolders64 = {path("broken64"), path("later64")};
+    auto platform = createPlatform(options);
+    platform->setSearchFolder(path("scan").c_str());
+
+    const ApiSetSchema* narrow = platform->apiSetSchema(ModuleBits::bits32);
+    ASSERT_NE(narrow, nullptr);
+    EXPECT_EQ(narrow->count, 504u);
+    EXPECT_EQ(platform->apiSetSchema(ModuleBits::bits32), narrow);
+    // The first folder that holds the file decides, even when it holds no
+    // schema: the names are then searched as files.
+    EXPECT_EQ(platform->apiSetSchema(ModuleBits::bits64), nullptr);
+
+    PlatformOptions none;
+    none.searchFolders = {path("empty32")};
+    EXPECT_EQ(createPlatform(none)->apiSetSchema(ModuleBits::bits32), nullptr);
 }
 
 TEST_F(PosixPlatformTest, LinksCountAsWhatTheyPointTo) {

@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "analysis/scan_module.h"
 #include "scanner/copy_to_folder.h"
 #include "scanner/output.h"
 #include "tests/scanner/scanner_fixture.h"
@@ -105,11 +107,12 @@ TEST(Vostscan, ScansInOneRunKeepTheirOwnFolders) {
     const ScannerRun run = runVostscan({"--search-dir", files / "one", files / "two/r.exe", files / "one/r.exe",
                                         files / "two/r.exe"});
     const std::string d = asciiLowerCopy(files.path());
-    const std::string two = "R.EXE(" + d + "/two/r.exe)\n  NEAR.DLL (" + d + "/one/near.dll)\n"
-                            "    FIRST.DLL (file not found)\n";
+    const std::string two = "R.EXE(" + d + "/two/r.exe)\n  NEAR.DLL (" + d + "/two/near.dll)\n"
+                            "    SECOND.DLL (file not found)\n";
     const std::string one = "R.EXE(" + d + "/one/r.exe)\n  NEAR.DLL (" + d + "/one/near.dll)\n"
                             "    FIRST.DLL (file not found)\n";
-    // The system folder comes first; without it each root's folder answers.
+    // Each root's own folder comes before the system folder, as the loader
+    // looks in a program's folder first.
     EXPECT_EQ(run.out, two + one + two);
     const ScannerRun own = runVostscan({"--search-dir", files / "none", files / "two/r.exe", files / "one/r.exe"});
     EXPECT_EQ(own.out, "R.EXE(" + d + "/two/r.exe)\n  NEAR.DLL (" + d + "/two/near.dll)\n"
@@ -193,6 +196,51 @@ TEST(Vostscan, BareFileNameFindsModulesInTheCurrentDirectory) {
     std::string folder = files / "app";
     for (char& c : folder) c = char(std::tolower(static_cast<unsigned char>(c)));
     EXPECT_EQ(run.out, "R.EXE(r.exe)\n  NEAR.DLL (" + folder + "/near.dll)\n");
+}
+
+TEST(Vostscan, RelativeSearchFoldersAndFilesGiveAbsoluteModulePaths) {
+    // The root keeps the path as given; every module found carries a full
+    // path in the tree, the list and the JSON document.
+    DiskFolder files;
+    files.makeFolder("sys");
+    files.makeFolder("app");
+    files.writePe("app/r.exe", {"shared.dll", "near.dll"});
+    files.writePe("app/near.dll", {});
+    files.writePe("sys/shared.dll", {});
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(files.path().c_str()), 0);
+    const ScannerRun tree = runVostscan({"--search-dir", "sys", "app/r.exe"});
+    const ScannerRun list = runVostscan({"--list", "--search-dir", "./sys/", "app/r.exe"});
+    const ScannerRun json = runVostscan({"--json", "--search-dir=sys", "app/../app/r.exe"});
+    ASSERT_EQ(chdir(previous), 0);
+    const std::string d = asciiLowerCopy(files.path());
+    EXPECT_EQ(tree.out, "R.EXE(app/r.exe)\n"
+                        "  NEAR.DLL (" + d + "/app/near.dll)\n"
+                        "  SHARED.DLL (" + d + "/sys/shared.dll)\n");
+    EXPECT_NE(list.out.find("\t" + d + "/sys/shared.dll\t\r\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\t" + d + "/app/near.dll\t\r\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\tapp/r.exe\t\r\n"), std::string::npos) << list.out;
+    EXPECT_NE(json.out.find("\"path\":\"" + d + "/sys/shared.dll\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"path\":\"" + d + "/app/near.dll\""), std::string::npos) << json.out;
+}
+
+TEST(Vostscan, AModuleCutAtTheBoundOnChildrenGetsALineOnStderr) {
+    // (Exactly at the bound there is no line: see HostilePe.ReferencesStopAtTheBound.)
+    // The names fall in label order, so each sorted insertion ends at once.
+    DiskFolder files;
+    std::vector<std::string> names;
+    for (int i = kMaxReferencesPerModule; i >= 0; --i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "m%05d.dll", i);
+        names.push_back(name);
+    }
+    files.writePe("wide.exe", names);
+    const ScannerRun run = runVostscan({"--direct", files / "wide.exe"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(count(run.out, "\n"), std::size_t(kMaxReferencesPerModule + 1));  // the same tree
+    EXPECT_EQ(run.err, "vostscan: " + files / "wide.exe" + ": WIDE.EXE (" + asciiLowerCopy(files / "wide.exe") +
+                           "): references more modules than the 8192 shown\n");
 }
 
 TEST(Vostscan, UsageErrors) {

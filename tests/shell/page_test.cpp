@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -248,6 +249,45 @@ TEST_F(PageTest, ClosingTheDialogDuringAScanIsSafe) {
     // Every worker ends on its own and lets the last object go.
     EXPECT_TRUE(pumpUntil([] { return Component::get().canUnloadNow() == S_OK; }, 60000));
     EXPECT_GT(interrupted, 10);
+}
+
+// Programs built for today's Windows import API set contracts (built by
+// tests/contracts beside this test): each contract shows its host's path and
+// version under its own name, as vostscan.exe shows it; the files named like
+// contracts beside the programs stand in only for the contract the schema
+// lacks.
+TEST_F(PageTest, ContractProgramsShowTheirHosts) {
+    std::string system = systemFolder() + "\\";
+    CharLowerA(&system[0]);
+    std::string folder = programFolder() + "contracts\\";
+    CharLowerA(&folder[0]);
+    for (const char* name : {"synch.exe", "contracts.exe"}) {
+        SCOPED_TRACE(name);
+        const std::string file = programFolder() + "contracts\\" + name;
+        OpenedPage opened = openPage(file);
+        ASSERT_NE(opened.page, nullptr);
+        expectPageMatchesScanner(opened, file);
+
+        const std::vector<TreeEntry> tree = readTree(opened.page);
+        ASSERT_EQ(tree.size(), 1u);
+        std::vector<std::string> labels;
+        for (const TreeEntry& child : tree[0].children) labels.push_back(child.label);
+        EXPECT_NE(std::find(labels.begin(), labels.end(),
+                            "API-MS-WIN-CORE-SYNCH-L1-2-0.DLL (" + system + "kernelbase.dll)"),
+                  labels.end());
+        for (const std::string& label : labels) EXPECT_EQ(label.find(folder + "api-ms-win-core-synch"), std::string::npos);
+        if (std::string(name) != "contracts.exe") continue;
+        for (const std::string& want :
+             {std::string("API-MS-WIN-DEPRECATED-APIS-LEGACY-L1-1-0.DLL (file not found)"),
+              "API-MS-WIN-VOST-UNKNOWN-L1-1-0.DLL (" + folder + "api-ms-win-vost-unknown-l1-1-0.dll)",
+              "KERNELBASE.DLL (" + system + "kernelbase.dll)"})
+            EXPECT_NE(std::find(labels.begin(), labels.end(), want), labels.end()) << want;
+        EXPECT_NE(std::find_if(labels.begin(), labels.end(),
+                               [&](const std::string& l) {
+                                   return l.rfind("EXT-MS-WIN-NTUSER-MESSAGE-L1-1-0.DLL (" + system + "user32.dll [", 0) == 0;
+                               }),
+                  labels.end());
+    }
 }
 
 // The setting lives in the 64-bit registry view on 64-bit Windows, for the

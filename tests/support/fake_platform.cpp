@@ -56,6 +56,17 @@ void FakePlatform::setSearchResult(const std::string& name, std::uint32_t result
     searchResults_[asciiLowerCopy(name)] = SearchResult{result, path};
 }
 
+void FakePlatform::setApiSetSchema(ModuleBits bits, Bytes section) {
+    Schema& schema = schemas_[bits == ModuleBits::bits64 ? 1 : 0];
+    schema.section = std::move(section);
+    schema.ok = parseApiSetSchema(ByteView(schema.section.data(), schema.section.size()), schema.parsed);
+}
+
+const ApiSetSchema* FakePlatform::apiSetSchema(ModuleBits bits) {
+    const Schema& schema = schemas_[bits == ModuleBits::bits64 ? 1 : 0];
+    return schema.ok ? &schema.parsed : nullptr;
+}
+
 void FakePlatform::setVersion(const std::string& path, FixedFileVersion version) {
     versions_[asciiLowerCopy(path)] = version;
 }

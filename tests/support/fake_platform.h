@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/api_set_schema.h"
 #include "analysis/platform.h"
 #include "tests/support/image_builder.h"
 
@@ -44,6 +45,10 @@ public:
     // write `path`, whatever the files say.
     void setSearchResult(const std::string& name, std::uint32_t result, const std::string& path = "");
 
+    // Makes the schema section `section` the API set schema of family `bits`
+    // (none until set, or when it does not parse).
+    void setApiSetSchema(ModuleBits bits, Bytes section);
+
     void setVersion(const std::string& path, FixedFileVersion version);
     void setIcon(const std::string& path, int index) { icons_[asciiLowerCopy(path)] = index; }
     // The icon of every path without one of its own; none when unset.
@@ -62,11 +67,19 @@ public:
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
     std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
                                std::uint32_t capacity) override;
+    const ApiSetSchema* apiSetSchema(ModuleBits bits) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
 
 private:
+    struct Schema {
+        Bytes section;
+        ApiSetSchema parsed;
+        bool ok = false;
+    };
+    Schema schemas_[2];
+
     struct File {
         std::string path;
         Bytes bytes;

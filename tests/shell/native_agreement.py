@@ -1,0 +1,88 @@
+#!/usr/bin/python3
+"""vostscan.exe under Wine and the native vostscan agree on the programs that
+import API set contracts (tests/contracts): the native one, given the Wine
+prefix's system folders as its search folders, shows the same tree, list,
+versions, dates and times, its paths being the same files by their Linux
+names. The page under Wine shows what vostscan.exe shows (shell_page_tests),
+so the page and the native scan agree too.
+
+usage: native_agreement.py BUILD_DIR NATIVE_VOSTSCAN WINE_RUN
+Exits 77 (skipped) when there is no native vostscan.
+"""
+import json
+import os
+import subprocess
+import sys
+
+
+def main():
+    build, native, wine_run = sys.argv[1:4]
+    if not os.access(native, os.X_OK):
+        print(f"no native vostscan at {native}: build the native flavour first")
+        return 77
+    with open(os.path.join(build, "wine-arch")) as f:
+        arch = f.read().strip()
+    drive_c = os.path.realpath(os.path.join(build, "wineprefix", "drive_c"))
+    windows = os.path.join(drive_c, "windows")
+    narrow = "syswow64" if arch == "win64" else "system32"
+    folders = ["--search-dir", os.path.join(windows, narrow), "--search-dir", os.path.join(windows, "system"),
+               "--search-dir", windows, "--search-dir-64", os.path.join(windows, "system32"),
+               "--search-dir-64", os.path.join(windows, "system"), "--search-dir-64", windows]
+    shell = os.path.join(build, "tests", "shell")
+    programs = [os.path.join(shell, "contracts", name) for name in ("synch.exe", "contracts.exe")]
+
+    def windows_name(path):
+        """The name Wine gives the file at the Linux path `path`, lower-cased."""
+        low = drive_c.lower() + "/"
+        if path.startswith(low):
+            return "c:\\" + path[len(low):].replace("/", "\\")
+        if path.startswith("/"):
+            return "z:" + path.replace("/", "\\")
+        return path
+
+    def label_in_windows_names(label):
+        # NAME (path [version]) or, for the root, NAME(path [version])
+        start = label.find("(")
+        if start < 0 or not label.endswith(")"):
+            return label
+        inner = label[start + 1:-1]
+        version = ""
+        if inner.endswith("]") and " [" in inner:
+            cut = inner.rindex(" [")
+            inner, version = inner[:cut], inner[cut:]
+        return label[:start + 1] + windows_name(inner) + version + ")"
+
+    def normalised(document):
+        def item(node):
+            return {"label": label_in_windows_names(node["label"]), "module": node["module"],
+                    "path": windows_name(node["path"]), "fileVersion": node["fileVersion"],
+                    "productVersion": node["productVersion"], "hasChildren": node["hasChildren"],
+                    "children": [item(child) for child in node["children"]]}
+        rows = [dict(row, path=windows_name(row["path"])) for row in document["list"]]
+        return {"tree": item(document["tree"]), "list": rows, "messages": document["messages"]}
+
+    failures = 0
+    for program in programs:
+        native_out = subprocess.run([native, "--json"] + folders + [program], capture_output=True, text=True)
+        wine_out = subprocess.run([wine_run, build, os.path.join(shell, "vostscan.exe"), "--json",
+                                   windows_name(program)], capture_output=True, text=True)
+        if native_out.returncode != 0 or wine_out.returncode != 0:
+            print(f"{program}: native exit {native_out.returncode}, Wine exit {wine_out.returncode}")
+            print(native_out.stderr, wine_out.stderr)
+            failures += 1
+            continue
+        ours = normalised(json.loads(native_out.stdout.splitlines()[0]))
+        theirs = json.loads(wine_out.stdout.splitlines()[0])
+        theirs.pop("file")
+        if ours != theirs:
+            print(f"{program}: the native scan differs")
+            print("native:", json.dumps(ours, indent=1))
+            print("Wine:  ", json.dumps(theirs, indent=1))
+            failures += 1
+        else:
+            print(f"{program}: {len(ours['list'])} rows alike")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
