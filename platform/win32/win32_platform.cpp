@@ -163,6 +163,11 @@ bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
 std::uintptr_t Win32Platform::smallIcon(const char* path, int& index) {
     SHFILEINFOA info = {};
     const std::string reached = reach(path);
+    // A file of a type drawn with one icon gets that icon without the shell
+    // looking at the file (type_icons.h); it must be a file that exists.
+    const DWORD attributes = GetFileAttributesA(reached.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (const std::uintptr_t list = typeIcons_.iconOfType(reached, index)) return list;
     DWORD_PTR list = SHGetFileInfoA(reached.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
     if (!list && reached != path)
         list = SHGetFileInfoA(path, FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
