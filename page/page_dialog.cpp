@@ -263,7 +263,7 @@ INT_PTR CALLBACK pageDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         onDestroy(*ext);
         return FALSE;
-    case kChildrenRequestMessage:
+    case kInsertItemRequestMessage:
     case kFullRowRequestMessage:
         SetWindowLongPtrA(window, DWLP_MSGRESULT, answerPageRequest(window, message, lParam));
         return TRUE;

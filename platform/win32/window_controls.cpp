@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "analysis/text.h"
 
 namespace vost {
@@ -38,10 +40,11 @@ int CALLBACK compareRows(LPARAM first, LPARAM second, LPARAM sorting) {
                      s.parameter);
 }
 
-struct ChildrenRequest {
+struct InsertItemRequest {
     HWND tree;
-    HTREEITEM parent;
-    std::vector<TreeChild>* out;
+    TVINSERTSTRUCTA* insert;
+    HTREEITEM item;      // the new item, null when the control refused it
+    HTREEITEM previous;  // the sibling it follows, null when it came first
 };
 
 struct FullRowRequest {
@@ -63,18 +66,14 @@ bool isAscii(const char* text) {
 LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
     // Sent by this component's own worker with a request on its stack; the
     // control named must be one of this page's.
-    if (message == kChildrenRequestMessage) {
-        auto& ask = *reinterpret_cast<ChildrenRequest*>(request);
+    if (message == kInsertItemRequestMessage) {
+        auto& ask = *reinterpret_cast<InsertItemRequest*>(request);
         if (!IsChild(page, ask.tree)) return 0;
-        std::vector<TreeChild> found;
-        WindowTreeControl tree(ask.tree);
-        for (TreeItem child = tree.firstChild(ask.parent); child; child = tree.nextSibling(child)) {
-            TVITEMA read;
-            found.push_back(TreeChild{child, readItem(ask.tree, child, TVIF_PARAM, read)
-                                                 ? reinterpret_cast<ModuleNode*>(read.lParam)
-                                                 : nullptr});
-        }
-        ask.out->swap(found);
+        ask.item = reinterpret_cast<HTREEITEM>(
+            SendMessageA(ask.tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(ask.insert)));
+        ask.previous = ask.item ? reinterpret_cast<HTREEITEM>(SendMessageA(
+                                      ask.tree, TVM_GETNEXTITEM, TVGN_PREVIOUS, reinterpret_cast<LPARAM>(ask.item)))
+                                : nullptr;
         return 1;
     }
     if (message == kFullRowRequestMessage) {
@@ -100,7 +99,7 @@ TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, con
     }
     insert.item.pszText = const_cast<char*>(label);
     insert.item.lParam = reinterpret_cast<LPARAM>(node);
-    return reinterpret_cast<TreeItem>(SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    return this->insert(insert, node);
 }
 
 WindowHandle WindowTreeControl::ownerWindow() { return GetParent(tree_); }
@@ -114,7 +113,30 @@ TreeItem WindowTreeControl::insertRoot(const char* label, int image, ModuleNode*
     insert.item.iImage = insert.item.iSelectedImage = image;
     insert.item.cChildren = 1;
     insert.item.lParam = reinterpret_cast<LPARAM>(node);
-    return reinterpret_cast<TreeItem>(SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    return this->insert(insert, node);
+}
+
+TreeItem WindowTreeControl::insert(TVINSERTSTRUCTA& request, ModuleNode* node) {
+    InsertItemRequest ask{tree_, &request, nullptr, nullptr};
+    if (SendMessageA(GetParent(tree_), kInsertItemRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1) {
+        ordered_ = false;
+        return reinterpret_cast<TreeItem>(
+            SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&request)));
+    }
+    if (!ask.item) return nullptr;
+    // Placed right after the sibling the control put it after: the list
+    // stays the control's order.
+    const TreeItem parent = request.hParent == TVI_ROOT ? nullptr : reinterpret_cast<TreeItem>(request.hParent);
+    std::vector<TreeChild>& siblings = children_[parent];
+    auto at = siblings.begin();
+    if (ask.previous) {
+        at = std::find_if(siblings.begin(), siblings.end(),
+                          [&](const TreeChild& c) { return c.item == reinterpret_cast<TreeItem>(ask.previous); });
+        if (at == siblings.end()) ordered_ = false;  // an item not inserted here: the order is not known
+        else ++at;
+    }
+    siblings.insert(at, TreeChild{reinterpret_cast<TreeItem>(ask.item), node});
+    return reinterpret_cast<TreeItem>(ask.item);
 }
 
 TreeItem WindowTreeControl::nextItem(TreeItem item, WPARAM relation) {
@@ -140,11 +162,9 @@ ModuleNode* WindowTreeControl::itemNode(TreeItem item) {
 
 std::vector<TreeChild> WindowTreeControl::children(TreeItem item) {
     if (!item) return {};
-    std::vector<TreeChild> found;
-    ChildrenRequest ask{tree_, asItem(item), &found};
-    if (SendMessageA(GetParent(tree_), kChildrenRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) == 1)
-        return found;
-    return TreeControl::children(item);
+    if (!ordered_) return TreeControl::children(item);
+    const auto known = children_.find(item);
+    return known != children_.end() ? known->second : std::vector<TreeChild>();
 }
 
 std::string WindowTreeControl::itemLabel(TreeItem item) {

@@ -4,21 +4,24 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
-#include <string>
 #include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "page/controls.h"
 
 namespace vost {
 
 // Requests that the page's own thread answers for the scan's worker in one
-// message where the control would need one per item: the children of a tree
-// item with their nodes, and a list row with all its cells. The page's dialog
-// procedure hands them to answerPageRequest (the request's address is the
-// message's lParam) and returns its answer; a window that does not know them
-// answers 0, and the control then asks item by item.
-constexpr UINT kChildrenRequestMessage = WM_APP + 0x5601;
+// message where the control alone would need several: a tree item inserted
+// together with the item it now follows, and a list row with all its cells.
+// The page's dialog procedure hands them to answerPageRequest (the request's
+// address is the message's lParam) and returns its answer; a window that
+// does not know them answers 0, and the control then asks item by item.
+constexpr UINT kInsertItemRequestMessage = WM_APP + 0x5601;
 constexpr UINT kFullRowRequestMessage = WM_APP + 0x5602;
 LRESULT answerPageRequest(HWND page, UINT message, LPARAM request);
 
@@ -50,7 +53,15 @@ public:
 
 private:
     TreeItem nextItem(TreeItem item, WPARAM relation);
+    TreeItem insert(TVINSERTSTRUCTA& request, ModuleNode* node);
+
     HWND tree_;
+    // The children of each item in the control's order, as the insertions
+    // made through this object placed them (all of a scan's items): the walk
+    // reads them here without a message. Unused once an insertion could not
+    // say where it went.
+    std::unordered_map<TreeItem, std::vector<TreeChild>> children_;
+    bool ordered_ = true;
 };
 
 class WindowListControl : public ListControl {
