@@ -127,7 +127,7 @@ TreeItem WindowTreeControl::insert(TVINSERTSTRUCTA& request, ModuleNode* node) {
     // Placed right after the sibling the control put it after: the list
     // stays the control's order.
     const TreeItem parent = request.hParent == TVI_ROOT ? nullptr : reinterpret_cast<TreeItem>(request.hParent);
-    std::vector<TreeChild>& siblings = children_[parent];
+    std::vector<TreeChild>& siblings = children_[parent].items;
     auto at = siblings.begin();
     if (ask.previous) {
         at = std::find_if(siblings.begin(), siblings.end(),
@@ -162,9 +162,11 @@ ModuleNode* WindowTreeControl::itemNode(TreeItem item) {
 
 std::vector<TreeChild> WindowTreeControl::children(TreeItem item) {
     if (!item) return {};
-    if (!ordered_) return TreeControl::children(item);
-    const auto known = children_.find(item);
-    return known != children_.end() ? known->second : std::vector<TreeChild>();
+    auto known = children_.find(item);
+    if (!ordered_ || (known != children_.end() && known->second.read)) return TreeControl::children(item);
+    if (known == children_.end()) return {};
+    known->second.read = true;
+    return std::move(known->second.items);
 }
 
 std::string WindowTreeControl::itemLabel(TreeItem item) {

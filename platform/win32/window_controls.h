@@ -58,9 +58,14 @@ private:
     HWND tree_;
     // The children of each item in the control's order, as the insertions
     // made through this object placed them (all of a scan's items): the walk
-    // reads them here without a message. Unused once an insertion could not
+    // reads them here, once, without a message; the list is let go when read
+    // (a later reading asks the control). Unused once an insertion could not
     // say where it went.
-    std::unordered_map<TreeItem, std::vector<TreeChild>> children_;
+    struct Children {
+        std::vector<TreeChild> items;
+        bool read = false;
+    };
+    std::unordered_map<TreeItem, Children> children_;
     bool ordered_ = true;
 };
 
