@@ -64,8 +64,6 @@ public:
     // LVM_FINDITEMA with LVFI_STRING | LVFI_PARTIAL from the first row: the
     // first row whose Module text begins with `text`, case ignored; -1 when none.
     virtual int findPrefix(const char* text) = 0;
-    // Whether findPrefix would find a row, answered without the row's place.
-    virtual bool hasPrefix(const char* text) { return findPrefix(text) != -1; }
     virtual void sort(RowComparison compare, void* parameter) = 0;  // LVM_SORTITEMS
     virtual int rowCount() = 0;
     // A cell's text as read through a 260-character buffer (at most 259).

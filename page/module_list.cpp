@@ -23,7 +23,7 @@ int compareTimes(const FileTime& a, const FileTime& b) {
 }
 }  // namespace
 
-void addModuleRow(DependencyExtension& ext, ModuleNode& node) {
+int addModuleRow(DependencyExtension& ext, ModuleNode& node) {
     ListControl& list = *ext.list;
     const int position = requestedRowPosition(list);
 
@@ -41,12 +41,10 @@ void addModuleRow(DependencyExtension& ext, ModuleNode& node) {
     // shows it half filled, and the scan waits for it once.
     const char* const cells[kColumnCount] = {node.moduleName, date.c_str(), node.fileVersion,
                                              node.productVersion, node.fullPath};
-    list.insertFullRow(position, cells, &node);
+    return list.insertFullRow(position, cells, &node);
 }
 
 int findModuleRow(ListControl& list, const char* name) { return list.findPrefix(name); }
-
-bool hasModuleRow(ListControl& list, const char* name) { return list.hasPrefix(name); }
 
 void sortModuleList(DependencyExtension& ext, int column) {
     if (column == ext.sortColumn) {

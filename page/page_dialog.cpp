@@ -88,7 +88,6 @@ public:
     int insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) override {
         return open() ? inner_->insertFullRow(position, cells, node) : -1;
     }
-    bool hasPrefix(const char* text) override { return open() && inner_->hasPrefix(text); }
     void setCellText(int row, int column, const char* text) override {
         if (open()) inner_->setCellText(row, column, text);
     }

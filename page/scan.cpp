@@ -8,6 +8,7 @@
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
 #include "page/module_list.h"
+#include "page/scan_rows.h"
 
 namespace vost {
 
@@ -16,10 +17,11 @@ namespace {
 struct Expansion {
     DependencyExtension& ext;
     ScanContext ctx;
+    ScanRows rows{*ext.list};
 
     // The node's row unless an earlier module already has one, then marked.
     void finish(ModuleNode& node) {
-        if (!hasModuleRow(*ext.list, node.moduleName)) addModuleRow(ext, node);
+        if (!rows.hasRow(node.moduleName)) rows.addRow(ext, node);
         node.scanned = 1;
     }
 };
@@ -115,8 +117,9 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
     } else {
         // Only the root's own references: each distinct one gets its row,
         // none is read.
+        ScanRows rows(*ext.list);
         for (const TreeChild& child : tree.children(rootItem))
-            if (child.node && !hasModuleRow(*ext.list, child.node->moduleName)) addModuleRow(ext, *child.node);
+            if (child.node && !rows.hasRow(child.node->moduleName)) rows.addRow(ext, *child.node);
     }
     tree.expand(rootItem);
     for (int column = 0; column < kColumnCount; ++column) ext.list->fitColumn(column);
@@ -166,7 +169,7 @@ void expandModuleItem(DependencyExtension& ext, TreeItem item) {
         } else {
             node->markIfRepeatsAncestor();
         }
-        if (node->scanned || hasModuleRow(*ext.list, node->moduleName)) continue;
+        if (node->scanned || walk.rows.hasRow(node->moduleName)) continue;
         if (scanModule(walk.ctx, *node)) {
             ancestors.add(node->moduleName);
             levels.push_back(Level{node, tree.children(child.item), 0});  // `level` is stale now

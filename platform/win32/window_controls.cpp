@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "analysis/text.h"
 
 namespace vost {
 
@@ -54,12 +53,6 @@ struct FullRowRequest {
     ModuleNode* node;
     int row;
 };
-
-bool isAscii(const char* text) {
-    for (; *text; ++text)
-        if (static_cast<unsigned char>(*text) >= 0x80) return false;
-    return true;
-}
 
 }  // namespace
 
@@ -123,11 +116,11 @@ TreeItem WindowTreeControl::insert(TVINSERTSTRUCTA& request, ModuleNode* node) {
         return reinterpret_cast<TreeItem>(
             SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&request)));
     }
-    if (!ask.item) return nullptr;
+    // The top level (the root alone) is never walked.
+    if (!ask.item || request.hParent == TVI_ROOT) return reinterpret_cast<TreeItem>(ask.item);
     // Placed right after the sibling the control put it after: the list
     // stays the control's order.
-    const TreeItem parent = request.hParent == TVI_ROOT ? nullptr : reinterpret_cast<TreeItem>(request.hParent);
-    std::vector<TreeChild>& siblings = children_[parent].items;
+    std::vector<TreeChild>& siblings = unread_[reinterpret_cast<TreeItem>(request.hParent)];
     auto at = siblings.begin();
     if (ask.previous) {
         at = std::find_if(siblings.begin(), siblings.end(),
@@ -162,11 +155,12 @@ ModuleNode* WindowTreeControl::itemNode(TreeItem item) {
 
 std::vector<TreeChild> WindowTreeControl::children(TreeItem item) {
     if (!item) return {};
-    auto known = children_.find(item);
-    if (!ordered_ || (known != children_.end() && known->second.read)) return TreeControl::children(item);
-    if (known == children_.end()) return {};
-    known->second.read = true;
-    return std::move(known->second.items);
+    const auto known = unread_.find(item);
+    if (!ordered_ || known == unread_.end()) return TreeControl::children(item);
+    std::vector<TreeChild> found = std::move(known->second);
+    unread_.erase(known);
+    if (unread_.empty()) unread_ = {};  // the walk is done: nothing of it is kept
+    return found;
 }
 
 std::string WindowTreeControl::itemLabel(TreeItem item) {
@@ -210,36 +204,16 @@ int WindowListControl::insertRow(int position, const char* moduleText, ModuleNod
     row.iSubItem = 0;
     row.pszText = const_cast<char*>(moduleText);
     row.lParam = reinterpret_cast<LPARAM>(node);
-    const int index = static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
-    if (index >= 0) noteModuleText(moduleText);
-    return index;
+    return static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
 }
 
 int WindowListControl::insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) {
     FullRowRequest ask{list_, position, cells, node, -1};
     if (SendMessageA(GetParent(list_), kFullRowRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1)
         return ListControl::insertFullRow(position, cells, node);
-    if (ask.row >= 0) noteModuleText(cells[0]);
     return ask.row;
 }
 
-void WindowListControl::noteModuleText(const char* text) {
-    const std::string module = text ? text : "";
-    if (!isAscii(module.c_str())) {
-        onlyAscii_ = false;
-        return;
-    }
-    modules_.insert(lowerAscii(module));
-}
-
-bool WindowListControl::hasPrefix(const char* text) {
-    if (!text) return false;
-    if (!onlyAscii_ || !isAscii(text)) return findPrefix(text) != -1;
-    // The texts that begin with the prefix sort at and right after it.
-    const std::string prefix = lowerAscii(text);
-    const auto first = modules_.lower_bound(prefix);
-    return first != modules_.end() && first->compare(0, prefix.size(), prefix) == 0;
-}
 
 void WindowListControl::setCellText(int row, int column, const char* text) {
     LVITEMA cell = {};

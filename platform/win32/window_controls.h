@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -56,16 +55,14 @@ private:
     TreeItem insert(TVINSERTSTRUCTA& request, ModuleNode* node);
 
     HWND tree_;
-    // The children of each item in the control's order, as the insertions
-    // made through this object placed them (all of a scan's items): the walk
-    // reads them here, once, without a message; the list is let go when read
-    // (a later reading asks the control). Unused once an insertion could not
-    // say where it went.
-    struct Children {
-        std::vector<TreeChild> items;
-        bool read = false;
-    };
-    std::unordered_map<TreeItem, Children> children_;
+    // The children of the items whose children have not been read yet, in the
+    // control's order, as the insertions made through this object placed
+    // them (all of a scan's items): the walk reads an item's children once,
+    // right after its module put them there, here and without a message. A
+    // list is let go when read, so it lives only between the two; an item
+    // not held here is asked of the control. Unused once an insertion could
+    // not say where it went.
+    std::unordered_map<TreeItem, std::vector<TreeChild>> unread_;
     bool ordered_ = true;
 };
 
@@ -81,10 +78,6 @@ public:
     int insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) override;
     void setCellText(int row, int column, const char* text) override;
     int findPrefix(const char* text) override;
-    // Answered from the Module texts of the rows inserted through this object
-    // (all of a scan's rows) without a message; asked of the control when a
-    // text outside ASCII could make its case-ignoring comparison differ.
-    bool hasPrefix(const char* text) override;
     void sort(RowComparison compare, void* parameter) override;
     int rowCount() override;
     std::string cellText(int row, int column) override;
@@ -93,13 +86,7 @@ public:
     void fitColumn(int column) override;
 
 private:
-    void noteModuleText(const char* text);
-
     HWND list_;
-    // The ASCII Module texts inserted here, lower-cased and ordered; a text
-    // outside ASCII is not indexed and makes later answers the control's.
-    std::set<std::string> modules_;
-    bool onlyAscii_ = true;
 };
 
 }  // namespace vost
