@@ -5,9 +5,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "analysis/icon_resources.h"
 #include "platform/win32/fault_guard.h"
+#include "platform/win32/file_blocks.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/module_search.h"
 #include "platform/win32/system_folders.h"
@@ -139,16 +142,52 @@ bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
     return path && readFixedVersionInfo(reach(path).c_str(), out);
 }
 
-// SHGetFileInfoA for the small system icon of `path`. The shell of a
-// redirected process cannot look into Sysnative; a file reached only that way
-// gets the icon of its type, which the shell gives without opening the file.
+namespace {
+constexpr UINT kSmallIconFlags = SHGFI_SYSICONINDEX | SHGFI_SMALLICON;
+
+enum class IconRead { unreadable, inFile, outside };
+
+// Whether the shell's reading of the file's own icon would stay inside it.
+IconRead checkIconReading(const char* path) {
+    const std::unique_ptr<FileBlocks> file = FileBlocks::open(path);
+    if (!file) return IconRead::unreadable;
+    return iconReadStaysInFile(file->view()) ? IconRead::inFile : IconRead::outside;
+}
+
+// The icon of the type of `path` as the shell gives it without opening any
+// file: asked, with the attributes of a plain file, for a name that no file
+// can have ("*" and the path's extension). The shell takes a "%1" type's
+// icon from the named file even then, so the file's own name is not used.
+DWORD_PTR typeIcon(const char* path, SHFILEINFOA& info) {
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+    const char* dot = std::strrchr(name, '.');
+    const std::string pattern = std::string("*") + (dot ? dot : "");
+    return SHGetFileInfoA(pattern.c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                          kSmallIconFlags | SHGFI_USEFILEATTRIBUTES);
+}
+}  // namespace
+
+// SHGetFileInfoA for the small system icon of `path`. For some types (those
+// whose icon is "%1", programs above all) the shell maps the file and walks
+// its icon resources without checking them against the file's size, inside
+// the host process and with its icon cache locked, so a damaged file must
+// not reach it: the file is read first with the bounded reader, and one
+// whose icon reading would leave it gets the icon of its type instead. So
+// does a file that the shell of a redirected process cannot look at (one
+// reached only through Sysnative). A file that cannot be opened is handed
+// on as it is: the shell cannot read it either.
 std::uintptr_t Win32Platform::smallIcon(const char* path, int& index) {
     SHFILEINFOA info = {};
     const std::string reached = reach(path);
-    DWORD_PTR list = SHGetFileInfoA(reached.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
-    if (!list && reached != path)
-        list = SHGetFileInfoA(path, FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
-                              SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_USEFILEATTRIBUTES);
+    DWORD_PTR list = 0;
+    if (checkIconReading(reached.c_str()) == IconRead::outside) {
+        list = typeIcon(path, info);
+    } else {
+        list = SHGetFileInfoA(reached.c_str(), 0, &info, sizeof info, kSmallIconFlags);
+        if (!list && reached != path) list = typeIcon(path, info);
+    }
     if (list) index = info.iIcon;
     return list;
 }
