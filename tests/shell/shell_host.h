@@ -89,6 +89,7 @@ std::vector<std::string> closeMessageBoxes(const char* caption);
 struct TreeEntry {
     std::string label;
     int hasChildren = 0;
+    int image = -1;  // the item's image index (-1 when it could not be read)
     std::vector<TreeEntry> children;
 };
 // One tree item's label (read through a 520-character buffer) and its
