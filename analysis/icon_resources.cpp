@@ -1,5 +1,6 @@
 #include "analysis/icon_resources.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace vost {
@@ -25,20 +26,19 @@ constexpr std::uint64_t kImageMinimum = 8;
 // of place. Real files have a handful of sections and a few hundred icons.
 constexpr std::uint64_t kSectionBudget = std::uint64_t(1) << 22;
 
-// The ids one group names, as a set of 16-bit values.
+// The ids one group names, each once, in ascending order once sealed.
 class IdSet {
 public:
-    IdSet() : bits_(65536 / 64, 0) {}
-    void add(std::uint16_t id) { bits_[id / 64] |= std::uint64_t(1) << (id % 64); }
-    bool has(std::uint16_t id) const { return (bits_[id / 64] >> (id % 64)) & 1; }
-    template <class F>
-    void forEach(F f) const {
-        for (std::uint32_t id = 0; id < 65536; ++id)
-            if (has(std::uint16_t(id))) f(std::uint16_t(id));
+    void add(std::uint16_t id) { ids_.push_back(id); }
+    void seal() {
+        std::sort(ids_.begin(), ids_.end());
+        ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
     }
+    bool has(std::uint16_t id) const { return std::binary_search(ids_.begin(), ids_.end(), id); }
+    const std::vector<std::uint16_t>& ids() const { return ids_; }
 
 private:
-    std::vector<std::uint64_t> bits_;
+    std::vector<std::uint16_t> ids_;
 };
 
 // The platform's walk over the bounded reader. Each read widens `extent`;
@@ -47,18 +47,22 @@ class Walk {
 public:
     explicit Walk(const ByteView& file) : file_(file) {}
 
-    bool u16(std::uint64_t at, std::uint16_t& out) { return touch(at, 2) && file_.readU16(at, out); }
-    bool u32(std::uint64_t at, std::uint32_t& out) { return touch(at, 4) && file_.readU32(at, out); }
+    // A read the file cannot serve (it shrank meanwhile) counts as outside.
+    bool u16(std::uint64_t at, std::uint16_t& out) { return touch(at, 2) && served(file_.readU16(at, out)); }
+    bool u32(std::uint64_t at, std::uint32_t& out) { return touch(at, 4) && served(file_.readU32(at, out)); }
     // The range is read by the platform; its bytes are not needed here.
     bool span(std::uint64_t at, std::uint64_t length) { return touch(at, length); }
 
     void fail() { outside_ = true; }
     IconReadCheck result() const { return IconReadCheck{!outside_, extent_}; }
-    std::uint64_t size() const { return file_.size(); }
 
 private:
+    bool served(bool read) {
+        if (!read) outside_ = true;
+        return read;
+    }
     bool touch(std::uint64_t at, std::uint64_t length) {
-        const std::uint64_t end = at + length;  // both below 2^34: no wrap
+        const std::uint64_t end = at + length;  // offsets stay below 2^36: no wrap
         if (end > extent_) extent_ = end;
         if (!file_.contains(at, length)) outside_ = true;
         return !outside_;
@@ -75,18 +79,17 @@ private:
 bool readGroup(Walk& walk, std::uint64_t at, IdSet& ids) {
     std::uint16_t reserved = 0, type = 0, count = 0;
     if (!walk.u16(at, reserved) || !walk.u16(at + 2, type)) return false;
-    if (reserved != 0 || (type & 3) == 0) {
-        ids.add(0);
-        return true;
+    if (reserved == 0 && (type & 3) != 0) {
+        if (!walk.u16(at + 4, count) || !walk.span(at + 6, kGroupEntrySize * count)) return false;
+        for (std::uint16_t i = 0; i < count; ++i) {
+            std::uint16_t id = 0;
+            if (!walk.u16(at + 6 + kGroupEntrySize * i + 12, id)) return false;
+            ids.add(id);
+        }
     }
-    if (!walk.u16(at + 4, count)) return false;
+    // No group header, or one that names no entry: the platform asks for id 0.
     if (count == 0) ids.add(0);
-    if (!walk.span(at + 6, kGroupEntrySize * count)) return false;
-    for (std::uint16_t i = 0; i < count; ++i) {
-        std::uint16_t id = 0;
-        if (!walk.u16(at + 6 + kGroupEntrySize * i + 12, id)) return false;
-        ids.add(id);
-    }
+    ids.seal();
     return true;
 }
 
@@ -150,10 +153,8 @@ public:
 
         std::uint64_t icons = 0;
         if (!findById(root_, kRtIcon, icons)) return;
-        bool going = true;
-        wanted.forEach([&](std::uint16_t id) {
-            if (going) going = checkIcon(icons, id);
-        });
+        for (std::uint16_t id : wanted.ids())
+            if (!checkIcon(icons, id)) return;
     }
 
 private:
