@@ -19,22 +19,17 @@ namespace vost {
 
 namespace {
 
-class Win32MappedFile : public MappedFile {
+// An open file read a block at a time (file_blocks.h). A mapped view would
+// fault inside the host when the file shrinks under it, which the share
+// mode cannot prevent everywhere (a Unix process under Wine, a network share
+// that goes away); reads then simply fail, as reads past the end do.
+class Win32OpenFile : public MappedFile {
 public:
-    Win32MappedFile(KernelHandle file, KernelHandle mapping, const void* view, std::uint64_t size)
-        : file_(std::move(file)), mapping_(std::move(mapping)), view_(view), size_(size) {}
-
-    // The view covers whole pages; the bytes are the file's, no more.
-    ByteView bytes() const override {
-        return ByteView(static_cast<const std::uint8_t*>(view_.get()), size_);
-    }
+    explicit Win32OpenFile(std::unique_ptr<FileBlocks> blocks) : blocks_(std::move(blocks)) {}
+    ByteView bytes() const override { return blocks_->view(); }
 
 private:
-    // Released in reverse order: view, mapping, file.
-    KernelHandle file_;
-    KernelHandle mapping_;
-    MappedView view_;
-    std::uint64_t size_;
+    std::unique_ptr<FileBlocks> blocks_;
 };
 
 // The state of one version query, shared with the guarded steps. Plain data
@@ -110,16 +105,9 @@ void Win32Platform::toTruePath(char* path, std::size_t capacity) {
 
 std::unique_ptr<MappedFile> Win32Platform::mapFile(const char* path) {
     if (!path) return nullptr;
-    KernelHandle file = openForReading(reach(path).c_str());
-    if (!file) return nullptr;
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return nullptr;
-    KernelHandle mapping(CreateFileMappingA(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (!mapping) return nullptr;
-    const void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
-    if (!view) return nullptr;
-    return std::make_unique<Win32MappedFile>(std::move(file), std::move(mapping), view,
-                                             static_cast<std::uint64_t>(size.QuadPart));
+    std::unique_ptr<FileBlocks> file = FileBlocks::open(reach(path).c_str());
+    if (!file || file->size() == 0) return nullptr;
+    return std::make_unique<Win32OpenFile>(std::move(file));
 }
 
 void Win32Platform::setSearchFolder(const char* folder) {
