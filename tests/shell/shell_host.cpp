@@ -230,7 +230,8 @@ OpenedPage openPage(const std::string& file) {
     opened.page = opened.sheet->page(1);
     DependencyExtension& record = recordOf(opened.ext.get());
     pumpUntil([&] {
-        for (const std::string& text : closeMessageBoxes("VOST")) opened.messages.push_back(text);
+        for (const char* caption : {"VOST", "Quillon"})
+            for (const std::string& text : closeMessageBoxes(caption)) opened.messages.push_back(text);
         return record.scanState == kScanFinished;
     });
     return opened;

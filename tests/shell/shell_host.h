@@ -69,7 +69,8 @@ private:
 };
 
 // Opens a sheet on the component's page for the files and waits for its
-// scan to end. Message boxes raised meanwhile are recorded and closed.
+// scan to end. Message boxes raised meanwhile (captions "VOST" and
+// "Quillon") are recorded and closed.
 struct OpenedPage {
     ComPtr<IShellExtInit> ext;
     std::unique_ptr<Sheet> sheet;
