@@ -133,15 +133,6 @@ bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
 namespace {
 constexpr UINT kSmallIconFlags = SHGFI_SYSICONINDEX | SHGFI_SMALLICON;
 
-enum class IconRead { unreadable, inFile, outside };
-
-// Whether the shell's reading of the file's own icon would stay inside it.
-IconRead checkIconReading(const char* path) {
-    const std::unique_ptr<FileBlocks> file = FileBlocks::open(path);
-    if (!file) return IconRead::unreadable;
-    return iconReadStaysInFile(file->view()) ? IconRead::inFile : IconRead::outside;
-}
-
 // The icon of the type of `path` as the shell gives it without opening any
 // file: asked, with the attributes of a plain file, for a name that no file
 // can have ("*" and the path's extension). The shell takes a "%1" type's
@@ -162,15 +153,19 @@ DWORD_PTR typeIcon(const char* path, SHFILEINFOA& info) {
 // its icon resources without checking them against the file's size, inside
 // the host process and with its icon cache locked, so a damaged file must
 // not reach it: the file is read first with the bounded reader, and one
-// whose icon reading would leave it gets the icon of its type instead. So
-// does a file that the shell of a redirected process cannot look at (one
-// reached only through Sysnative). A file that cannot be opened is handed
-// on as it is: the shell cannot read it either.
+// whose icon reading would leave it gets the icon of its type instead. The
+// file stays open until the shell has answered, and others may only read it
+// meanwhile, so no other Windows process can change what was checked before
+// the shell reads it. A file that the shell of a redirected process cannot
+// look at (one reached only through Sysnative) gets its type's icon too. A
+// file that cannot be opened is handed on as it is: the shell cannot read it
+// either.
 std::uintptr_t Win32Platform::smallIcon(const char* path, int& index) {
     SHFILEINFOA info = {};
     const std::string reached = reach(path);
+    const std::unique_ptr<FileBlocks> held = FileBlocks::open(reached.c_str());
     DWORD_PTR list = 0;
-    if (checkIconReading(reached.c_str()) == IconRead::outside) {
+    if (held && !iconReadStaysInFile(held->view())) {
         list = typeIcon(path, info);
     } else {
         list = SHGetFileInfoA(reached.c_str(), 0, &info, sizeof info, kSmallIconFlags);
