@@ -1,4 +1,4 @@
-// Whether the platform may be let to read a file's own icon.
+// Whether the platform can safely read a file's own icon.
 //
 // For a file whose type takes its icon from the file itself (programs, and
 // any type whose DefaultIcon is "%1"), the shell's icon lookup maps the file
@@ -38,9 +38,12 @@
 //   a zero type or until both RT_GROUP_ICON (0x800E) and RT_ICON (0x8003)
 //   have been seen; the first group resource, offset and length shifted; the
 //   group header as for PE; every icon resource's id, and the offset and
-//   length of those whose id is one of the group's (| 0x8000).
-// - Every image is read as far as its size says, and at least 8 bytes (the
-//   platform looks for a PNG signature first).
+//   length of those whose id is one of the group's (| 0x8000). A shift above
+//   15, which no real file has and which could carry an offset past 32 bits,
+//   counts as out of place.
+// - Every image is read as far as its size says, and at least 8 bytes: the
+//   length of a PNG signature, which a reader may compare before it looks at
+//   the size.
 // Which of the group's icons the platform picks depends on the size asked
 // and the display, so every icon the group names is checked.
 //
@@ -48,7 +51,8 @@
 // resources, no group, a lookup that finds nothing, an empty group); the
 // file is then in place. Work is bounded: the NE walk moves forward by at
 // least 8 bytes a step, every id is looked up once, and section lookups are
-// capped; a file that needs more counts as out of place.
+// capped; a file that needs more counts as out of place, and so does one
+// that cannot serve a read inside it (it shrank meanwhile).
 #pragma once
 
 #include <cstdint>
