@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tests/support/api_set_builder.h"
+#include "tests/support/icon_images.h"
 #include "tests/support/image_builder.h"
 
 namespace {
@@ -46,6 +47,12 @@ int main(int argc, char** argv) {
     raw.rawNamesTable = Bytes{0, 4, 'U', 'S', 'E', 'R', 200, 'x', 0};
     raw.refOffsets = {1, 6};
     write(dir, "builder-ne-long-length.exe", buildNe(raw).bytes);
+
+    // Files with icons, for the icon-reading check.
+    write(dir, "builder-icons-pe.exe", buildIconPe().bytes);
+    write(dir, "builder-icons-pe32plus.exe", buildIconPe(true).bytes);
+    write(dir, "builder-icons-ne.exe", buildIconNe().bytes);
+    write(dir, "builder-icons.ico", buildIconFile());
 
     // A file set for fuzz_scan (files joined by "#VF#"): a root importing two
     // modules, one of which imports the root back and an NE module.
