@@ -2,6 +2,7 @@
 // and sorted tree item under the referencing module.
 #include <cstdint>
 
+#include "analysis/reference_search.h"
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
 
@@ -11,9 +12,10 @@ namespace {
 constexpr std::size_t kLabelCapacity = 520;
 }
 
-void addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion) {
+ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion) {
     char path[kPathCapacity] = {};
-    const std::uint32_t found = ctx.platform.searchModule(name, node.bits, path, sizeof path);
+    const std::uint32_t found =
+        searchReference(ctx.platform, Referrer{node.bits, node.fullPath, readVersion != 0}, name, path, sizeof path);
     // A path that does not fit the buffer is no usable path: the module
     // counts as not found.
     const bool usable = found != 0 && found < sizeof path;
@@ -42,6 +44,7 @@ void addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int rea
     child->treeItem =
         node.treeWindow ? node.treeWindow->insertSorted(node.treeItem, label, hasIcon ? &icon : nullptr, child)
                         : nullptr;
+    return child;
 }
 
 }  // namespace vost
