@@ -179,6 +179,18 @@ bool readImports(AnalysisPlatform& platform, const char* path, bool delayLoads, 
 
 }  // namespace
 
+std::string resolveFunction(AnalysisPlatform& platform, ExportSource& exports, const std::string& path,
+                            const ImportedFunction& function) {
+    const ModuleExports& module = exports.exportsOf(path);
+    if (!module.image) return path + " is no PE image";
+    if (function.kind == ImportKind::Unreadable) return "unreadable import";
+    ForwardVerdicts forwards;
+    return resolve(platform, exports, path, &module,
+                   Wanted{function.kind == ImportKind::ByOrdinal, function.ordinal, function.name,
+                          function.kind == ImportKind::ByName ? std::int32_t(function.hint) : -1},
+                   forwards);
+}
+
 ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports, const char* path,
                                const CheckSettings& settings) {
     ModuleCheck check;
@@ -205,7 +217,7 @@ ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports
         const auto verdicts = [&](bool resolved) {
             if (settings.visit)
                 for (const ImportedFunction& f : imports.functions)
-                    settings.visit(CheckedImport{imports.name, base.path, f, delayLoad, resolved});
+                    settings.visit(CheckedImport{imports.name, base.path, f, delayLoad, resolved, base.reason});
         };
         if (base.path.empty()) {
             base.kind = FindingKind::notFound;
@@ -229,7 +241,7 @@ ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports
                                 f.kind == ImportKind::ByName ? std::int32_t(f.hint) : -1};
                 why = resolve(platform, exports, base.path, &module, wanted, forwards);
             }
-            if (settings.visit) settings.visit(CheckedImport{imports.name, base.path, f, delayLoad, why.empty()});
+            if (settings.visit) settings.visit(CheckedImport{imports.name, base.path, f, delayLoad, why.empty(), why});
             if (why.empty()) continue;
             Finding finding = base;
             finding.kind = FindingKind::unresolved;

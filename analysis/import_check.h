@@ -85,6 +85,7 @@ struct CheckedImport {
     const ImportedFunction& function;
     bool delayLoad;
     bool resolved;
+    const std::string& reason;    // why not, for a function of a module that was found
 };
 
 struct ModuleCheck {
@@ -106,6 +107,13 @@ struct CheckSettings {
 // module named twice, say) are given once.
 ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports, const char* path,
                                const CheckSettings& settings = CheckSettings());
+
+// Whether `function` is found in the module file at `path` (a search's
+// answer, lower-cased) as an import of it would be, forwarders followed:
+// empty when it is, else why not. For callers that ask about functions no
+// module imports (a test comparing whole export tables with a loader).
+std::string resolveFunction(AnalysisPlatform& platform, ExportSource& exports, const std::string& path,
+                            const ImportedFunction& function);
 
 // A COFF machine as users know it: "i386", "x64", "arm64"... or its value in
 // hexadecimal; "none" for 0.

@@ -65,11 +65,9 @@ std::size_t ClosureCheck::findingCount() const {
 }
 
 ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCache& cache,
-                          const std::string& searchFolder, bool delayLoads, bool rootOnly) {
+                          const std::string& searchFolder, const CheckSettings& settings, bool rootOnly) {
     ClosureCheck result;
     ThreadExports exports(cache, platform);
-    CheckSettings settings;
-    settings.delayLoads = delayLoads;
     std::unordered_set<std::string> checked;  // module files, by path
 
     // Pre-order with an explicit stack, as the tree is written.
@@ -79,7 +77,7 @@ ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCac
         const ModuleNode* node = tree.itemNode(item);
         if (node && compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0 &&
             checked.insert(node->fullPath).second) {
-            const std::string key = searchFolder + '\0' + (delayLoads ? 'd' : 'i') + node->fullPath;
+            const std::string key = searchFolder + '\0' + (settings.delayLoads ? 'd' : 'i') + node->fullPath;
             const ModuleCheck& check = cache.moduleCheck(
                 key, [&] { return checkModuleImports(platform, exports, node->fullPath, settings); });
             CheckedModule module{node->moduleName, node->fullPath, &check, {}};

@@ -25,12 +25,23 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         auto [it, inserted] = entries_.try_emplace(key);
         Entry& entry = it->second;  // nodes of an unordered_map never move
-        if (!inserted) {
-            made_.wait(lock, [&entry] { return entry.value != nullptr; });
-            return *entry.value;
+        while (!inserted) {
+            made_.wait(lock, [&] { return entry.value != nullptr || entry.failed; });
+            if (entry.value) return *entry.value;
+            // Its maker failed (out of memory): this thread tries instead.
+            entry.failed = false;
+            inserted = true;
         }
         lock.unlock();
-        auto value = std::make_unique<Value>(make());
+        std::unique_ptr<Value> value;
+        try {
+            value = std::make_unique<Value>(make());
+        } catch (...) {
+            lock.lock();
+            entry.failed = true;
+            made_.notify_all();
+            throw;
+        }
         lock.lock();
         entry.value = std::move(value);
         made_.notify_all();
@@ -40,6 +51,7 @@ public:
 private:
     struct Entry {
         std::unique_ptr<Value> value;
+        bool failed = false;
     };
     std::mutex mutex_;
     std::condition_variable made_;
@@ -78,9 +90,10 @@ struct ClosureCheck {
 
 // Checks every module file of `tree` (only the root's with `rootOnly`), in
 // the tree's order. `platform` is the scan's, with its search folder
-// (`searchFolder`) still set.
+// (`searchFolder`) still set. A module checked before in this run with the
+// same search folder is not checked again (nor visited).
 ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCache& cache,
-                          const std::string& searchFolder, bool delayLoads, bool rootOnly);
+                          const std::string& searchFolder, const CheckSettings& settings, bool rootOnly);
 
 // The findings, one line each: "KIND IMPORTER -> MODULE[!FUNCTION] (DETAIL)".
 void writeCheckText(const ClosureCheck& check, std::ostream& out);

@@ -97,8 +97,10 @@ public:
         if (options_.check && output_.scanned->failure.empty()) {
             char folder[kPathCapacity];
             folderOfPath(output_.scanned->ext.selectedPath, folder);
-            output_.scanned->check = std::make_unique<ClosureCheck>(checkClosure(
-                *output_.scanned->tree, *platform_, checks_, folder, options_.delayLoads, options_.direct));
+            CheckSettings settings;
+            settings.delayLoads = options_.delayLoads;
+            output_.scanned->check = std::make_unique<ClosureCheck>(
+                checkClosure(*output_.scanned->tree, *platform_, checks_, folder, settings, options_.direct));
             output_.unresolved = output_.scanned->check->findingCount() != 0;
         }
         // The scan may be written after this thread has ended; the platform,
