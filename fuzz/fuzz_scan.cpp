@@ -3,7 +3,9 @@
 // other one answers the module search for one referenced name, in the order
 // the names are first searched, so the root's imports (and theirs) resolve to
 // fuzzer-made files. Once those run out, a name resolves by its hash to one of
-// the files (the root included, which makes cycles) or to nothing.
+// the files (the root included, which makes cycles) or to nothing. The last
+// byte's low bit asks for delay-loaded modules too; the scanned tree is then
+// checked as vostscan --check checks it.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +20,7 @@
 #include "page/scan.h"
 #include "platform/memory/memory_list.h"
 #include "platform/memory/memory_tree.h"
+#include "scanner/closure_check.h"
 #include "tests/support/file_set_platform.h"
 
 namespace {
@@ -96,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ext.list = list;
     ext.platform = platform;
     std::strcpy(ext.selectedPath, platform->paths[0].c_str());
+    ext.delayLoads = size > 0 && (data[size - 1] & 1);
 
     const int result = scanSelectedFile(ext);
     if (result != 0 && result != 1) __builtin_trap();
@@ -111,5 +115,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int column = 0; column < kColumnCount; ++column) sortModuleList(ext, column);
     const std::string text = clipboardText(*list, kColumnTitles);
     if (text.empty()) __builtin_trap();
+
+    // The check of the tree: one file mapped at a time, findings bounded by
+    // what the modules import, and the same findings from a fresh cache.
+    CheckSettings settings;
+    settings.delayLoads = ext.delayLoads;
+    const auto findings = [&] {
+        CheckCache cache;
+        const ClosureCheck check = checkClosure(*tree, *platform, cache, "c:\\fuzz", settings, false);
+        std::string all;
+        for (const CheckedModule& m : check.modules) {
+            if (m.check->findings.size() > std::size_t(m.check->modules) + m.check->functions) __builtin_trap();
+            for (const Finding& f : m.check->findings)
+                all += std::to_string(int(f.kind)) + f.module + '!' + f.function + std::to_string(f.ordinal) + f.reason + '\n';
+        }
+        return all;
+    };
+    platform->maxOpenMappings = 0;
+    const std::string once = findings();
+    if (platform->openMappings != 0 || platform->maxOpenMappings > 1) __builtin_trap();
+    if (findings() != once) __builtin_trap();
     return 0;
 }
