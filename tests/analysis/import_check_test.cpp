@@ -169,18 +169,6 @@ TEST_F(ImportCheckTest, ModulesMissingOfAnotherMachineOrNoImage) {
     EXPECT_EQ(findings(), (std::vector<std::string>{"not-found missing.dll", "other-machine wide.dll",
                                                     "not-an-image fake.dll", "unresolved bare.dll!F (no export table)",
                                                     "unresolved bare.dll!#1 (no export table)"}));
-
-    // Every verdict reaches the visitor, missing modules' functions included.
-    int visited = 0, resolved = 0;
-    CheckSettings settings;
-    settings.visit = [&](const CheckedImport& i) {
-        ++visited;
-        resolved += i.resolved;
-    };
-    ExportCache cache(platform);
-    checkModuleImports(platform, cache, kApp, settings);
-    EXPECT_EQ(visited, 6);
-    EXPECT_EQ(resolved, 0);
 }
 
 TEST_F(ImportCheckTest, DelayLoadedModulesOnRequest) {

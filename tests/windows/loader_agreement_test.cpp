@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform_factory.h"
 #include "analysis/text.h"
 #include "page/caching_platform.h"
 #include "page/scan.h"
+#include "platform/platform_factory.h"
 #include "scanner/closure_check.h"
 #include "scanner/scan_session.h"
 #include "tests/windows/temp_folder.h"
