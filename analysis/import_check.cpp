@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <functional>
 #include <string_view>
-#include <utility>
 #include <unordered_set>
+#include <utility>
 
 #include "analysis/pe_delay_imports.h"
 #include "analysis/pe_headers.h"
@@ -85,18 +85,13 @@ std::string whyMissing(const PeExports& exports, const Wanted& wanted) {
     return "not exported";
 }
 
-// Follows `wanted` from the module at `path` through any forwarders to an
-// export with an address. Empty on success, else why it fails. A forward's
-// module is searched for as the forwarding module's import of that name
-// would be: the part before the last dot, with ".dll" when it has no dot of
-// its own. A chain that comes back to an entry it passed is a loop.
 // The verdict of each forwarded entry met so far, by its module and index:
 // a module's imports often reach one forwarder many times (hostile files a
 // whole table of them), and a chain is followed once.
 struct ForwardVerdicts {
     struct Hash {
         std::size_t operator()(const std::pair<const ModuleExports*, std::uint32_t>& key) const {
-            return std::hash<const void*>()(key.first) ^ (std::size_t(key.second) * 0x9E3779B97F4A7C15ull);
+            return std::hash<const void*>()(key.first) * 31u + key.second;
         }
     };
     std::unordered_map<std::pair<const ModuleExports*, std::uint32_t>, std::string, Hash> known;
@@ -105,6 +100,8 @@ struct ForwardVerdicts {
 std::string follow(AnalysisPlatform& platform, ExportSource& source, const std::string& startPath,
                    const ModuleExports* module, Wanted wanted);
 
+// Whether `wanted` is found in `module` (whose file is at `startPath`):
+// empty when it is, else why not.
 std::string resolve(AnalysisPlatform& platform, ExportSource& source, const std::string& startPath,
                     const ModuleExports* module, const Wanted& wanted, ForwardVerdicts& verdicts) {
     const ExportTarget target = lookUp(module->exports, wanted);
@@ -116,6 +113,11 @@ std::string resolve(AnalysisPlatform& platform, ExportSource& source, const std:
     return verdicts.known.emplace(key, follow(platform, source, startPath, module, wanted)).first->second;
 }
 
+// Follows `wanted` from `module` through its forwarders to an export with an
+// address. Empty on success, else why it fails. A forward's module is
+// searched for as the forwarding module's import of that name would be: the
+// part before the last dot, with ".dll" when it has no dot of its own. A
+// chain that comes back to an entry it passed is a loop.
 std::string follow(AnalysisPlatform& platform, ExportSource& source, const std::string& startPath,
                    const ModuleExports* module, Wanted wanted) {
     const std::string* path = &startPath;
@@ -221,15 +223,15 @@ ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports
         };
         if (base.path.empty()) {
             base.kind = FindingKind::notFound;
-            add(std::move(base));
-            return verdicts(false);
+            verdicts(false);
+            return add(std::move(base));
         }
         const ModuleExports& module = exports.exportsOf(base.path);
         if (!module.image || module.machine != check.machine) {
             base.kind = module.image ? FindingKind::otherMachine : FindingKind::notAnImage;
             base.machine = module.machine;
-            add(std::move(base));
-            return verdicts(false);
+            verdicts(false);
+            return add(std::move(base));
         }
         for (const ImportedFunction& f : imports.functions) {
             Wanted wanted;
