@@ -13,14 +13,14 @@ function(vost_check_programs target folder gcc dlltool)
   set(two ${folder}/two)
   set(outputs)
   # name, output file, source, .def, extra flags
-  foreach(spec
+  foreach(program
       "vostlib|${one}/vostlib.dll|vostlib.c|vostlib.def|"
       "vostlib|${two}/vostlib.dll|vostlib.c|vostlib-without-g.def|-DVOST_WITHOUT_G"
       "vostother|${one}/vostother.dll|vostother.c|vostother.def|"
       "vostother|${two}/vostother.dll|vostother.c|vostother.def|"
       "vostdot|${one}/vostdot.v2|vostdot.c|vostdot.def|"
       "vostlate|${one}/vostlate.dll|vostlate.c|vostlate.def|")
-    string(REPLACE "|" ";" fields "${spec}")
+    string(REPLACE "|" ";" fields "${program}")
     list(GET fields 1 output)
     list(GET fields 2 source)
     list(GET fields 3 def)
