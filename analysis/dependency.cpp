@@ -2,7 +2,7 @@
 // and sorted tree item under the referencing module.
 #include <cstdint>
 
-#include "analysis/api_set_schema.h"
+#include "analysis/reference_search.h"
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
 
@@ -10,41 +10,12 @@ namespace vost {
 
 namespace {
 constexpr std::size_t kLabelCapacity = 520;
-
-// The name of the file the loader looks for when `importer` references
-// `name`: a contract ("api-...", "ext-...") maps through the API set schema of
-// the importer's family to its host, before any file search, so a file named
-// like the contract never stands in for it. Only PE references are mapped
-// (the 16-bit loader knows no contracts), and only where the platform has a
-// schema: without one, or when the schema has no such contract, the name is
-// searched as a file, as the loader does. False when the schema knows the
-// contract but gives it no host for this importer: the loader fails such a
-// load, and no file is looked for.
-bool fileToSearch(ScanContext& ctx, const ModuleNode& importer, const char* name, int peReference,
-                  char (&host)[kPathCapacity], const char*& fileName) {
-    fileName = name;
-    if (!peReference || !isApiSetName(name)) return true;
-    const ApiSetSchema* schema = ctx.platform.apiSetSchema(importer.bits);
-    if (!schema) return true;
-    // The importer is known to the loader by its file's name (for a contract
-    // module, its host's).
-    switch (resolveApiSet(*schema, name, importer.fullPath, host, sizeof host)) {
-    case ApiSetResult::hosted: fileName = host; return true;
-    case ApiSetResult::notHosted: return false;
-    case ApiSetResult::notAContract:
-    case ApiSetResult::absent: return true;
-    }
-    return true;
 }
-}  // namespace
 
-void addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion) {
-    char host[kPathCapacity] = {};
-    const char* fileName = name;
+ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion) {
     char path[kPathCapacity] = {};
-    const std::uint32_t found = fileToSearch(ctx, node, name, readVersion, host, fileName)
-                                    ? ctx.platform.searchModule(fileName, node.bits, path, sizeof path)
-                                    : 0;
+    const std::uint32_t found =
+        searchReference(ctx.platform, Referrer{node.bits, node.fullPath, readVersion != 0}, name, path, sizeof path);
     // A path that does not fit the buffer is no usable path: the module
     // counts as not found.
     const bool usable = found != 0 && found < sizeof path;
@@ -75,6 +46,7 @@ void addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int rea
     child->treeItem =
         node.treeWindow ? node.treeWindow->insertSorted(node.treeItem, label, hasIcon ? &icon : nullptr, child)
                         : nullptr;
+    return child;
 }
 
 }  // namespace vost

@@ -47,6 +47,8 @@ struct ModuleNode {
     ModuleNode* parent = nullptr;
     char fileVersion[kVersionCapacity] = {};
     char productVersion[kVersionCapacity] = {};
+    // Named only by its referrer's delay-load directory (walks that read it).
+    bool delayLoaded = false;
     // What the header reader found: the COFF machine of a PE file (0 for NE
     // and for files not read), and the family its references are searched in.
     std::uint16_t machine = 0;
@@ -86,6 +88,9 @@ private:
 struct ScanContext {
     AnalysisPlatform& platform;
     NodeStore& nodes;
+    // Walks add the modules of the delay-load directory too (the headless
+    // scanner's option; the page reads import directories only).
+    bool delayLoads = false;
 };
 
 }  // namespace vost

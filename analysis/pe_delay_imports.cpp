@@ -26,7 +26,7 @@ std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint6
 }
 
 std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint64_t newHeader,
-                                               const SectionIndex& sections) {
+                                               const SectionIndex& sections, bool withFunctions) {
     std::vector<ImportedModule> modules;
     std::uint32_t directoryCount = 0, directoryRva = 0;
     std::uint64_t base = 0;
@@ -61,6 +61,10 @@ std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint6
         ImportedModule module;
         module.name = name;
         std::uint32_t nameTable = 0;
+        if (!withFunctions) {
+            modules.push_back(std::move(module));
+            continue;
+        }
         if (nameTableField != 0 && toRva(nameTableField, bias, nameTable))
             readImportThunks(image, sections, nameTable, magic == kPe32PlusMagic, bias, budget, module);
         else

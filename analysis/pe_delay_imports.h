@@ -29,7 +29,8 @@ class SectionIndex;
 // is marked cut. Nothing when NumberOfRvaAndSizes leaves the directory out or
 // its RVA is 0.
 std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint64_t newHeader);
+// Without `withFunctions` only the modules' names are read (the walk's need).
 std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint64_t newHeader,
-                                               const SectionIndex& sections);
+                                               const SectionIndex& sections, bool withFunctions = true);
 
 }  // namespace vost

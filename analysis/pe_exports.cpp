@@ -114,7 +114,8 @@ PeExports readPeExports(const ByteView& image, std::uint64_t newHeader, const Se
             ex.faults |= PeExports::kNameUnreadable;
             continue;
         }
-        ex.names.push_back(ExportName{std::uint32_t(ex.text.size()), std::uint32_t(scratch.size()), index});
+        ex.names.push_back(
+            ExportName{std::uint32_t(ex.text.size()), std::uint32_t(scratch.size()), index, std::uint32_t(i)});
         ex.text += scratch;
     }
 
@@ -136,6 +137,7 @@ ExportTarget PeExports::atIndex(std::uint32_t index) const {
     ExportTarget target;
     if (index >= addresses.size() || addresses[index] == 0) return target;
     target.rva = addresses[index];
+    target.index = index;
     if (target.rva >= directoryRva && target.rva < std::uint64_t(directoryRva) + directorySize) {
         target.kind = ExportKind::Forwarder;
         auto it = std::lower_bound(forwarders.begin(), forwarders.end(), index,
@@ -167,6 +169,31 @@ ExportTarget PeExports::findByName(std::string_view name) const {
     }
     if (low == count || nameOf(entry(low)) != name) return ExportTarget{};
     return atIndex(entry(low).index);
+}
+
+ExportTarget PeExports::findByNameAsLoader(std::string_view name, std::int32_t hint) const {
+    // `names` is in table order, so the hint's entry (when it was readable)
+    // is found by its position.
+    if (hint >= 0) {
+        const auto it = std::lower_bound(names.begin(), names.end(), std::uint32_t(hint),
+                                         [](const ExportName& n, std::uint32_t p) { return n.position < p; });
+        if (it != names.end() && it->position == std::uint32_t(hint) && nameOf(*it) == name)
+            return atIndex(it->index);
+    }
+    if (namesSorted) return findByName(name);
+    // The loader's search over a table out of order: the same halving steps,
+    // the same possible misses. Equal names stop it at whichever it meets.
+    std::int64_t low = 0, high = std::int64_t(names.size()) - 1;
+    while (low <= high) {
+        const std::int64_t middle = (low + high) / 2;
+        const std::string_view candidate = nameOf(names[std::size_t(middle)]);
+        if (candidate == name) return atIndex(names[std::size_t(middle)].index);
+        if (candidate < name)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    return ExportTarget{};
 }
 
 bool parseForwarder(std::string_view text, ForwarderTarget& out) {

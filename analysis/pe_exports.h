@@ -33,6 +33,7 @@ enum class ExportKind : std::uint8_t { NotExported, Address, Forwarder };
 struct ExportTarget {
     ExportKind kind = ExportKind::NotExported;
     std::uint32_t rva = 0;        // Address: the function's RVA; Forwarder: the text's RVA
+    std::uint32_t index = 0;      // the address-table entry (when exported)
     std::string_view forwarder;   // Forwarder: the text, empty when it could not be read;
                                   // it points into PeExports::text, so it lasts as long
                                   // as that record, unmoved and unchanged
@@ -43,6 +44,7 @@ struct ExportName {
     std::uint32_t textAt;      // offset of the name in PeExports::text
     std::uint32_t textLength;
     std::uint32_t index;       // its ordinal-table entry: an index into the address table
+    std::uint32_t position;    // its place in the name pointer table (what a hint names)
 };
 
 // One forwarder of the address table.
@@ -84,6 +86,13 @@ struct PeExports {
 
     // Exact, case-sensitive. The first of equal names in table order wins.
     ExportTarget findByName(std::string_view name) const;
+    // The name as the loader looks it up for an import: first the name table
+    // entry the hint names (a hint past the table, or -1, is not used), then
+    // a binary search over the table in file order. On a sorted table this
+    // finds what findByName finds; on a table out of order it may miss a name
+    // that is there, as the loader does. Entries whose name could not be read
+    // are left out of the search.
+    ExportTarget findByNameAsLoader(std::string_view name, std::int32_t hint) const;
     // `ordinal` - base indexes the address table (32-bit, so an ordinal below
     // the base is not exported). A zero address is no export.
     ExportTarget findByOrdinal(std::uint32_t ordinal) const;

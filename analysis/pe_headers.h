@@ -11,6 +11,19 @@
 
 namespace vost {
 
+// The offset of the "PE\0\0" signature of a PE image: "MZ" at the start and
+// the signature where the new-header field points. False for anything else
+// (an NE file, a file cut short, no executable at all).
+inline bool findPeSignature(const ByteView& image, std::uint64_t& newHeader) {
+    std::uint16_t mz = 0;
+    std::uint32_t field = 0, signature = 0;
+    if (!image.readU16(0, mz) || mz != 0x5A4D || !image.readU32(60, field) || !image.readU32(field, signature) ||
+        signature != 0x00004550)
+        return false;
+    newHeader = field;
+    return true;
+}
+
 // Optional-header magics.
 constexpr std::uint16_t kPe32Magic = 0x10B;
 constexpr std::uint16_t kPe32PlusMagic = 0x20B;

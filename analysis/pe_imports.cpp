@@ -1,9 +1,13 @@
 // The PE import walker: import directory -> descriptors -> module names.
 #include <cstdint>
+#include <string>
+#include <unordered_set>
 
+#include "analysis/pe_delay_imports.h"
 #include "analysis/pe_headers.h"
 #include "analysis/scan_module.h"
 #include "analysis/section_index.h"
+#include "analysis/text.h"
 
 namespace vost {
 
@@ -23,6 +27,24 @@ bool readDescriptor(const ByteView& image, std::uint64_t at, ImportDescriptor& d
     return image.contains(at, kDescriptorSize) && image.readU32(at + 0, d.originalFirstThunk) &&
            image.readU32(at + 4, d.timeDateStamp) && image.readU32(at + 12, d.name) &&
            image.readU32(at + 16, d.firstThunk);
+}
+
+// The modules of the delay-load directory, each as a child marked
+// delay-loaded, after the imported ones and within the same bound on
+// children. A module the import directory names already (letter case
+// ignored, as the loader compares module names), or an earlier delay-load
+// descriptor, gives no second child.
+int walkPeDelayImports(ScanContext& ctx, ModuleNode& node, const ByteView& image, std::uint64_t newHeader,
+                       const SectionIndex& sections, std::unordered_set<std::string>& seen, int children) {
+    int result = 0;
+    for (const ImportedModule& module : readPeDelayImports(image, newHeader, sections, false)) {
+        if (children >= kMaxReferencesPerModule) break;
+        result = 1;
+        if (!seen.insert(lowerAscii(module.name)).second) continue;
+        addDependency(ctx, node, module.name.c_str(), 1)->delayLoaded = true;
+        ++children;
+    }
+    return result;
 }
 
 }  // namespace
@@ -65,17 +87,19 @@ int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
     const std::uint64_t directoryEntry =
         dataDirectoryEntry(optionalHeaderMagic(image, newHeader), kImportDirectory);
     std::uint32_t directoryRva = 0;
-    if (!image.readU32(newHeader + directoryEntry, directoryRva) || directoryRva == 0) return 0;
+    const bool hasDirectory = image.readU32(newHeader + directoryEntry, directoryRva) && directoryRva != 0;
+    if (!hasDirectory && !ctx.delayLoads) return 0;
     const SectionIndex sections(image, newHeader);
-    const std::uint32_t firstDescriptor = sections.fileOffset(directoryRva);
-    if (firstDescriptor == kNoOffset) return 0;
+    const std::uint32_t firstDescriptor = hasDirectory ? sections.fileOffset(directoryRva) : kNoOffset;
+    if (firstDescriptor == kNoOffset && !ctx.delayLoads) return 0;
 
     int result = 0;
     int children = 0;
+    std::unordered_set<std::string> imported;  // lower-cased; kept only for the delay-load walk
     // Descriptors run until the terminating one, the end of the file, or the
     // bound on children; each step moves forward, so the walk ends after at
     // most size / 20 steps.
-    for (std::uint64_t at = firstDescriptor;; at += kDescriptorSize) {
+    for (std::uint64_t at = firstDescriptor; firstDescriptor != kNoOffset; at += kDescriptorSize) {
         ImportDescriptor d{};
         if (!readDescriptor(image, at, d)) break;
         if (d.timeDateStamp == 0 && d.name == 0) break;
@@ -95,7 +119,9 @@ int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
         }
         addDependency(ctx, node, name, 1);
         ++children;
+        if (ctx.delayLoads) imported.insert(lowerAscii(name));
     }
+    if (ctx.delayLoads) result |= walkPeDelayImports(ctx, node, image, newHeader, sections, imported, children);
     return result;
 }
 

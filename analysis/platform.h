@@ -1,7 +1,7 @@
 // What the module analysis needs from the platform, as one small interface.
 //
 // The analysis includes no system header. The Win32 layer implements this over
-// CreateFileMappingA, SearchPathA, the version API, SHGetFileInfoA and
+// ReadFile, SearchPathA, the version API, SHGetFileInfoA and
 // MessageBoxA; the POSIX layer over pread, a cached case-insensitive directory
 // search and its own version-resource parser. Tree insertion is separate
 // (module_tree.h) because the same platform may feed a real tree control or an

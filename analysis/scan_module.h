@@ -66,7 +66,8 @@ struct ModuleRefEntry {
 int walkNeModuleRefs(ScanContext& ctx, ModuleNode& node, const ByteView& image,
                      std::uint64_t newHeader);
 
-// Resolves one referenced module into a child node and tree item under `node`.
-void addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion);
+// Resolves one referenced module into a child node and tree item under
+// `node`, and returns the child.
+ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion);
 
 }  // namespace vost

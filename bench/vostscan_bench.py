@@ -10,6 +10,10 @@ Measures (median of N runs, wall clock, output to /dev/null):
            same files in one invocation (one thread);
   closure  the whole closure of every .exe of the folder: all roots in one
            process, and (for information) one vostscan process per root;
+  check    the closures of all roots in one process with --check (every
+           import of every module matched against its module's exports)
+           against the same closures without it, the two timed in turn
+           (goal: at most 3x); also on one thread and one process per root;
   floor    opening once each distinct file the closures touch and reading its
            first 4 KiB (its headers), in one process (head -c 4096), against
            all roots in one vostscan process: the least any tool that reads
@@ -35,6 +39,18 @@ def timed(function, runs):
         function()
         samples.append(time.perf_counter() - start)
     return statistics.median(samples)
+
+
+def timed_pair(first, second, runs):
+    """Medians of two functions timed in turn, so that a machine whose load
+    changes during the run weighs on both alike."""
+    a, b = [], []
+    for _ in range(runs):
+        for function, samples in ((first, a), (second, b)):
+            start = time.perf_counter()
+            function()
+            samples.append(time.perf_counter() - start)
+    return statistics.median(a), statistics.median(b)
 
 
 def run(arguments):
@@ -78,6 +94,13 @@ def main():
         "floor": timed(lambda: run(["head", "-q", "-c", "4096"] + distinct), runs),
         "read_whole_files": timed(lambda: run(["cat"] + distinct), runs),
     }
+    for suffix, extra in (("", []), ("_j1", ["-j1"])):
+        results["closure_for_check" + suffix], results["check_one_process" + suffix] = timed_pair(
+            lambda: run([vostscan] + extra + search + exes),
+            lambda: run([vostscan, "--check"] + extra + search + exes), runs)
+    results["closure_for_check_per_root"], results["check_per_root"] = timed_pair(
+        lambda: [run([vostscan] + search + [e]) for e in exes],
+        lambda: [run([vostscan, "--check"] + search + [e]) for e in exes], runs)
     print("files: %d, roots: %d, files touched by the closures: %d (%d distinct)"
           % (len(files), len(exes), len(touched), len(set(touched))))
     for name, seconds in results.items():
@@ -88,6 +111,11 @@ def main():
              results["direct_readobj"] / results["direct_vostscan_j1"]))
     print("closure, all roots in one process / floor = %.2fx (goal <= 5x)"
           % (results["closure_one_process"] / results["floor"]))
+    print("check, all roots in one process / closure = %.2fx (goal <= 3x); on one thread %.2fx; "
+          "one process per root %.2fx"
+          % (results["check_one_process"] / results["closure_for_check"],
+             results["check_one_process_j1"] / results["closure_for_check_j1"],
+             results["check_per_root"] / results["closure_for_check_per_root"]))
 
 
 if __name__ == "__main__":

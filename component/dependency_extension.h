@@ -64,6 +64,8 @@ struct DependencyExtension {
     // Every node of the scan. Tree items and list rows point into it, so it
     // lives at least as long as the controls that show them.
     std::shared_ptr<NodeStore> nodes = std::make_shared<NodeStore>();
+    // The scan adds delay-loaded modules too (set by the headless scanner).
+    bool delayLoads = false;
 };
 
 static_assert(std::is_standard_layout<DependencyExtension>::value,

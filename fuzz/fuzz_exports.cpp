@@ -62,6 +62,14 @@ void checkLookups(const PeExports& ex, const std::vector<ImportedModule>& import
     std::map<std::string_view, std::uint32_t> first;
     for (const ExportName& n : ex.names) first.emplace(ex.nameOf(n), n.index);
     for (const auto& [name, index] : first) check(same(ex.findByName(name), ex.atIndex(index)));
+    // The loader's lookup: a hint naming an entry finds that entry; on a
+    // sorted table the search finds what findByName finds; and whatever it
+    // finds carries the name looked for.
+    for (const ExportName& n : ex.names) {
+        check(same(ex.findByNameAsLoader(ex.nameOf(n), std::int32_t(n.position)), ex.atIndex(n.index)));
+        const ExportTarget searched = ex.findByNameAsLoader(ex.nameOf(n), -1);
+        if (ex.namesSorted) check(same(searched, ex.findByName(ex.nameOf(n))));
+    }
     for (std::uint32_t i = 0; i < ex.addresses.size() && i < 64; ++i) {
         const ExportTarget t = ex.findByOrdinal(ex.ordinalBase + i);
         check(same(t, ex.atIndex(i)));

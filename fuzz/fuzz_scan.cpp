@@ -6,7 +6,9 @@
 // the files (the root included, which makes cycles) or to nothing. The last
 // file of a set, when it holds an API set schema (an ".apiset" section, or
 // the schema itself), is the schema of both families, so contract names are
-// mapped through it before the search.
+// mapped through it before the search. The final byte's low bit asks for
+// delay-loaded modules too; the scanned tree is then checked as vostscan
+// --check checks it.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +24,7 @@
 #include "page/scan.h"
 #include "platform/memory/memory_list.h"
 #include "platform/memory/memory_tree.h"
+#include "scanner/closure_check.h"
 #include "tests/support/file_set_platform.h"
 
 namespace {
@@ -114,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ext.list = list;
     ext.platform = platform;
     std::strcpy(ext.selectedPath, platform->paths[0].c_str());
+    ext.delayLoads = size > 0 && (data[size - 1] & 1);
 
     const int result = scanSelectedFile(ext);
     if (result != 0 && result != 1) __builtin_trap();
@@ -129,5 +133,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int column = 0; column < kColumnCount; ++column) sortModuleList(ext, column);
     const std::string text = clipboardText(*list, kColumnTitles);
     if (text.empty()) __builtin_trap();
+
+    // The check of the tree: one file mapped at a time, findings bounded by
+    // what the modules import, and the same findings from a fresh cache.
+    CheckSettings settings;
+    settings.delayLoads = ext.delayLoads;
+    const auto findings = [&] {
+        CheckCache cache;
+        const ClosureCheck check = checkClosure(*tree, *platform, cache, "c:\\fuzz", settings, false);
+        std::string all;
+        for (const CheckedModule& m : check.modules) {
+            if (m.check->findings.size() > std::size_t(m.check->modules) + m.check->functions) __builtin_trap();
+            for (const Finding& f : m.check->findings)
+                all += std::to_string(int(f.kind)) + f.module + '!' + f.function + std::to_string(f.ordinal) + f.reason + '\n';
+        }
+        return all;
+    };
+    platform->maxOpenMappings = 0;
+    const std::string once = findings();
+    if (platform->openMappings != 0 || platform->maxOpenMappings > 1) __builtin_trap();
+    if (findings() != once) __builtin_trap();
     return 0;
 }

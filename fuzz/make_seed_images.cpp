@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tests/support/api_set_builder.h"
+#include "tests/support/icon_images.h"
 #include "tests/support/image_builder.h"
 
 namespace {
@@ -47,6 +48,12 @@ int main(int argc, char** argv) {
     raw.refOffsets = {1, 6};
     write(dir, "builder-ne-long-length.exe", buildNe(raw).bytes);
 
+    // Files with icons, for the icon-reading check.
+    write(dir, "builder-icons-pe.exe", buildIconPe().bytes);
+    write(dir, "builder-icons-pe32plus.exe", buildIconPe(true).bytes);
+    write(dir, "builder-icons-ne.exe", buildIconNe().bytes);
+    write(dir, "builder-icons.ico", buildIconFile());
+
     // A file set for fuzz_scan (files joined by "#VF#"): a root importing two
     // modules, one of which imports the root back and an NE module.
     PeImageLayout root;
@@ -79,5 +86,32 @@ int main(int argc, char** argv) {
         set.insert(set.end(), part.begin(), part.end());
     }
     write(dir, "bundle-contracts.bin", set);
+
+    // A file set for the check: a root importing by name and by ordinal from
+    // a library whose exports forward to a third file, to itself in a loop
+    // and to a module that is not there, and delay-loading a fourth module;
+    // the final byte (odd) asks for delay-loaded modules.
+    PeImageLayout program;
+    program.imports = {"lib.dll"};
+    program.importFunctions = {{ImportThunk{"f", 0, std::nullopt}, ImportThunk{"Fwd", 1, std::nullopt},
+                                ImportThunk{"", 0, std::uint16_t(3)}, ImportThunk{"Loop", 0, std::nullopt},
+                                ImportThunk{"Gone", 0, std::nullopt}}};
+    program.delayImports = {{"late.dll", {ImportThunk{"d", 0, std::nullopt}}}};
+    PeImageLayout lib;
+    lib.exports.emplace();
+    lib.exports->entries = {ExportEntry{{"f"}, 0x40010, ""}, ExportEntry{{"Fwd"}, 0, "other.Target"},
+                            ExportEntry{{}, 0, "other.#1"}, ExportEntry{{"Loop"}, 0, "lib.Loop"},
+                            ExportEntry{{"Gone"}, 0, "gone.Any"}};
+    PeImageLayout other;
+    other.exports.emplace();
+    other.exports->entries = {ExportEntry{{"Target"}, 0x40010, ""}};
+    Bytes checkBundle = buildPe(program).bytes;
+    for (const Bytes& part : {buildPe(lib).bytes, buildPe(other).bytes, buildPe(lib).bytes}) {
+        const Bytes marker = bytesOf("#VF#");
+        checkBundle.insert(checkBundle.end(), marker.begin(), marker.end());
+        checkBundle.insert(checkBundle.end(), part.begin(), part.end());
+    }
+    checkBundle.push_back(1);
+    write(dir, "bundle-check.bin", checkBundle);
     return 0;
 }

@@ -8,7 +8,7 @@ set -eu
 duration=${1:?duration in seconds}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${2:-$root/build/fuzz}
-targets="fuzz_header_reader fuzz_walkers fuzz_version_resource fuzz_scan fuzz_api_set_schema fuzz_exports"
+targets="fuzz_header_reader fuzz_walkers fuzz_version_resource fuzz_scan fuzz_api_set_schema fuzz_exports fuzz_icon_resources"
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

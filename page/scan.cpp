@@ -88,7 +88,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
     appendBounded(rootLabel, sizeof rootLabel, "(");
     appendBounded(rootLabel, sizeof rootLabel, ext.selectedPath);
 
-    ScanContext ctx{platform, *ext.nodes};
+    ScanContext ctx{platform, *ext.nodes, ext.delayLoads};
     ModuleNode* root = ctx.nodes.create(platform, ext.selectedPath, moduleName, nullptr, 1);
     if (root->fileVersion[0]) {
         appendBounded(rootLabel, sizeof rootLabel, " [");
@@ -129,7 +129,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
 void expandModuleItem(DependencyExtension& ext, TreeItem item) {
     if (!item) return;
     TreeControl& tree = *ext.tree;
-    Expansion walk{ext, ScanContext{*ext.platform, *ext.nodes}};
+    Expansion walk{ext, ScanContext{*ext.platform, *ext.nodes, ext.delayLoads}};
 
     // Depth first with an explicit stack rather than one call per level: a
     // chain of thousands of distinct modules would otherwise need a frame per

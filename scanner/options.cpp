@@ -12,6 +12,15 @@ const char* const kScannerUsage =
     "references, as the Dependencies page does, and prints the dependency tree.\n"
     "\n"
     "  --direct              only the file's own references, not their references\n"
+    "  --check               check that the closure would load: each imported\n"
+    "                        function against the exports of the module found for\n"
+    "                        it (forwarders followed), each module found and of its\n"
+    "                        importer's machine; after the tree or list one finding\n"
+    "                        per line (unresolved, not-found, other-machine or\n"
+    "                        not-an-image, IMPORTER -> MODULE[!FUNCTION]); JSON: \"check\"\n"
+    "  --delay-load          add the modules of the delay-load directories, marked\n"
+    "                        [delay-load] (JSON: \"delayLoad\"), walked and checked\n"
+    "                        like the others\n"
     "  --list                print the module list as the page copies it to the clipboard\n"
     "  --json                print one JSON document per file, one per line\n"
     "  --search-dir DIR      a folder standing for the system folders of 32-bit (and\n"
@@ -41,7 +50,7 @@ const char* const kScannerUsage =
     "modules shows the first 8192, with a line on stderr.\n"
     "\n"
     "Exit status: 0 after a scan, 1 when a file cannot be scanned or a copy fails,\n"
-    "2 on a usage error.\n";
+    "2 on a usage error, 3 when --check found anything (and nothing failed).\n";
 
 namespace {
 constexpr const char* kSortColumns[] = {"module", "date", "fileversion", "productversion", "path"};
@@ -116,6 +125,8 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
         }
 
         if (arg == "--direct") options.direct = true;
+        else if (arg == "--check") options.check = true;
+        else if (arg == "--delay-load") options.delayLoads = true;
         else if (arg == "--list") listFormat = true;
         else if (arg == "--json") jsonFormat = true;
         else if (arg == "--help" || arg == "-h") options.help = true;

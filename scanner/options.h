@@ -18,6 +18,8 @@ struct ScannerOptions {
     bool sortDescending = false;
     std::string copyTo;        // empty: no copy
     int jobs = 0;              // files scanned at once; 0: one per processor
+    bool check = false;        // check every import against its module's exports
+    bool delayLoads = false;   // add the modules of the delay-load directories
     bool help = false;
     bool version = false;
 };

@@ -29,14 +29,18 @@ std::size_t utf8Length(const std::string& s, std::size_t i) {
     return length;
 }
 
-void writeItem(MemoryTree& tree, TreeItem item, std::ostream& out) {
+// `delayLoads`: the scan read delay-load directories, and each item says
+// whether its module was delay-loaded.
+void writeItem(MemoryTree& tree, TreeItem item, bool delayLoads, std::ostream& out) {
     const ModuleNode* node = tree.itemNode(item);
     out << "{\"label\":" << jsonString(tree.itemLabel(item))
         << ",\"module\":" << jsonString(node ? node->moduleName : "")
         << ",\"path\":" << jsonString(node ? node->fullPath : "")
         << ",\"fileVersion\":" << jsonString(node ? node->fileVersion : "")
         << ",\"productVersion\":" << jsonString(node ? node->productVersion : "")
-        << ",\"hasChildren\":" << tree.itemHasChildren(item) << ",\"children\":[";
+        << ",\"hasChildren\":" << tree.itemHasChildren(item);
+    if (delayLoads) out << ",\"delayLoad\":" << (node && node->delayLoaded ? "true" : "false");
+    out << ",\"children\":[";
 }
 }  // namespace
 
@@ -72,7 +76,9 @@ void writeTreeText(MemoryTree& tree, std::ostream& out) {
     std::vector<TreeItem> open;
     TreeItem item = tree.rootItem();
     while (item) {
-        out << std::string(2 * open.size(), ' ') << tree.itemLabel(item) << '\n';
+        out << std::string(2 * open.size(), ' ') << tree.itemLabel(item);
+        const ModuleNode* node = tree.itemNode(item);
+        out << (node && node->delayLoaded ? " [delay-load]\n" : "\n");
         if (TreeItem child = tree.firstChild(item)) {
             open.push_back(item);
             item = child;
@@ -93,14 +99,14 @@ void writeJson(ScannedFile& scanned, std::ostream& out) {
     out << "{\"file\":" << jsonString(scanned.file) << ",\"tree\":";
     if (const TreeItem root = tree.rootItem()) {
         std::vector<TreeItem> open;
-        writeItem(tree, root, out);
+        writeItem(tree, root, scanned.ext.delayLoads, out);
         open.push_back(root);
         TreeItem next = tree.firstChild(root);
         bool first = true;
         while (!open.empty()) {
             if (next) {
                 if (!first) out << ',';
-                writeItem(tree, next, out);
+                writeItem(tree, next, scanned.ext.delayLoads, out);
                 open.push_back(next);
                 next = tree.firstChild(next);
                 first = true;
@@ -134,7 +140,12 @@ void writeJson(ScannedFile& scanned, std::ostream& out) {
         out << "{\"text\":" << jsonString(scanned.messages[i].text)
             << ",\"caption\":" << jsonString(scanned.messages[i].caption) << '}';
     }
-    out << "]}\n";
+    out << ']';
+    if (scanned.check) {
+        out << ",\"check\":";
+        writeCheckJson(*scanned.check, out);
+    }
+    out << "}\n";
 }
 
 }  // namespace vost

@@ -8,13 +8,14 @@ namespace vost {
 std::unique_ptr<ScannedFile> scanFile(const std::string& file,
                                       const std::shared_ptr<PagePlatform>& platform,
                                       std::vector<ScanMessage>*& messageTarget, ScanReach reach,
-                                      int sortColumn, int clicks) {
+                                      int sortColumn, int clicks, bool delayLoads) {
     auto scanned = std::make_unique<ScannedFile>();
     scanned->file = file;
     DependencyExtension& ext = scanned->ext;
     ext.tree = scanned->tree;
     ext.list = scanned->list;
     ext.platform = platform;
+    ext.delayLoads = delayLoads;
     if (!copyBounded(ext.selectedPath, sizeof ext.selectedPath, file.c_str()) ||
         file.find('\0') != std::string::npos) {
         scanned->failure = "path too long";

@@ -10,6 +10,7 @@
 #include "page/scan.h"
 #include "platform/memory/memory_list.h"
 #include "platform/memory/memory_tree.h"
+#include "scanner/closure_check.h"
 
 namespace vost {
 
@@ -26,6 +27,8 @@ struct ScannedFile {
     std::vector<ScanMessage> messages;
     // Empty when the root file was scanned; else why it could not be.
     std::string failure;
+    // With --check: the findings of every module of the tree.
+    std::unique_ptr<ClosureCheck> check;
 };
 
 // Scans `file` with `platform` (its messages must reach `messages` of the
@@ -33,9 +36,10 @@ struct ScannedFile {
 // list as `clicks` clicks on `sortColumn` would (none for -1).
 // The root cannot be scanned when its path does not fit, when it cannot be
 // opened, or when the scan of the root reported a message.
+// With `delayLoads` the walks add the delay-load directories' modules too.
 std::unique_ptr<ScannedFile> scanFile(const std::string& file,
                                       const std::shared_ptr<PagePlatform>& platform,
                                       std::vector<ScanMessage>*& messageTarget, ScanReach reach,
-                                      int sortColumn = -1, int clicks = 0);
+                                      int sortColumn = -1, int clicks = 0, bool delayLoads = false);
 
 }  // namespace vost

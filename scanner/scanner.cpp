@@ -16,6 +16,7 @@
 #include "analysis/scan_module.h"
 #include "platform/platform_factory.h"
 #include "page/caching_platform.h"
+#include "page/scan.h"
 #include "scanner/copy_to_folder.h"
 #include "scanner/options.h"
 #include "scanner/output.h"
@@ -54,15 +55,18 @@ struct FileOutput {
     std::string out;
     std::unique_ptr<ScannedFile> scanned;  // kept for the copy, or when `out` is not written yet
     bool failed = false;
+    bool unresolved = false;  // the check found something
 };
 
-// Writes the output of `scanned` in the chosen format.
+// Writes the output of `scanned` in the chosen format; the text formats are
+// followed by the check's findings, one per line.
 void writeOutput(const ScannerOptions& options, ScannedFile& scanned, std::ostream& out) {
     switch (options.format) {
     case OutputFormat::tree: writeTreeText(*scanned.tree, out); break;
     case OutputFormat::list: writeListText(*scanned.list, out); break;
-    case OutputFormat::json: writeJson(scanned, out); break;
+    case OutputFormat::json: writeJson(scanned, out); return;
     }
+    if (scanned.check) writeCheckText(*scanned.check, out);
 }
 
 // One scanning thread: its own platform (and so its own caches, nothing
@@ -72,7 +76,8 @@ public:
     FileScanner(const FileScanner&) = delete;  // the message sink holds `this`
     FileScanner& operator=(const FileScanner&) = delete;
 
-    FileScanner(const ScannerOptions& options, PlatformOptions platformOptions) : options_(options) {
+    FileScanner(const ScannerOptions& options, PlatformOptions platformOptions, CheckCache& checks)
+        : options_(options), checks_(checks) {
         platformOptions.messageSink = [this](const char* text, const char* caption) {
             output_.err += "vostscan: " + file_ + ": " + caption + ": " + oneLine(text) + "\n";
             if (messageTarget_) messageTarget_->push_back(ScanMessage{text, caption});
@@ -88,7 +93,17 @@ public:
         output_ = FileOutput();
         const ScanReach reach = options_.direct ? ScanReach::direct : ScanReach::closure;
         const int clicks = options_.sortColumn < 0 ? 0 : options_.sortDescending ? 2 : 1;
-        output_.scanned = scanFile(file, platform_, messageTarget_, reach, options_.sortColumn, clicks);
+        output_.scanned =
+            scanFile(file, platform_, messageTarget_, reach, options_.sortColumn, clicks, options_.delayLoads);
+        if (options_.check && output_.scanned->failure.empty()) {
+            char folder[kPathCapacity];
+            folderOfPath(output_.scanned->ext.selectedPath, folder);
+            CheckSettings settings;
+            settings.delayLoads = options_.delayLoads;
+            output_.scanned->check = std::make_unique<ClosureCheck>(
+                checkClosure(*output_.scanned->tree, *platform_, checks_, folder, settings, options_.direct));
+            output_.unresolved = output_.scanned->check->findingCount() != 0;
+        }
         // The scan may be written after this thread has ended; the platform,
         // whose messages come here, stays with the thread.
         output_.scanned->ext.platform.reset();
@@ -121,6 +136,7 @@ private:
     }
 
     const ScannerOptions& options_;
+    CheckCache& checks_;
     std::shared_ptr<PagePlatform> platform_;
     std::vector<ScanMessage>* messageTarget_ = nullptr;
     std::string file_;
@@ -139,7 +155,7 @@ unsigned jobCount(const ScannerOptions& options) {
 // what is ready after each of its own scans and waits only at the end, so the
 // other threads never have to wake it while there is work left.
 template <typename Write>
-void scanInParallel(const ScannerOptions& options, const PlatformOptions& platformOptions,
+void scanInParallel(const ScannerOptions& options, const PlatformOptions& platformOptions, CheckCache& checks,
                     unsigned jobs, Write write) {
     const std::size_t count = options.files.size();
     std::vector<FileOutput> outputs(count);
@@ -181,12 +197,12 @@ void scanInParallel(const ScannerOptions& options, const PlatformOptions& platfo
     std::vector<std::thread> threads;
     for (unsigned j = 1; j < jobs; ++j) {
         threads.emplace_back([&] {
-            FileScanner scanner(options, platformOptions);
+            FileScanner scanner(options, platformOptions, checks);
             scanFiles(scanner, [] {});
         });
     }
     {
-        FileScanner scanner(options, platformOptions);
+        FileScanner scanner(options, platformOptions, checks);
         scanFiles(scanner, [&] { writeReady(false); });
     }
     writeReady(true);
@@ -223,7 +239,9 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
     std::shared_ptr<PagePlatform> copier;
     if (!options.copyTo.empty()) copier = createPlatform(platformOptions);
 
-    int status = 0;
+    // One cache of exports and module checks for the whole run, all threads.
+    CheckCache checks;
+    bool failed = false, unresolved = false;
     auto write = [&](FileOutput& output) {
         // Only texts that are there: any write to the error stream first
         // flushes the output stream tied to it, one system call per file.
@@ -235,21 +253,22 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
             if (!copyListedModules(*output.scanned->list, *copier, options.copyTo, copyErr)) output.failed = true;
             if (!copyErr.str().empty()) err << copyErr.str();
         }
-        if (output.failed) status = 1;
+        if (output.failed) failed = true;
+        if (output.unresolved) unresolved = true;
         output.scanned.reset();
     };
     const unsigned jobs = jobCount(options);
     if (jobs <= 1) {
-        FileScanner scanner(options, platformOptions);
+        FileScanner scanner(options, platformOptions, checks);
         for (const std::string& file : options.files) {
             FileOutput output = scanner.scan(file, false);
             write(output);
         }
     } else {
-        scanInParallel(options, platformOptions, jobs, write);
+        scanInParallel(options, platformOptions, checks, jobs, write);
     }
     out.flush();
-    return status;
+    return failed ? 1 : unresolved ? 3 : 0;
 }
 
 }  // namespace vost

@@ -37,24 +37,6 @@ private:
     HANDLE handle_ = nullptr;
 };
 
-// A view of a file mapping, unmapped when the owner goes.
-class MappedView {
-public:
-    MappedView() = default;
-    explicit MappedView(const void* view) : view_(view) {}
-    ~MappedView() {
-        if (view_) UnmapViewOfFile(view_);
-    }
-    MappedView(const MappedView&) = delete;
-    MappedView& operator=(const MappedView&) = delete;
-
-    const void* get() const { return view_; }
-    explicit operator bool() const { return view_ != nullptr; }
-
-private:
-    const void* view_ = nullptr;
-};
-
 // Opens a file as every reader of this layer does: generic read, others may
 // read too, existing files only, normal attributes.
 inline KernelHandle openForReading(const char* path) {

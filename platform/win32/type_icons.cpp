@@ -50,17 +50,21 @@ bool iconComesFromFile(const std::string& extension) {
     return false;
 }
 
+std::uintptr_t shellTypeIcon(const std::string& path, int& index) {
+    SHFILEINFOA info = {};
+    const std::uintptr_t list = SHGetFileInfoA(("*" + extensionOf(path)).c_str(), FILE_ATTRIBUTE_NORMAL, &info,
+                                               sizeof info,
+                                               SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_USEFILEATTRIBUTES);
+    if (list) index = info.iIcon;
+    return list;
+}
+
 std::uintptr_t TypeIcons::iconOfType(const std::string& path, int& index) {
     const std::string extension = extensionOf(path);
     auto known = byExtension_.find(extension);
     if (known == byExtension_.end()) {
         Answer answer;
-        if (!iconComesFromFile(extension)) {
-            SHFILEINFOA info = {};
-            answer.list = SHGetFileInfoA(("x" + extension).c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
-                                         SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_USEFILEATTRIBUTES);
-            answer.index = info.iIcon;
-        }
+        if (!iconComesFromFile(extension)) answer.list = shellTypeIcon(path, answer.index);
         known = byExtension_.emplace(extension, answer).first;
     }
     if (known->second.list) index = known->second.index;

@@ -32,6 +32,13 @@ private:
     std::unordered_map<std::string, Answer> byExtension_;  // lower-cased, with its dot
 };
 
+// The small system image list and the icon index of the type of `path` as
+// the shell gives them without opening any file: asked, with the attributes
+// of a plain file, for a name no file can have ("*" and the path's
+// extension), since the shell takes a "%1" type's icon from the named file
+// even then. 0 when the shell gives none.
+std::uintptr_t shellTypeIcon(const std::string& path, int& index);
+
 // Whether the shell shows files of `extension` (lower-cased, with its dot)
 // with icons of their own, from the registry's associations.
 bool iconComesFromFile(const std::string& extension);

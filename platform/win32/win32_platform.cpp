@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "analysis/icon_resources.h"
 #include "analysis/text.h"
 #include "platform/win32/fault_guard.h"
+#include "platform/win32/file_blocks.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/module_search.h"
 #include "platform/win32/system_folders.h"
@@ -17,22 +20,17 @@ namespace vost {
 
 namespace {
 
-class Win32MappedFile : public MappedFile {
+// An open file read a block at a time (file_blocks.h). A mapped view would
+// fault inside the host when the file shrinks under it, which the share
+// mode cannot prevent everywhere (a Unix process under Wine, a network share
+// that goes away); reads then simply fail, as reads past the end do.
+class Win32OpenFile : public MappedFile {
 public:
-    Win32MappedFile(KernelHandle file, KernelHandle mapping, const void* view, std::uint64_t size)
-        : file_(std::move(file)), mapping_(std::move(mapping)), view_(view), size_(size) {}
-
-    // The view covers whole pages; the bytes are the file's, no more.
-    ByteView bytes() const override {
-        return ByteView(static_cast<const std::uint8_t*>(view_.get()), size_);
-    }
+    explicit Win32OpenFile(std::unique_ptr<FileBlocks> blocks) : blocks_(std::move(blocks)) {}
+    ByteView bytes() const override { return blocks_->view(); }
 
 private:
-    // Released in reverse order: view, mapping, file.
-    KernelHandle file_;
-    KernelHandle mapping_;
-    MappedView view_;
-    std::uint64_t size_;
+    std::unique_ptr<FileBlocks> blocks_;
 };
 
 // The state of one version query, shared with the guarded steps. Plain data
@@ -108,16 +106,9 @@ void Win32Platform::toTruePath(char* path, std::size_t capacity) {
 
 std::unique_ptr<MappedFile> Win32Platform::mapFile(const char* path) {
     if (!path) return nullptr;
-    KernelHandle file = openForReading(reach(path).c_str());
-    if (!file) return nullptr;
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return nullptr;
-    KernelHandle mapping(CreateFileMappingA(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (!mapping) return nullptr;
-    const void* view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
-    if (!view) return nullptr;
-    return std::make_unique<Win32MappedFile>(std::move(file), std::move(mapping), view,
-                                             static_cast<std::uint64_t>(size.QuadPart));
+    std::unique_ptr<FileBlocks> file = FileBlocks::open(reach(path).c_str());
+    if (!file || file->size() == 0) return nullptr;
+    return std::make_unique<Win32OpenFile>(std::move(file));
 }
 
 void Win32Platform::setSearchFolder(const char* folder) {
@@ -157,9 +148,24 @@ bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
     return path && readFixedVersionInfo(reach(path).c_str(), out);
 }
 
-// SHGetFileInfoA for the small system icon of `path`. The shell of a
-// redirected process cannot look into Sysnative; a file reached only that way
-// gets the icon of its type, which the shell gives without opening the file.
+namespace {
+constexpr UINT kSmallIconFlags = SHGFI_SYSICONINDEX | SHGFI_SMALLICON;
+}  // namespace
+
+// SHGetFileInfoA for the small system icon of `path`. Most files are of a
+// type drawn with one icon, which the shell gives without opening them
+// (type_icons.h). For the other types (those whose icon is "%1", programs
+// above all) the shell maps the file and walks
+// its icon resources without checking them against the file's size, inside
+// the host process and with its icon cache locked, so a damaged file must
+// not reach it: the file is read first with the bounded reader, and one
+// whose icon reading would leave it gets the icon of its type instead. The
+// file stays open until the shell has answered, and others may only read it
+// meanwhile, so no other Windows process can change what was checked before
+// the shell reads it. A file that the shell of a redirected process cannot
+// look at (one reached only through Sysnative) gets its type's icon too. A
+// file that cannot be opened is handed on as it is: the shell cannot read it
+// either.
 std::uintptr_t Win32Platform::smallIcon(const char* path, int& index) {
     SHFILEINFOA info = {};
     const std::string reached = reach(path);
@@ -168,10 +174,14 @@ std::uintptr_t Win32Platform::smallIcon(const char* path, int& index) {
     const DWORD attributes = GetFileAttributesA(reached.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         if (const std::uintptr_t list = typeIcons_.iconOfType(reached, index)) return list;
-    DWORD_PTR list = SHGetFileInfoA(reached.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
-    if (!list && reached != path)
-        list = SHGetFileInfoA(path, FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
-                              SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_USEFILEATTRIBUTES);
+    const std::unique_ptr<FileBlocks> held = FileBlocks::open(reached.c_str());
+    DWORD_PTR list = 0;
+    if (held && !iconReadStaysInFile(held->view())) {
+        list = shellTypeIcon(path, info.iIcon);
+    } else {
+        list = SHGetFileInfoA(reached.c_str(), 0, &info, sizeof info, kSmallIconFlags);
+        if (!list && reached != path) list = shellTypeIcon(path, info.iIcon);
+    }
     if (list) index = info.iIcon;
     return list;
 }

@@ -1,4 +1,4 @@
-// The page's platform over the Win32 API: file mapping, the module search,
+// The page's platform over the Win32 API: file reading, the module search,
 // version resources, the shell's small icons, message boxes, file times,
 // short dates and the wait cursor.
 #pragma once

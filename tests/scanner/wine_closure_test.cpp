@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <dirent.h>
+#include <memory>
 #include <deque>
 #include <set>
 #include <sys/stat.h>
@@ -10,6 +12,7 @@
 #include "platform/platform_factory.h"
 #include "scanner/scan_session.h"
 #include "scanner/scanner.h"
+#include "tests/scanner/scanner_fixture.h"
 #include "tests/support/fake_platform.h"
 
 namespace vost::test {
@@ -81,6 +84,35 @@ TEST(WineClosure, EveryModuleFoundAndListedOnceAsPelddSays) {
         EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), closure);
         EXPECT_EQ(listed.size(), closure.size());  // each module once
     }
+}
+
+// Wine's modules import only what Wine's modules export: the check of the
+// closures of all of Wine's programs, of each bitness, finds nothing.
+TEST(WineClosure, EveryImportOfEveryProgramResolves) {
+    int folders = 0;
+    for (const auto& [folder, option] : {std::pair{std::string(kDefaultSearchDir), "--search-dir"},
+                                         std::pair{std::string(kDefaultSearchDir64), "--search-dir-64"}}) {
+        if (!exists(folder)) continue;
+        ++folders;
+        std::vector<std::string> arguments{"--check", "--json", option, folder};
+        std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+        while (const dirent* entry = readdir(dir.get())) {
+            const std::string name = entry->d_name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) arguments.push_back(folder + "/" + name);
+        }
+        ASSERT_GT(arguments.size(), 50u);
+        const ScannerRun run = runVostscan(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        const std::string check = "\"check\":{", clean0 = check + "\"unresolved\":0,";
+        std::size_t documents = 0, clean = 0;
+        for (std::size_t at = run.out.find(check); at != std::string::npos; at = run.out.find(check, at + 1)) {
+            ++documents;
+            clean += run.out.compare(at, clean0.size(), clean0) == 0;
+        }
+        EXPECT_EQ(documents, arguments.size() - 4);
+        EXPECT_EQ(clean, documents);
+    }
+    if (folders == 0) GTEST_SKIP() << "no folder of Wine's PE files";
 }
 
 }  // namespace

@@ -230,7 +230,8 @@ OpenedPage openPage(const std::string& file) {
     opened.page = opened.sheet->page(1);
     DependencyExtension& record = recordOf(opened.ext.get());
     pumpUntil([&] {
-        for (const std::string& text : closeMessageBoxes("VOST")) opened.messages.push_back(text);
+        for (const char* caption : {"VOST", "Quillon"})
+            for (const std::string& text : closeMessageBoxes(caption)) opened.messages.push_back(text);
         return record.scanState == kScanFinished;
     });
     return opened;
@@ -256,6 +257,10 @@ std::vector<TreeEntry> readSiblings(HWND tree, HTREEITEM first) {
              SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
         TreeEntry entry;
         entry.label = itemText(tree, item, &entry.hasChildren);
+        TVITEMA image{};
+        image.mask = TVIF_IMAGE | TVIF_HANDLE;
+        image.hItem = item;
+        if (SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&image))) entry.image = image.iImage;
         entry.children = readSiblings(
             tree, reinterpret_cast<HTREEITEM>(
                       SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))));

@@ -69,7 +69,8 @@ private:
 };
 
 // Opens a sheet on the component's page for the files and waits for its
-// scan to end. Message boxes raised meanwhile are recorded and closed.
+// scan to end. Message boxes raised meanwhile (captions "VOST" and
+// "Quillon") are recorded and closed.
 struct OpenedPage {
     ComPtr<IShellExtInit> ext;
     std::unique_ptr<Sheet> sheet;
@@ -89,6 +90,7 @@ std::vector<std::string> closeMessageBoxes(const char* caption);
 struct TreeEntry {
     std::string label;
     int hasChildren = 0;
+    int image = -1;  // the item's image index (-1 when it could not be read)
     std::vector<TreeEntry> children;
 };
 // One tree item's label (read through a 520-character buffer) and its

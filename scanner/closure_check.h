@@ -1,0 +1,104 @@
+// vostscan --check: every module of a scanned tree checked for whether it
+// would load, with what each module reads and each module's findings kept
+// once per run for all the files scanned, whatever thread scans them.
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "analysis/import_check.h"
+#include "platform/memory/memory_tree.h"
+
+namespace vost {
+
+// A value per key, made once: the first thread to ask makes it (without the
+// lock held), any other that asks meanwhile waits for it.
+template <typename Value>
+class OnceMap {
+public:
+    template <typename Make>
+    const Value& get(const std::string& key, Make&& make) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        auto [it, inserted] = entries_.try_emplace(key);
+        Entry& entry = it->second;  // nodes of an unordered_map never move
+        while (!inserted) {
+            made_.wait(lock, [&] { return entry.value != nullptr || entry.failed; });
+            if (entry.value) return *entry.value;
+            // Its maker failed (out of memory): this thread tries instead.
+            entry.failed = false;
+            inserted = true;
+        }
+        lock.unlock();
+        std::unique_ptr<Value> value;
+        try {
+            value = std::make_unique<Value>(make());
+        } catch (...) {
+            lock.lock();
+            entry.failed = true;
+            made_.notify_all();
+            throw;
+        }
+        lock.lock();
+        entry.value = std::move(value);
+        made_.notify_all();
+        return *entry.value;
+    }
+
+private:
+    struct Entry {
+        std::unique_ptr<Value> value;
+        bool failed = false;
+    };
+    std::mutex mutex_;
+    std::condition_variable made_;
+    std::unordered_map<std::string, Entry> entries_;
+};
+
+// What a run's checks share: each module file's exports, and each module's
+// check for one search folder (its findings depend on where its imports are
+// found, and on nothing else that changes within a run).
+class CheckCache {
+public:
+    const ModuleExports& exportsOf(AnalysisPlatform& platform, const std::string& path) {
+        return exports_.get(path, [&] { return readModuleExports(platform, path.c_str()); });
+    }
+    template <typename Make>
+    const ModuleCheck& moduleCheck(const std::string& key, Make&& make) {
+        return checks_.get(key, make);
+    }
+
+private:
+    OnceMap<ModuleExports> exports_;
+    OnceMap<ModuleCheck> checks_;
+};
+
+struct CheckedModule {
+    std::string name;  // as the tree shows it
+    std::string path;
+    const ModuleCheck* check;  // owned by the run's CheckCache
+    std::vector<Finding> treeFindings;  // modules the tree shows not found under a module that is no PE image
+};
+
+struct ClosureCheck {
+    std::vector<CheckedModule> modules;  // in the order of the tree, each file once
+    std::size_t findingCount() const;
+};
+
+// Checks every module file of `tree` (only the root's with `rootOnly`), in
+// the tree's order. `platform` is the scan's, with its search folder
+// (`searchFolder`) still set. A module checked before in this run with the
+// same search folder is not checked again (nor visited).
+ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCache& cache,
+                          const std::string& searchFolder, const CheckSettings& settings, bool rootOnly);
+
+// The findings, one line each: "KIND IMPORTER -> MODULE[!FUNCTION] (DETAIL)".
+void writeCheckText(const ClosureCheck& check, std::ostream& out);
+
+// The "check" member of the JSON document (without the name).
+void writeCheckJson(const ClosureCheck& check, std::ostream& out);
+
+}  // namespace vost

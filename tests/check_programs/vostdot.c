@@ -1,0 +1,1 @@
+int dotted(void) { return 6; }

@@ -1,0 +1,2 @@
+int target(void) { return 4; }
+int five(void) { return 5; }
