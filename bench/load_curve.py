@@ -65,6 +65,22 @@ def wine_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
+def goal_lines(rows):
+    """The page against vostscan.exe at 1,000 modules, and each way's growth
+    in time per module from 1,000 to 5,000, when the table has those cells."""
+    seconds = {(way, count): total for way, count, total, _ in rows}
+    lines = []
+    page, scanner = "page under Wine", "vostscan.exe under Wine"
+    if (page, 1000) in seconds and (scanner, 1000) in seconds:
+        lines.append("- page / vostscan.exe at 1,000 modules: %.2fx (goal <= 2x)"
+                     % (seconds[page, 1000] / seconds[scanner, 1000]))
+    for way in (page, scanner, "vostscan (native)"):
+        if (way, 1000) in seconds and (way, 5000) in seconds:
+            growth = (seconds[way, 5000] / 5000) / (seconds[way, 1000] / 1000)
+            lines.append("- %s: time per module at 5,000 / at 1,000 = %.2fx (goal <= 1.3x)" % (way, growth))
+    return lines
+
+
 def main():
     native = os.path.abspath(option("--native-build", os.path.join(HERE, "build", "native")))
     windows = os.path.abspath(option("--windows-build", os.path.join(HERE, "build", "windows")))
@@ -133,6 +149,8 @@ def main():
     lines.append("")
     lines.append("%d CPUs, load average %.2f at the start, %d run(s) per cell." %
                  (os.cpu_count(), load, runs))
+    lines.append("")
+    lines.extend(goal_lines(rows))
     table = "\n".join(lines) + "\n"
     sys.stdout.write(table)
     if output:

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "analysis/module_tree.h"
 #include "page/page_platform.h"
@@ -14,6 +15,12 @@ namespace vost {
 constexpr int kTreeControlId = 1000;
 constexpr int kListControlId = 1012;
 
+// One child item of a tree item and the node it carries.
+struct TreeChild {
+    TreeItem item;
+    ModuleNode* node;
+};
+
 class TreeControl : public ModuleTree {
 public:
     // Inserts the one top-level item: sorted, with text, image and selected
@@ -22,6 +29,10 @@ public:
     virtual TreeItem firstChild(TreeItem item) = 0;   // TVGN_CHILD; null when none
     virtual TreeItem nextSibling(TreeItem item) = 0;  // TVGN_NEXT; null after the last
     virtual ModuleNode* itemNode(TreeItem item) = 0;  // the item's parameter
+    // Every child of `item` in the control's order, each with its node (null
+    // when it can't be read): what firstChild, nextSibling and itemNode give
+    // one by one, read at once where the control allows it.
+    virtual std::vector<TreeChild> children(TreeItem item);
     virtual void setHasChildren(TreeItem item, int hasChildren) = 0;
     virtual void expand(TreeItem item) = 0;            // TVE_EXPAND
     virtual void setImageList(ImageListHandle list) = 0;  // TVSIL_NORMAL
@@ -45,6 +56,11 @@ public:
     // Module text and the node as parameter; returns the row's index, -1 on failure.
     virtual int insertRow(int position, const char* moduleText, ModuleNode* node) = 0;
     virtual void setCellText(int row, int column, const char* text) = 0;
+    // A row with its Module text, the node as parameter and the texts of
+    // columns 1 to 4 (null or empty: no text), as insertRow and setCellText
+    // would make it; one request where the control allows it. The row's
+    // index, -1 on failure.
+    virtual int insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node);
     // LVM_FINDITEMA with LVFI_STRING | LVFI_PARTIAL from the first row: the
     // first row whose Module text begins with `text`, case ignored; -1 when none.
     virtual int findPrefix(const char* text) = 0;
@@ -56,5 +72,21 @@ public:
     virtual int selectedRow() = 0;  // first selected row, -1 when none
     virtual void fitColumn(int column) = 0;  // LVSCW_AUTOSIZE
 };
+
+// The item-by-item forms, for controls that can't do better.
+inline std::vector<TreeChild> TreeControl::children(TreeItem item) {
+    std::vector<TreeChild> found;
+    for (TreeItem child = firstChild(item); child; child = nextSibling(child))
+        found.push_back(TreeChild{child, itemNode(child)});
+    return found;
+}
+
+inline int ListControl::insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) {
+    const int row = insertRow(position, cells[0], node);
+    if (row < 0) return row;
+    for (int column = 1; column < 5; ++column)
+        if (cells[column] && cells[column][0]) setCellText(row, column, cells[column]);
+    return row;
+}
 
 }  // namespace vost

@@ -27,8 +27,9 @@ extern std::atomic<std::int32_t> nextListIndex;
 // Appends the node's row and fills its cells. Upper-cases the node's
 // moduleName and lower-cases its fullPath in place, and stores the file's
 // last-write time in the node when it can be read. A node whose time cannot
-// be read keeps a zero time, sorts by it, and shows no date.
-void addModuleRow(DependencyExtension& ext, ModuleNode& node);
+// be read keeps a zero time, sorts by it, and shows no date. Returns the
+// row's index, -1 when the list refused the row.
+int addModuleRow(DependencyExtension& ext, ModuleNode& node);
 
 // The first row, in the list's current order, whose Module text begins with
 // `name`, case ignored; -1 when there is none.

@@ -49,6 +49,9 @@ public:
     ModuleNode* itemNode(TreeItem item) override {
         return open() ? inner_->itemNode(item) : nullptr;
     }
+    std::vector<TreeChild> children(TreeItem item) override {
+        return open() ? inner_->children(item) : std::vector<TreeChild>();
+    }
     void setHasChildren(TreeItem item, int hasChildren) override {
         if (open()) inner_->setHasChildren(item, hasChildren);
     }
@@ -81,6 +84,9 @@ public:
 
     int insertRow(int position, const char* moduleText, ModuleNode* node) override {
         return open() ? inner_->insertRow(position, moduleText, node) : -1;
+    }
+    int insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) override {
+        return open() ? inner_->insertFullRow(position, cells, node) : -1;
     }
     void setCellText(int row, int column, const char* text) override {
         if (open()) inner_->setCellText(row, column, text);
@@ -256,6 +262,10 @@ INT_PTR CALLBACK pageDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         onDestroy(*ext);
         return FALSE;
+    case kInsertItemRequestMessage:
+    case kFullRowRequestMessage:
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, answerPageRequest(window, message, lParam));
+        return TRUE;
     default:
         return FALSE;
     }

@@ -8,6 +8,7 @@
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
 #include "page/module_list.h"
+#include "page/scan_rows.h"
 
 namespace vost {
 
@@ -16,10 +17,11 @@ namespace {
 struct Expansion {
     DependencyExtension& ext;
     ScanContext ctx;
+    ScanRows rows{*ext.list};
 
     // The node's row unless an earlier module already has one, then marked.
     void finish(ModuleNode& node) {
-        if (findModuleRow(*ext.list, node.moduleName) == -1) addModuleRow(ext, node);
+        if (!rows.hasRow(node.moduleName)) rows.addRow(ext, node);
         node.scanned = 1;
     }
 };
@@ -115,9 +117,9 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
     } else {
         // Only the root's own references: each distinct one gets its row,
         // none is read.
-        for (TreeItem child = tree.firstChild(rootItem); child; child = tree.nextSibling(child))
-            if (ModuleNode* node = tree.itemNode(child))
-                if (findModuleRow(*ext.list, node->moduleName) == -1) addModuleRow(ext, *node);
+        ScanRows rows(*ext.list);
+        for (const TreeChild& child : tree.children(rootItem))
+            if (child.node && !rows.hasRow(child.node->moduleName)) rows.addRow(ext, *child.node);
     }
     tree.expand(rootItem);
     for (int column = 0; column < kColumnCount; ++column) ext.list->fitColumn(column);
@@ -131,53 +133,50 @@ void expandModuleItem(DependencyExtension& ext, TreeItem item) {
 
     // Depth first with an explicit stack rather than one call per level: a
     // chain of thousands of distinct modules would otherwise need a frame per
-    // module on the worker's fixed stack. Each entry is a child whose own
-    // subtree is being walked; its row follows once that subtree is done, and
-    // the walk then goes on with its next sibling, exactly as a recursive walk
-    // would.
-    struct Pending {
-        TreeItem item;
+    // module on the worker's fixed stack. Each level is an item whose
+    // children are being walked; a child's row follows once its own subtree
+    // is done, and the walk then goes on with its next sibling, exactly as a
+    // recursive walk would. An item's children are all in place once its
+    // module has been read, so each level reads them from the tree at once.
+    struct Level {
         ModuleNode* node;
+        std::vector<TreeChild> children;
+        std::size_t next;
     };
-    std::vector<Pending> pending;
+    std::vector<Level> levels;
+    levels.push_back(Level{tree.itemNode(item), tree.children(item), 0});
 
     // The names of the walked item's ancestors, counted, kept as the walk
     // goes down and up: a node repeats an ancestor when its name is among
     // them. Comparing with each ancestor in turn made deep chains quadratic.
-    ModuleNode* const top = tree.itemNode(item);
-    AncestorNames ancestors(top);
+    AncestorNames ancestors(levels.back().node);
 
-    TreeItem child = tree.firstChild(item);
-    for (;;) {
-        ModuleNode* const parent = pending.empty() ? top : pending.back().node;
-        while (child) {
-            ModuleNode* node = tree.itemNode(child);
-            if (node) {
-                if (node->parent == parent && parent) {
-                    if (ancestors.contains(node->moduleName)) node->scanned = 1;
-                } else {
-                    node->markIfRepeatsAncestor();
-                }
-                if (!node->scanned && findModuleRow(*ext.list, node->moduleName) == -1) {
-                    if (scanModule(walk.ctx, *node)) {
-                        pending.push_back(Pending{child, node});
-                        ancestors.add(node->moduleName);
-                        child = tree.firstChild(child);
-                        break;
-                    }
-                    tree.setHasChildren(child, 0);
-                    walk.finish(*node);
-                }
-            }
-            child = tree.nextSibling(child);
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (level.next == level.children.size()) {
+            ModuleNode* const done = level.node;
+            levels.pop_back();
+            if (levels.empty()) return;  // the walked item itself gets no row here
+            ancestors.remove(done->moduleName);
+            walk.finish(*done);
+            continue;
         }
-        if (child) continue;  // went down into a child
-        if (pending.empty()) return;
-        const Pending done = pending.back();
-        pending.pop_back();
-        ancestors.remove(done.node->moduleName);
-        walk.finish(*done.node);
-        child = tree.nextSibling(done.item);
+        const TreeChild child = level.children[level.next++];
+        ModuleNode* const node = child.node;
+        if (!node) continue;
+        if (node->parent == level.node && level.node) {
+            if (ancestors.contains(node->moduleName)) node->scanned = 1;
+        } else {
+            node->markIfRepeatsAncestor();
+        }
+        if (node->scanned || walk.rows.hasRow(node->moduleName)) continue;
+        if (scanModule(walk.ctx, *node)) {
+            ancestors.add(node->moduleName);
+            levels.push_back(Level{node, tree.children(child.item), 0});  // `level` is stale now
+            continue;
+        }
+        tree.setHasChildren(child.item, 0);
+        walk.finish(*node);
     }
 }
 

@@ -150,24 +150,12 @@ bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
 
 namespace {
 constexpr UINT kSmallIconFlags = SHGFI_SYSICONINDEX | SHGFI_SMALLICON;
-
-// The icon of the type of `path` as the shell gives it without opening any
-// file: asked, with the attributes of a plain file, for a name that no file
-// can have ("*" and the path's extension). The shell takes a "%1" type's
-// icon from the named file even then, so the file's own name is not used.
-DWORD_PTR typeIcon(const char* path, SHFILEINFOA& info) {
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-    const char* dot = std::strrchr(name, '.');
-    const std::string pattern = std::string("*") + (dot ? dot : "");
-    return SHGetFileInfoA(pattern.c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
-                          kSmallIconFlags | SHGFI_USEFILEATTRIBUTES);
-}
 }  // namespace
 
-// SHGetFileInfoA for the small system icon of `path`. For some types (those
-// whose icon is "%1", programs above all) the shell maps the file and walks
+// SHGetFileInfoA for the small system icon of `path`. Most files are of a
+// type drawn with one icon, which the shell gives without opening them
+// (type_icons.h). For the other types (those whose icon is "%1", programs
+// above all) the shell maps the file and walks
 // its icon resources without checking them against the file's size, inside
 // the host process and with its icon cache locked, so a damaged file must
 // not reach it: the file is read first with the bounded reader, and one
@@ -181,13 +169,18 @@ DWORD_PTR typeIcon(const char* path, SHFILEINFOA& info) {
 std::uintptr_t Win32Platform::smallIcon(const char* path, int& index) {
     SHFILEINFOA info = {};
     const std::string reached = reach(path);
+    // A file of a type drawn with one icon gets that icon without the shell
+    // looking at the file (type_icons.h); it must be a file that exists.
+    const DWORD attributes = GetFileAttributesA(reached.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (const std::uintptr_t list = typeIcons_.iconOfType(reached, index)) return list;
     const std::unique_ptr<FileBlocks> held = FileBlocks::open(reached.c_str());
     DWORD_PTR list = 0;
     if (held && !iconReadStaysInFile(held->view())) {
-        list = typeIcon(path, info);
+        list = shellTypeIcon(path, info.iIcon);
     } else {
         list = SHGetFileInfoA(reached.c_str(), 0, &info, sizeof info, kSmallIconFlags);
-        if (!list && reached != path) list = typeIcon(path, info);
+        if (!list && reached != path) list = shellTypeIcon(path, info.iIcon);
     }
     if (list) index = info.iIcon;
     return list;

@@ -9,6 +9,7 @@
 #include "analysis/api_set_schema.h"
 #include "platform/platform_factory.h"
 #include "platform/win32/folder_listing.h"
+#include "platform/win32/type_icons.h"
 
 namespace vost {
 
@@ -40,6 +41,7 @@ private:
     std::uintptr_t smallIcon(const char* path, int& index);
 
     PlatformOptions options_;
+    TypeIcons typeIcons_;
     std::string searchFolder_;
     bool hasSearchFolder_ = false;
     // File names spelled as on disk before they reach the system: see

@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
+
 namespace vost {
 
 namespace {
@@ -36,7 +39,46 @@ int CALLBACK compareRows(LPARAM first, LPARAM second, LPARAM sorting) {
                      s.parameter);
 }
 
+struct InsertItemRequest {
+    HWND tree;
+    TVINSERTSTRUCTA* insert;
+    HTREEITEM item;      // the new item, null when the control refused it
+    HTREEITEM previous;  // the sibling it follows, null when it came first
+};
+
+struct FullRowRequest {
+    HWND list;
+    int position;
+    const char* const* cells;  // five
+    ModuleNode* node;
+    int row;
+};
+
 }  // namespace
+
+LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
+    // Sent by this component's own worker with a request on its stack; the
+    // control named must be one of this page's.
+    if (message == kInsertItemRequestMessage) {
+        auto& ask = *reinterpret_cast<InsertItemRequest*>(request);
+        if (!IsChild(page, ask.tree)) return 0;
+        ask.item = reinterpret_cast<HTREEITEM>(
+            SendMessageA(ask.tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(ask.insert)));
+        ask.previous = ask.item ? reinterpret_cast<HTREEITEM>(SendMessageA(
+                                      ask.tree, TVM_GETNEXTITEM, TVGN_PREVIOUS, reinterpret_cast<LPARAM>(ask.item)))
+                                : nullptr;
+        return 1;
+    }
+    if (message == kFullRowRequestMessage) {
+        auto& ask = *reinterpret_cast<FullRowRequest*>(request);
+        if (!IsChild(page, ask.list)) return 0;
+        WindowListControl list(ask.list);
+        const char* const(&cells)[5] = *reinterpret_cast<const char* const(*)[5]>(ask.cells);
+        ask.row = list.ListControl::insertFullRow(ask.position, cells, ask.node);
+        return 1;
+    }
+    return 0;
+}
 
 TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, const int* image,
                                          ModuleNode* node) {
@@ -50,7 +92,7 @@ TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, con
     }
     insert.item.pszText = const_cast<char*>(label);
     insert.item.lParam = reinterpret_cast<LPARAM>(node);
-    return reinterpret_cast<TreeItem>(SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    return this->insert(insert, node);
 }
 
 WindowHandle WindowTreeControl::ownerWindow() { return GetParent(tree_); }
@@ -64,7 +106,30 @@ TreeItem WindowTreeControl::insertRoot(const char* label, int image, ModuleNode*
     insert.item.iImage = insert.item.iSelectedImage = image;
     insert.item.cChildren = 1;
     insert.item.lParam = reinterpret_cast<LPARAM>(node);
-    return reinterpret_cast<TreeItem>(SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    return this->insert(insert, node);
+}
+
+TreeItem WindowTreeControl::insert(TVINSERTSTRUCTA& request, ModuleNode* node) {
+    InsertItemRequest ask{tree_, &request, nullptr, nullptr};
+    if (SendMessageA(GetParent(tree_), kInsertItemRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1) {
+        ordered_ = false;
+        return reinterpret_cast<TreeItem>(
+            SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&request)));
+    }
+    // The top level (the root alone) is never walked.
+    if (!ask.item || request.hParent == TVI_ROOT) return reinterpret_cast<TreeItem>(ask.item);
+    // Placed right after the sibling the control put it after: the list
+    // stays the control's order.
+    std::vector<TreeChild>& siblings = unread_[reinterpret_cast<TreeItem>(request.hParent)];
+    auto at = siblings.begin();
+    if (ask.previous) {
+        at = std::find_if(siblings.begin(), siblings.end(),
+                          [&](const TreeChild& c) { return c.item == reinterpret_cast<TreeItem>(ask.previous); });
+        if (at == siblings.end()) ordered_ = false;  // an item not inserted here: the order is not known
+        else ++at;
+    }
+    siblings.insert(at, TreeChild{reinterpret_cast<TreeItem>(ask.item), node});
+    return reinterpret_cast<TreeItem>(ask.item);
 }
 
 TreeItem WindowTreeControl::nextItem(TreeItem item, WPARAM relation) {
@@ -86,6 +151,16 @@ ModuleNode* WindowTreeControl::itemNode(TreeItem item) {
                   read, text))
         return nullptr;
     return reinterpret_cast<ModuleNode*>(read.lParam);
+}
+
+std::vector<TreeChild> WindowTreeControl::children(TreeItem item) {
+    if (!item) return {};
+    const auto known = unread_.find(item);
+    if (!ordered_ || known == unread_.end()) return TreeControl::children(item);
+    std::vector<TreeChild> found = std::move(known->second);
+    unread_.erase(known);
+    if (unread_.empty()) unread_ = {};  // the walk is done: nothing of it is kept
+    return found;
 }
 
 std::string WindowTreeControl::itemLabel(TreeItem item) {
@@ -131,6 +206,14 @@ int WindowListControl::insertRow(int position, const char* moduleText, ModuleNod
     row.lParam = reinterpret_cast<LPARAM>(node);
     return static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
 }
+
+int WindowListControl::insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) {
+    FullRowRequest ask{list_, position, cells, node, -1};
+    if (SendMessageA(GetParent(list_), kFullRowRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1)
+        return ListControl::insertFullRow(position, cells, node);
+    return ask.row;
+}
+
 
 void WindowListControl::setCellText(int row, int column, const char* text) {
     LVITEMA cell = {};

@@ -4,10 +4,25 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "page/controls.h"
 
 namespace vost {
+
+// Requests that the page's own thread answers for the scan's worker in one
+// message where the control alone would need several: a tree item inserted
+// together with the item it now follows, and a list row with all its cells.
+// The page's dialog procedure hands them to answerPageRequest (the request's
+// address is the message's lParam) and returns its answer; a window that
+// does not know them answers 0, and the control then asks item by item.
+constexpr UINT kInsertItemRequestMessage = WM_APP + 0x5601;
+constexpr UINT kFullRowRequestMessage = WM_APP + 0x5602;
+LRESULT answerPageRequest(HWND page, UINT message, LPARAM request);
 
 class WindowTreeControl : public TreeControl {
 public:
@@ -24,6 +39,7 @@ public:
     TreeItem firstChild(TreeItem item) override;
     TreeItem nextSibling(TreeItem item) override;
     ModuleNode* itemNode(TreeItem item) override;
+    std::vector<TreeChild> children(TreeItem item) override;
     void setHasChildren(TreeItem item, int hasChildren) override;
     void expand(TreeItem item) override;
     void setImageList(ImageListHandle list) override;
@@ -36,7 +52,18 @@ public:
 
 private:
     TreeItem nextItem(TreeItem item, WPARAM relation);
+    TreeItem insert(TVINSERTSTRUCTA& request, ModuleNode* node);
+
     HWND tree_;
+    // The children of the items whose children have not been read yet, in the
+    // control's order, as the insertions made through this object placed
+    // them (all of a scan's items): the walk reads an item's children once,
+    // right after its module put them there, here and without a message. A
+    // list is let go when read, so it lives only between the two; an item
+    // not held here is asked of the control. Unused once an insertion could
+    // not say where it went.
+    std::unordered_map<TreeItem, std::vector<TreeChild>> unread_;
+    bool ordered_ = true;
 };
 
 class WindowListControl : public ListControl {
@@ -48,6 +75,7 @@ public:
     HWND window() const { return list_; }
 
     int insertRow(int position, const char* moduleText, ModuleNode* node) override;
+    int insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) override;
     void setCellText(int row, int column, const char* text) override;
     int findPrefix(const char* text) override;
     void sort(RowComparison compare, void* parameter) override;

@@ -42,6 +42,10 @@ IconsFromFiles::IconsFromFiles() {
         Saved before;
         before.key = key;
         before.existed = readDefault(key, before.value);
+        // A run killed inside a test leaves the test class behind; restoring
+        // it would make every later run of the prefix take each DLL's icon
+        // from its file.
+        if (before.value == kTestClass) before.existed = false;
         saved_.push_back(before);
         writeDefault(key, value);
     }

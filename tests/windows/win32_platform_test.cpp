@@ -3,11 +3,15 @@
 #include "platform/win32/win32_platform.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "platform/win32/type_icons.h"
 #include "tests/windows/temp_folder.h"
 
 namespace vost {
@@ -164,6 +168,74 @@ TEST(Win32Platform, GivesTheShellsSmallIconsAndSendsMessagesToTheSink) {
     EXPECT_EQ(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)), GetCursor());
     recorded.restoreCursor(before);
     EXPECT_EQ(before, GetCursor());
+}
+
+// Every file of the system folders and the prefix's Windows folder, and files
+// of every kind the tests write, gets the icon the shell gives when asked
+// about the file itself, also where the layer answers from the file's type.
+TEST(Win32Platform, IconsAreTheShellsOwnForEveryFileOfTheSystem) {
+    Win32Platform platform(PlatformOptions{});
+    TempFolder folder;
+    std::vector<std::string> files;
+    for (const char* name : {"plain.dll", "text.txt", "noext", "icon.ico", "page.htm", "Upper.DLL", "font.fon"})
+        files.push_back(folder.write(name, "MZ"));
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    for (const std::string& dir : {test::systemFolder(), std::string(windows)}) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
+        ASSERT_NE(search, INVALID_HANDLE_VALUE);
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(dir + "\\" + found.cFileName);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    ASSERT_GT(files.size(), 600u);
+    std::size_t differing = 0;
+    for (const std::string& file : files) {
+        SHFILEINFOA info = {};
+        const bool shell = SHGetFileInfoA(file.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON) != 0;
+        int icon = -1;
+        const bool layer = platform.smallIconIndex(file.c_str(), icon);
+        if ((layer != shell || (shell && icon != info.iIcon)) && ++differing <= 10)
+            ADD_FAILURE() << file << ": shell " << shell << " " << info.iIcon << ", layer " << layer << " " << icon;
+    }
+    EXPECT_EQ(differing, 0u);
+    int icon = -1;
+    EXPECT_FALSE(platform.smallIconIndex((folder.path() + "\\absent.dll").c_str(), icon));
+}
+
+// Which types show each file's own icon, from the registry's associations
+// (written for the test into the prefix's classes, removed afterwards).
+TEST(Win32Platform, TypesWithOwnIconsFollowTheirAssociations) {
+    struct Type {
+        const char* extension;
+        const char* defaultIcon;  // null: no DefaultIcon
+        bool iconHandler;
+        bool own;
+    };
+    const Type types[] = {{".vostfile", "%1", false, true},
+                          {".vosttype", "%SystemRoot%\\system32\\shell32.dll,3", false, false},
+                          {".vosthandled", nullptr, true, true},
+                          {".vostplain", nullptr, false, false}};
+    for (const Type& type : types) {
+        SCOPED_TRACE(type.extension);
+        const std::string programId = std::string("VostTest") + (type.extension + 1);
+        const std::string classes;
+        RegSetValueA(HKEY_CLASSES_ROOT, (classes + type.extension).c_str(), REG_SZ, programId.c_str(), 0);
+        if (type.defaultIcon)
+            RegSetValueA(HKEY_CLASSES_ROOT, (classes + programId + "\\DefaultIcon").c_str(), REG_SZ,
+                         type.defaultIcon, 0);
+        if (type.iconHandler)
+            RegSetValueA(HKEY_CLASSES_ROOT, (classes + programId + "\\shellex\\IconHandler").c_str(), REG_SZ,
+                         "{00000000-0000-0000-0000-000000000000}", 0);
+        EXPECT_EQ(iconComesFromFile(type.extension), type.own);
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, (classes + type.extension).c_str());
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, (classes + programId).c_str());
+    }
+    EXPECT_TRUE(iconComesFromFile(".exe"));
+    EXPECT_TRUE(iconComesFromFile(""));
+    EXPECT_FALSE(iconComesFromFile(".vostunknown"));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // them; and, when the in-memory controls are built, the same scenario on both.
 #include "platform/win32/window_controls.h"
 
+#include "page/scan_rows.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -23,11 +25,21 @@
 namespace vost {
 namespace {
 
+// The page's answers to the worker's requests (page_dialog.cpp does the same).
+WNDPROC plainPageProc = nullptr;
+LRESULT CALLBACK answeringPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kInsertItemRequestMessage || message == kFullRowRequestMessage)
+        return answerPageRequest(window, message, lParam);
+    return CallWindowProcA(plainPageProc, window, message, wParam, lParam);
+}
+
 // A hidden page window with a tree view 1000 and a list view 1012 (report
-// view, five columns), owned by the test's thread.
+// view, five columns), owned by the test's thread. An answering page takes
+// the worker's requests as the real page does; a plain one knows none of
+// them, and the controls then ask item by item.
 class TestPage {
 public:
-    TestPage() {
+    explicit TestPage(bool answering = false) {
         INITCOMMONCONTROLSEX init = {sizeof init, ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&init);
         page_ = CreateWindowExA(0, "STATIC", "page", WS_POPUP, 0, 0, 600, 400, nullptr, nullptr, nullptr, nullptr);
@@ -42,6 +54,9 @@ public:
             heading.pszText = const_cast<char*>("heading");
             SendMessageA(list_, LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&heading));
         }
+        if (answering)
+            plainPageProc = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrA(page_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&answeringPageProc)));
     }
     ~TestPage() { DestroyWindow(page_); }
     HWND page() const { return page_; }
@@ -117,6 +132,7 @@ struct Outcome {
     int rootHasChildren = -1, rootHasChildrenAfterClear = -1, childHasChildren = -1;
     bool rootExpanded = false;
     std::vector<int> finds;
+    std::vector<std::string> fullRow;
     std::vector<std::string> sortedRows;
     std::vector<std::string> descendingRows;
     std::vector<int> pastEnd;
@@ -125,6 +141,7 @@ struct Outcome {
     std::string longCell;
     bool operator==(const Outcome& o) const {
         return childLabels == o.childLabels && childNodes == o.childNodes &&
+               fullRow == o.fullRow &&
                rootHasChildren == o.rootHasChildren && rootHasChildrenAfterClear == o.rootHasChildrenAfterClear &&
                childHasChildren == o.childHasChildren && rootExpanded == o.rootExpanded && finds == o.finds &&
                sortedRows == o.sortedRows && descendingRows == o.descendingRows && pastEnd == o.pastEnd &&
@@ -156,6 +173,18 @@ Outcome runScenario(TreeControl& tree, ListControl& list) {
         const auto at = std::find(nodes.begin(), nodes.end(), tree.itemNode(child));
         outcome.childNodes.push_back(at == nodes.end() ? -1 : int(at - nodes.begin()));
     }
+    // All at once, as the walk reads them: the same items in the same order,
+    // read once more item by item.
+    for (int reading = 0; reading < 2; ++reading) {
+        const std::vector<TreeChild> children = tree.children(root);
+        EXPECT_EQ(children.size(), outcome.childNodes.size());
+        TreeItem child = tree.firstChild(root);
+        for (std::size_t i = 0; i < children.size() && child; ++i, child = tree.nextSibling(child)) {
+            EXPECT_EQ(children[i].item, child);
+            EXPECT_EQ(children[i].node, tree.itemNode(child));
+        }
+    }
+    EXPECT_TRUE(tree.children(tree.firstChild(root)).empty());
     outcome.childHasChildren = tree.itemHasChildren(tree.firstChild(root));
     EXPECT_EQ(root, tree.rootItem());
     EXPECT_EQ(rootNode, tree.itemNode(root));
@@ -175,7 +204,7 @@ Outcome runScenario(TreeControl& tree, ListControl& list) {
         list.setCellText(outcome.pastEnd.back(), 4, "c:\\path");
     }
     outcome.rowCount = list.rowCount();
-    for (const char* text : {"msvcrt", "MSVCRT.DLL", "msvcrt.dll.x", "view.exe", "A-", "AB", "_", "zz", "NTDLL.DLL"})
+    for (const char* text : {"msvcrt", "MSVCRT.DLL", "msvcrt.dll.x", "view.exe", "A-", "AB", "_", "zz", "NTDLL.DLL", ""})
         outcome.finds.push_back(list.findPrefix(text));
 
     int ascending = 1;
@@ -194,6 +223,14 @@ Outcome runScenario(TreeControl& tree, ListControl& list) {
     const std::string longText(300, 'x');
     list.setCellText(0, 3, longText.c_str());
     outcome.longCell = list.cellText(0, 3);
+
+    // A row with its cells in one request: appended, every given cell set.
+    static NoFiles noFiles;
+    pool.emplace_back(noFiles, "", "FULL.DLL", nullptr, 0);
+    const char* const cells[5] = {"FULL.DLL", "1/2/2003", "", nullptr, "c:\\path"};
+    const int full = list.insertFullRow(100, cells, &pool.back());
+    for (int column = 0; column < 5; ++column) outcome.fullRow.push_back(list.cellText(full, column));
+    EXPECT_EQ(&pool.back(), list.rowNode(full));
     return outcome;
 }
 
@@ -227,7 +264,8 @@ TEST(WindowControls, BehaveAsThePageNeedsWhenDrivenFromAWorkerThread) {
     EXPECT_EQ(kRowCount, outcome.rowCount);
     // Prefix, case ignored, first row in the list's order; a longer text
     // never finds a shorter row.
-    EXPECT_EQ((std::vector<int>{2, 2, -1, 0, 6, -1, 5, -1, 4}), outcome.finds);
+    EXPECT_EQ((std::vector<int>{2, 2, -1, 0, 6, -1, 5, -1, 4, 0}), outcome.finds);
+    EXPECT_EQ((std::vector<std::string>{"FULL.DLL", "1/2/2003", "", "", "c:\\path"}), outcome.fullRow);
     EXPECT_EQ((std::vector<std::string>{"_ZZ.DLL", "A-B.DLL", "KERNEL32.DLL", "MSVCRT", "MSVCRT.DLL", "NTDLL.DLL",
                                         "VIEW.EXE"}),
               outcome.sortedRows);
@@ -236,6 +274,41 @@ TEST(WindowControls, BehaveAsThePageNeedsWhenDrivenFromAWorkerThread) {
               outcome.descendingRows);
     EXPECT_EQ(-1, outcome.selected);
     EXPECT_EQ(std::string(259, 'x'), outcome.longCell);
+}
+
+// The real page answers the worker's requests: the same outcome as asking
+// item by item.
+TEST(WindowControls, RequestsAnsweredByThePageGiveWhatItemByItemGives) {
+    TestPage plain, answering(true);
+    Outcome itemByItem, requested;
+    WindowTreeControl plainTree(plain.tree()), answeringTree(answering.tree());
+    WindowListControl plainList(plain.list()), answeringList(answering.list());
+    plain.fromWorker([&] { itemByItem = runScenario(plainTree, plainList); });
+    answering.fromWorker([&] { requested = runScenario(answeringTree, answeringList); });
+    EXPECT_EQ(itemByItem.childLabels, requested.childLabels);
+    EXPECT_TRUE(itemByItem == requested);
+}
+
+// The scan's own record of its rows answers whether a row begins with a text
+// as the control's search does; a text outside ASCII, in a row or asked for,
+// is left to the control, whose case-blind comparison reaches beyond ASCII.
+TEST(WindowControls, TheScansRowRecordAnswersAsTheControlAlsoOutsideAscii) {
+    TestPage page;
+    WindowListControl list(page.list());
+    page.fromWorker([&] {
+        list.insertRow(0, "KERNEL32.DLL", nullptr);
+        ScanRows rows(list);  // finds the row already there
+        const char* const queries[] = {"kernel", "\xE9t\xE9", "\xC9T\xC9.DLL", "\xC9", "KERNEL32.DLLX", "e", "", "msv"};
+        const char* const added[] = {"MSVCRT.DLL", "\xC9T\xC9.DLL"};  // the second outside ASCII
+        for (int step = 0; step < 3; ++step) {
+            for (const char* text : queries)
+                EXPECT_EQ(rows.hasRow(text), list.findPrefix(text) != -1) << step << " " << text;
+            if (step < 2) {
+                list.insertRow(1 + step, added[step], nullptr);
+                rows.noteRow(added[step]);
+            }
+        }
+    });
 }
 
 TEST(WindowControls, ReportSelectionAndTheCaretItem) {
