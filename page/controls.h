@@ -4,6 +4,7 @@
 // the same behaviour for the headless scanner and the tests.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,28 @@ inline std::vector<TreeChild> TreeControl::children(TreeItem item) {
     for (TreeItem child = firstChild(item); child; child = nextSibling(child))
         found.push_back(TreeChild{child, itemNode(child)});
     return found;
+}
+
+// Visits every item of `tree` (a TreeControl) in pre-order, each with its depth (the root's
+// is 0), until `visit` answers false. An explicit stack of open items rather
+// than recursion: chains of modules may be thousands deep.
+template <class Tree, class Visit>  // bool visit(TreeItem item, std::size_t depth)
+void visitInPreOrder(Tree& tree, Visit visit) {
+    std::vector<TreeItem> open;
+    TreeItem item = tree.rootItem();
+    while (item) {
+        if (!visit(item, open.size())) return;
+        if (TreeItem child = tree.firstChild(item)) {
+            open.push_back(item);
+            item = child;
+            continue;
+        }
+        item = tree.nextSibling(item);
+        while (!item && !open.empty()) {
+            item = tree.nextSibling(open.back());
+            open.pop_back();
+        }
+    }
 }
 
 inline int ListControl::insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) {

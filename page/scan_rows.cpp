@@ -32,11 +32,15 @@ void ScanRows::noteRow(const char* moduleText) {
         return;
     }
     const std::string lower = lowerAscii(text);
-    const auto at = std::lower_bound(order_.begin(), order_.end(), lower, [&](std::uint32_t start, const std::string& key) {
-        return std::strcmp(texts_.c_str() + start, key.c_str()) < 0;
-    });
+    const auto at = firstNotBefore(lower);
     order_.insert(at, std::uint32_t(texts_.size()));
     texts_.append(lower.c_str(), lower.size() + 1);
+}
+
+std::vector<std::uint32_t>::iterator ScanRows::firstNotBefore(const std::string& key) {
+    return std::lower_bound(order_.begin(), order_.end(), key, [&](std::uint32_t start, const std::string& k) {
+        return std::strcmp(texts_.c_str() + start, k.c_str()) < 0;
+    });
 }
 
 bool ScanRows::hasRow(const char* name) {
@@ -44,9 +48,7 @@ bool ScanRows::hasRow(const char* name) {
     if (!onlyAscii_ || !isAscii(name)) return list_.findPrefix(name) != -1;
     // The texts that begin with the name sort at and right after it.
     const std::string prefix = lowerAscii(name);
-    const auto first = std::lower_bound(order_.begin(), order_.end(), prefix, [&](std::uint32_t start, const std::string& key) {
-        return std::strcmp(texts_.c_str() + start, key.c_str()) < 0;
-    });
+    const auto first = firstNotBefore(prefix);
     return first != order_.end() && std::strncmp(texts_.c_str() + *first, prefix.c_str(), prefix.size()) == 0;
 }
 

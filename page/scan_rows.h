@@ -29,6 +29,9 @@ public:
     bool hasRow(const char* name);
 
 private:
+    // The first noted text, in their order, that does not sort before `key`.
+    std::vector<std::uint32_t>::iterator firstNotBefore(const std::string& key);
+
     ListControl& list_;
     // The ASCII texts, lower-cased, each with its zero, back to back, and
     // where each starts in their order.

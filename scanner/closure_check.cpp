@@ -70,10 +70,8 @@ ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCac
     ThreadExports exports(cache, platform);
     std::unordered_set<std::string> checked;  // module files, by path
 
-    // Pre-order with an explicit stack, as the tree is written.
-    std::vector<TreeItem> open;
-    TreeItem item = tree.rootItem();
-    while (item) {
+    // In the order the tree is written.
+    visitInPreOrder(tree, [&](TreeItem item, std::size_t) {
         const ModuleNode* node = tree.itemNode(item);
         if (node && compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0 &&
             checked.insert(node->fullPath).second) {
@@ -86,18 +84,8 @@ ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCac
             if (!check.pe && node->scanned) module.treeFindings = notFoundChildren(tree, item);
             result.modules.push_back(std::move(module));
         }
-        if (rootOnly) break;
-        if (TreeItem child = tree.firstChild(item)) {
-            open.push_back(item);
-            item = child;
-            continue;
-        }
-        item = tree.nextSibling(item);
-        while (!item && !open.empty()) {
-            item = tree.nextSibling(open.back());
-            open.pop_back();
-        }
-    }
+        return !rootOnly;
+    });
     return result;
 }
 

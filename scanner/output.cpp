@@ -72,24 +72,12 @@ std::string jsonString(const std::string& text) {
 }
 
 void writeTreeText(MemoryTree& tree, std::ostream& out) {
-    // Pre-order with an explicit stack of open items: chains may be deep.
-    std::vector<TreeItem> open;
-    TreeItem item = tree.rootItem();
-    while (item) {
-        out << std::string(2 * open.size(), ' ') << tree.itemLabel(item);
+    visitInPreOrder(tree, [&](TreeItem item, std::size_t depth) {
+        out << std::string(2 * depth, ' ') << tree.itemLabel(item);
         const ModuleNode* node = tree.itemNode(item);
         out << (node && node->delayLoaded ? " [delay-load]\n" : "\n");
-        if (TreeItem child = tree.firstChild(item)) {
-            open.push_back(item);
-            item = child;
-            continue;
-        }
-        item = tree.nextSibling(item);
-        while (!item && !open.empty()) {
-            item = tree.nextSibling(open.back());
-            open.pop_back();
-        }
-    }
+        return true;
+    });
 }
 
 void writeListText(MemoryList& list, std::ostream& out) { out << clipboardText(list, kColumnTitles); }

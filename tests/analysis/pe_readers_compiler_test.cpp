@@ -20,6 +20,7 @@
 #include "analysis/pe_headers.h"
 #include "analysis/pe_import_functions.h"
 #include "analysis/section_index.h"
+#include "tests/support/cross_build.h"
 #include "tests/support/image_builder.h"
 
 namespace vost {
@@ -45,15 +46,6 @@ const char* const kProgram = R"(int f(void); int h(void); int d1(void); int d2(v
 int main(void) { return f() + h() + d1() + d2(); }
 )";
 
-std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return "cannot run";
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    return pclose(pipe) == 0 ? "" : command + "\n" + output;
-}
-
 test::Bytes readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return test::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -68,34 +60,9 @@ std::string describe(const ImportedModule& module) {
     return text + (module.cut ? " (cut)" : "");
 }
 
-// GNU ld leaves the delay-load directory empty though the delay library
-// brings a descriptor (symbol __DELAY_IMPORT_DESCRIPTOR_*). As a later linker
-// would, point directory 13 at it, and end the table after it.
-void registerDelayDescriptor(test::Bytes& exe, const std::string& nm, const fs::path& path) {
-    const ByteView image(exe.data(), exe.size());
-    std::uint32_t newHeader = 0;
-    std::uint64_t base = 0;
-    ASSERT_TRUE(image.readU32(test::kLfanewField, newHeader) && imageBase(image, newHeader, base));
-    FILE* pipe = popen(("'" + nm + "' '" + path.string() + "'").c_str(), "r");
-    ASSERT_TRUE(pipe);
-    char line[1024];
-    unsigned long long address = 0;
-    while (std::fgets(line, sizeof line, pipe))
-        if (std::strstr(line, " __DELAY_IMPORT_DESCRIPTOR_")) address = std::strtoull(line, nullptr, 16);
-    pclose(pipe);
-    ASSERT_NE(address, 0u) << "no delay descriptor in " << path;
-    const std::uint32_t rva = std::uint32_t(address - base);
-    const std::uint32_t offset = SectionIndex(image, newHeader).fileOffset(rva);
-    ASSERT_LT(std::uint64_t(offset) + 64, exe.size());
-    const std::uint64_t entry = newHeader + dataDirectoryEntry(optionalHeaderMagic(image, newHeader), 13);
-    test::putU32(exe, entry, rva);
-    test::putU32(exe, entry + 4, 64);
-    for (int i = 0; i < 32; ++i) exe[offset + 32 + i] = 0;
-}
-
 void buildAndRead(const std::string& prefix) {
     const std::string gcc = prefix + "-gcc", dlltool = prefix + "-dlltool", nm = prefix + "-nm";
-    if (!run("command -v " + gcc + " && command -v " + dlltool + " && command -v " + nm).empty())
+    if (!test::runCommand("command -v " + gcc + " && command -v " + dlltool + " && command -v " + nm).empty())
         GTEST_SKIP() << "no " << prefix << " toolchain";
     struct TempDir {
         fs::path path;
@@ -107,9 +74,9 @@ void buildAndRead(const std::string& prefix) {
                                      {"late.def", kLateDef}, {"app.c", kProgram}})
         std::ofstream(dir / name) << text;
     const std::string in = "cd '" + dir.string() + "' && ";
-    ASSERT_EQ(run(in + gcc + " -shared -o vostlib.dll lib.c lib.def -Wl,--out-implib,libvostlib.a"), "");
-    ASSERT_EQ(run(in + dlltool + " -d late.def -D vostlate.dll --output-delaylib liblate.a"), "");
-    ASSERT_EQ(run(in + gcc + " -o app.exe app.c libvostlib.a liblate.a"), "");
+    ASSERT_EQ(test::runCommand(in + gcc + " -shared -o vostlib.dll lib.c lib.def -Wl,--out-implib,libvostlib.a"), "");
+    ASSERT_EQ(test::runCommand(in + dlltool + " -d late.def -D vostlate.dll --output-delaylib liblate.a"), "");
+    ASSERT_EQ(test::runCommand(in + gcc + " -o app.exe app.c libvostlib.a liblate.a"), "");
     const test::Bytes dll = readFile(dir / "vostlib.dll");
     test::Bytes exe = readFile(dir / "app.exe");
     std::uint32_t dllHeader = 0, exeHeader = 0;
@@ -152,9 +119,10 @@ void buildAndRead(const std::string& prefix) {
     }
     EXPECT_TRUE(found);
 
-    // Its delay-loaded module.
-    if (readPeDelayImports(ByteView(exe.data(), exe.size()), exeHeader).empty())
-        registerDelayDescriptor(exe, nm, dir / "app.exe");
+    // Its delay-loaded module, once the directory GNU ld leaves empty is set.
+    if (readPeDelayImports(ByteView(exe.data(), exe.size()), exeHeader).empty()) {
+        ASSERT_EQ(test::registerDelayDescriptor(exe, nm, (dir / "app.exe").string()), "");
+    }
     const std::vector<ImportedModule> delayed = readPeDelayImports(ByteView(exe.data(), exe.size()), exeHeader);
     ASSERT_EQ(delayed.size(), 1u);
     EXPECT_EQ(describe(delayed[0]), "vostlate.dll: d1 #4");

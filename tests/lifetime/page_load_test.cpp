@@ -63,20 +63,6 @@ TEST_F(PageLoadTest, ClosureOf300Modules) { expectPageShowsClosure(300); }
 
 TEST_F(PageLoadTest, ClosureOf1000Modules) { expectPageShowsClosure(1000); }
 
-void clickColumn(HWND page, int column) {
-    NMLISTVIEW notice{};
-    notice.hdr.hwndFrom = GetDlgItem(page, 1012);
-    notice.hdr.idFrom = 1012;
-    notice.hdr.code = LVN_COLUMNCLICK;
-    notice.iItem = -1;
-    notice.iSubItem = column;
-    SendMessageA(page, WM_NOTIFY, 1012, reinterpret_cast<LPARAM>(&notice));
-}
-
-void clickButton(HWND page, int id) {
-    SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(page, id)));
-}
-
 int rowCount(HWND page) { return int(SendDlgItemMessageA(page, 1012, LVM_GETITEMCOUNT, 0, 0)); }
 
 // What a user does while a large list fills: sorts (and sorts back), switches
@@ -97,14 +83,14 @@ TEST_F(PageLoadTest, SortsAndViewChangesDuringAScanChangeNothingButTheOrder) {
     ASSERT_TRUE(pumpUntil([&] {
         const int rows = rowCount(page);
         if (step == 0 && rows >= modules / 4) {
-            clickButton(page, 1004);
+            click(page, 1004);
             clickColumn(page, 4);  // by path, ascending
             rowsAtSorts[0] = rows;
             ++step;
         } else if (step == 1 && rows >= modules / 2) {
             SendDlgItemMessageA(page, 1012, LVM_SCROLL, 0, 2000);
             clickColumn(page, 4);  // and back: descending
-            clickButton(page, 1003);
+            click(page, 1003);
             SendDlgItemMessageA(page, 1000, WM_VSCROLL, SB_PAGEDOWN, 0);
             rowsAtSorts[1] = rows;
             ++step;

@@ -22,6 +22,7 @@
 #include "analysis/section_index.h"
 #include "scanner/scanner.h"
 #include "tests/scanner/scanner_fixture.h"
+#include "tests/support/cross_build.h"
 #include "tests/support/fake_platform.h"
 
 namespace vost::test {
@@ -29,46 +30,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return "cannot run";
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    return pclose(pipe) == 0 ? "" : command + "\n" + output;
-}
+bool have(const std::string& tool) { return test::runCommand("command -v " + tool).empty(); }
 
-bool have(const std::string& tool) { return run("command -v " + tool).empty(); }
-
-// GNU ld (2.40) leaves data directory 13 empty though dlltool's delay
-// library brings a descriptor (symbol __DELAY_IMPORT_DESCRIPTOR_*): the
-// program works, its delay-load helper finds the descriptor by symbol, but no
-// tool can see it. As a linker that fills the directory would, point it at
-// the descriptor and end the table after it. Left alone when the directory
-// is set already.
+// The program as GNU ld left it, with its delay-load directory set
+// (cross_build.h); left alone when a linker set it already.
 void registerDelayDescriptor(const fs::path& exe, const std::string& nm) {
     std::ifstream in(exe, std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    test::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const ByteView image(bytes.data(), bytes.size());
     std::uint32_t newHeader = 0;
-    std::uint64_t base = 0;
-    ASSERT_TRUE(image.readU32(kLfanewField, newHeader) && imageBase(image, newHeader, base));
+    ASSERT_TRUE(image.readU32(kLfanewField, newHeader));
     if (!readPeDelayImports(image, newHeader).empty()) return;
-    FILE* pipe = popen(("'" + nm + "' '" + exe.string() + "'").c_str(), "r");
-    ASSERT_TRUE(pipe);
-    char line[1024];
-    unsigned long long address = 0;
-    while (std::fgets(line, sizeof line, pipe))
-        if (std::strstr(line, " __DELAY_IMPORT_DESCRIPTOR_")) address = std::strtoull(line, nullptr, 16);
-    pclose(pipe);
-    ASSERT_NE(address, 0u) << "no delay descriptor in " << exe;
-    const std::uint32_t rva = std::uint32_t(address - base);
-    const std::uint32_t offset = SectionIndex(image, newHeader).fileOffset(rva);
-    ASSERT_LT(std::uint64_t(offset) + 64, bytes.size());
-    const std::uint64_t entry = newHeader + dataDirectoryEntry(optionalHeaderMagic(image, newHeader), 13);
-    putU32(bytes, entry, rva);
-    putU32(bytes, entry + 4, 64);
-    for (int i = 0; i < 32; ++i) bytes[offset + 32 + i] = 0;
+    ASSERT_EQ(test::registerDelayDescriptor(bytes, nm, exe.string()), "");
     std::ofstream(exe, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
@@ -105,16 +78,16 @@ void buildAndCheck(const Toolchain& t) {
     const std::string src = std::string(VOST_SOURCE_DIR) + "/tests/check_programs/";
     const std::string in = "cd '" + temp.path.string() + "' && ";
 
-    ASSERT_EQ(run(in + gcc + " -shared -o one/vostlib.dll " + src + "vostlib.c " + src + "vostlib.def"), "");
-    ASSERT_EQ(run(in + gcc + " -shared -DVOST_WITHOUT_G -o two/vostlib.dll " + src + "vostlib.c " + src +
+    ASSERT_EQ(test::runCommand(in + gcc + " -shared -o one/vostlib.dll " + src + "vostlib.c " + src + "vostlib.def"), "");
+    ASSERT_EQ(test::runCommand(in + gcc + " -shared -DVOST_WITHOUT_G -o two/vostlib.dll " + src + "vostlib.c " + src +
                   "vostlib-without-g.def"),
               "");
-    ASSERT_EQ(run(in + gcc + " -shared -o one/vostother.dll " + src + "vostother.c " + src + "vostother.def"), "");
-    ASSERT_EQ(run(in + gcc + " -shared -o one/vostdot.v2 " + src + "vostdot.c " + src + "vostdot.def"), "");
-    ASSERT_EQ(run(in + gcc + " -shared -o one/vostlate.dll " + src + "vostlate.c " + src + "vostlate.def"), "");
-    ASSERT_EQ(run(in + dlltool + " -d " + src + "app-imports.def -l libvostlib.a"), "");
-    ASSERT_EQ(run(in + dlltool + " -d " + src + "vostlate.def -D vostlate.dll --output-delaylib libvostlate.a"), "");
-    ASSERT_EQ(run(in + gcc + " -o one/app.exe " + src + "app.c libvostlib.a libvostlate.a"), "");
+    ASSERT_EQ(test::runCommand(in + gcc + " -shared -o one/vostother.dll " + src + "vostother.c " + src + "vostother.def"), "");
+    ASSERT_EQ(test::runCommand(in + gcc + " -shared -o one/vostdot.v2 " + src + "vostdot.c " + src + "vostdot.def"), "");
+    ASSERT_EQ(test::runCommand(in + gcc + " -shared -o one/vostlate.dll " + src + "vostlate.c " + src + "vostlate.def"), "");
+    ASSERT_EQ(test::runCommand(in + dlltool + " -d " + src + "app-imports.def -l libvostlib.a"), "");
+    ASSERT_EQ(test::runCommand(in + dlltool + " -d " + src + "vostlate.def -D vostlate.dll --output-delaylib libvostlate.a"), "");
+    ASSERT_EQ(test::runCommand(in + gcc + " -o one/app.exe " + src + "app.c libvostlib.a libvostlate.a"), "");
     registerDelayDescriptor(one / "app.exe", nm);
     fs::copy_file(one / "app.exe", two / "app.exe");
     fs::copy_file(one / "vostother.dll", two / "vostother.dll");
@@ -155,9 +128,9 @@ void buildAndCheck(const Toolchain& t) {
         return;
     }
     const std::string safeSeh = t.machine == "x86" ? " /safeseh:no" : "";
-    ASSERT_EQ(run(in + "clang --target=" + t.msvcTarget + " -O1 -c -o delay-app.obj " + src + "delay-app.c"), "");
-    ASSERT_EQ(run(in + "llvm-dlltool -m " + t.dlltoolMachine + " -d " + src + "vostlate.def -l vostlate.lib"), "");
-    ASSERT_EQ(run(in + "lld-link /nodefaultlib /entry:start /subsystem:console /machine:" + t.machine + safeSeh +
+    ASSERT_EQ(test::runCommand(in + "clang --target=" + t.msvcTarget + " -O1 -c -o delay-app.obj " + src + "delay-app.c"), "");
+    ASSERT_EQ(test::runCommand(in + "llvm-dlltool -m " + t.dlltoolMachine + " -d " + src + "vostlate.def -l vostlate.lib"), "");
+    ASSERT_EQ(test::runCommand(in + "lld-link /nodefaultlib /entry:start /subsystem:console /machine:" + t.machine + safeSeh +
                   " /out:one/dapp.exe delay-app.obj vostlate.lib /delayload:vostlate.dll"),
               "");
     fs::copy_file(one / "dapp.exe", two / "dapp.exe");

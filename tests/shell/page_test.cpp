@@ -112,20 +112,6 @@ TEST_F(PageTest, TextFileShowsTheMessageAndOneRow) {
     EXPECT_EQ(readList(opened.page).size(), 1u);
 }
 
-void click(HWND page, int id, WORD code = BN_CLICKED) {
-    SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(page, id)));
-}
-
-void clickColumn(HWND page, int column) {
-    NMLISTVIEW notice{};
-    notice.hdr.hwndFrom = GetDlgItem(page, 1012);
-    notice.hdr.idFrom = 1012;
-    notice.hdr.code = LVN_COLUMNCLICK;
-    notice.iItem = -1;
-    notice.iSubItem = column;
-    SendMessageA(page, WM_NOTIFY, 1012, reinterpret_cast<LPARAM>(&notice));
-}
-
 TEST_F(PageTest, ViewsSwitchAndColumnsSort) {
     const std::string file = prefixProgram("regedit.exe");
     OpenedPage opened = openPage(file);

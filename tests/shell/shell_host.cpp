@@ -297,4 +297,18 @@ bool isVisible(HWND page, int id) {
     return (GetWindowLongA(GetDlgItem(page, id), GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
+void click(HWND page, int id, WORD code) {
+    SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(page, id)));
+}
+
+void clickColumn(HWND page, int column) {
+    NMLISTVIEW notice{};
+    notice.hdr.hwndFrom = GetDlgItem(page, 1012);
+    notice.hdr.idFrom = 1012;
+    notice.hdr.code = LVN_COLUMNCLICK;
+    notice.iItem = -1;
+    notice.iSubItem = column;
+    SendMessageA(page, WM_NOTIFY, 1012, reinterpret_cast<LPARAM>(&notice));
+}
+
 }  // namespace vost::test

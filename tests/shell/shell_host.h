@@ -105,4 +105,9 @@ std::vector<ListRow> readList(HWND page);  // the list (id 1012), all cells
 
 bool isVisible(HWND page, int id);
 
+// What a user's click sends the page: a button (or another command code of
+// the control), and a column header of the list.
+void click(HWND page, int id, WORD code = BN_CLICKED);
+void clickColumn(HWND page, int column);
+
 }  // namespace vost::test
