@@ -37,6 +37,27 @@ std::string programFolder() {
     return folderOf(path);
 }
 
+// A family of modules the test asks about: the probe of that bitness and the
+// programs built here for it. The 64-bit build also asks about the 32-bit
+// build's (VOST_PEER_TESTS), as the 64-bit page does for 32-bit programs.
+struct Family {
+    ModuleBits bits;
+    std::string tests;  // the folder of sxs_probe.exe and sxs_programs
+};
+
+std::vector<Family> families() {
+    std::vector<Family> all{{kBits, programFolder()}};
+#ifdef VOST_PEER_TESTS
+    std::string peer = VOST_PEER_TESTS;
+    for (char& c : peer)
+        if (c == '/') c = '\\';
+    all.push_back({ModuleBits::bits32, "Z:" + peer});
+#endif
+    return all;
+}
+
+std::string familyName(const Family& family) { return family.bits == ModuleBits::bits64 ? "64-bit" : "32-bit"; }
+
 struct LoaderAnswers {
     std::map<std::string, std::string> files;  // name -> true path, lower-cased; "" when the load failed
     bool context = false;                      // the probe built and activated a context
@@ -44,13 +65,14 @@ struct LoaderAnswers {
 
 // Runs sxs_probe.exe in `folder` with `arguments` before the list of
 // `lines` and its answers file; the answers, a line each as two fields.
-std::vector<std::pair<std::string, std::string>> runProbe(const std::string& folder, const std::string& arguments,
+std::vector<std::pair<std::string, std::string>> runProbe(const Family& family, const std::string& folder,
+                                                          const std::string& arguments,
                                                           const std::vector<std::string>& lines) {
     test::TempFolder scratch;
     std::string list;
     for (const std::string& line : lines) list += line + "\n";
     const std::string input = scratch.write("list.txt", list), output = scratch.path() + "\\answers.txt";
-    std::string command = "\"" + programFolder() + "\\sxs_probe.exe\" " + arguments + " \"" + input + "\" \"" +
+    std::string command = "\"" + family.tests + "\\sxs_probe.exe\" " + arguments + " \"" + input + "\" \"" +
                           output + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -73,15 +95,18 @@ std::vector<std::pair<std::string, std::string>> runProbe(const std::string& fol
     return answers;
 }
 
-// The files the loader loads for `names` under the module's context.
-LoaderAnswers askLoader(const std::string& module, ManifestRole role, const std::vector<std::string>& names) {
+// The files the loader loads for `names` under the module's context, as
+// true paths (a 32-bit probe on 64-bit Windows names SysWOW64 System32).
+LoaderAnswers askLoader(const Family& family, const std::string& module, ManifestRole role,
+                        const std::vector<std::string>& names) {
     LoaderAnswers answers;
     const std::string arguments = "\"" + module + "\" " + (role == ManifestRole::process ? "1" : "2");
-    for (const auto& [name, value] : runProbe(folderOf(module), arguments, names)) {
+    for (const auto& [name, value] : runProbe(family, folderOf(module), arguments, names)) {
         if (name == "context")
             answers.context = value == "1";
         else
-            answers.files[name] = lowerAscii(truePath(systemFolders(), value));
+            answers.files[name] =
+                lowerAscii(folderSeenBy(systemFolders(), family.bits, truePath(systemFolders(), value)));
     }
     return answers;
 }
@@ -93,12 +118,13 @@ struct LayerAnswer {
 
 // The layer's answer: the reference search with the module's context where
 // the loader has it (its own for a DLL's resource 2, the process's else).
-LayerAnswer askLayer(Win32Platform& platform, const std::string& module, ManifestRole role, const std::string& name) {
+LayerAnswer askLayer(Win32Platform& platform, ModuleBits bits, const std::string& module, ManifestRole role,
+                     const std::string& name) {
     platform.setSearchFolder(folderOf(module).c_str());
     Referrer referrer;
-    referrer.bits = kBits;
+    referrer.bits = bits;
     referrer.path = module.c_str();
-    const ActivationContext* context = platform.activationContext(module.c_str(), kBits, role);
+    const ActivationContext* context = platform.activationContext(module.c_str(), bits, role);
     (role == ManifestRole::module ? referrer.own : referrer.process) = context;
     char path[kPathCapacity] = {};
     LayerAnswer answer;
@@ -151,19 +177,22 @@ TEST(SideBySide, ProgramsBuiltHereLoadWhatTheLayerNames) {
         {"missing\\app.exe", process, "comctl32.dll", nullptr, nullptr, true},
     };
     Win32Platform platform{PlatformOptions{}};
-    for (const Case& c : cases) {
-        const std::string module = programFolder() + "\\sxs_programs\\" + c.module;
-        SCOPED_TRACE(std::string(c.module) + " " + c.name);
-        const LoaderAnswers loader = askLoader(module, c.role, {c.name});
-        const LayerAnswer layer = askLayer(platform, module, c.role, c.name);
+    std::vector<std::pair<Family, Case>> runs;
+    for (const Family& family : families())
+        for (const Case& c : cases) runs.emplace_back(family, c);
+    for (const auto& [family, c] : runs) {
+        const std::string module = family.tests + "\\sxs_programs\\" + c.module;
+        SCOPED_TRACE(familyName(family) + " " + c.module + " " + c.name);
+        const LoaderAnswers loader = askLoader(family, module, c.role, {c.name});
+        const LayerAnswer layer = askLayer(platform, family.bits, module, c.role, c.name);
         ASSERT_EQ(loader.files.count(c.name), 1u) << "the probe did not answer";
         EXPECT_NE(layer.file, "");
         EXPECT_EQ(layer.file, loader.files.at(c.name));
         EXPECT_EQ(layer.outcome.how, c.assembly ? FoundBy::sideBySide : FoundBy::search);
 
-        const ActivationContext* context = platform.activationContext(module.c_str(), kBits, c.role);
+        const ActivationContext* context = platform.activationContext(module.c_str(), family.bits, c.role);
         EXPECT_EQ(context != nullptr, loader.context || c.refused);
-        EXPECT_EQ(platform.activationContext(module.c_str(), kBits, c.role), context);  // built once
+        EXPECT_EQ(platform.activationContext(module.c_str(), family.bits, c.role), context);  // built once
         if (c.refused) {
             ASSERT_NE(context, nullptr);
             ASSERT_EQ(context->problems.size(), 1u);
@@ -181,48 +210,56 @@ TEST(SideBySide, ProgramsBuiltHereLoadWhatTheLayerNames) {
 
 TEST(SideBySide, WinesProgramsWithManifestsLoadWhatTheLayerNames) {
     Win32Platform platform{PlatformOptions{}};
-    const std::string system = test::systemFolder();
-    WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA((system + "\\*.exe").c_str(), &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    std::vector<std::string> all, programs;
-    do {
-        all.push_back(lowerAscii(system + "\\" + found.cFileName));
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    // The layer builds a context for exactly the programs the system does.
-    std::set<std::string> withContext;
-    for (const auto& [program, built] : runProbe(system, "-contexts", all))
-        if (built == "1") withContext.insert(program);
-    for (const std::string& program : all)
-        if (platform.activationContext(program.c_str(), kBits, ManifestRole::process)) programs.push_back(program);
-    EXPECT_EQ(std::set<std::string>(programs.begin(), programs.end()), withContext);
-    EXPECT_GE(programs.size(), 20u);  // Wine 8: 20 32-bit programs with a manifest
+    for (const Family& family : families()) {
+        SCOPED_TRACE(familyName(family));
+        const std::string system = lowerAscii(systemFolderOf(systemFolders(), family.bits));
+        WIN32_FIND_DATAA found;
+        const HANDLE search = FindFirstFileA((pathForThisProcess(systemFolders(), system) + "\\*.exe").c_str(), &found);
+        ASSERT_NE(search, INVALID_HANDLE_VALUE);
+        std::vector<std::string> all, programs;
+        do {
+            all.push_back(lowerAscii(system + "\\" + found.cFileName));
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        // The layer builds a context for exactly the programs the system does.
+        std::set<std::string> withContext;
+        for (const auto& [program, built] : runProbe(family, pathForThisProcess(systemFolders(), system), "-contexts",
+                                                     all))
+            if (built == "1") withContext.insert(program);
+        for (const std::string& program : all)
+            if (platform.activationContext(program.c_str(), family.bits, ManifestRole::process))
+                programs.push_back(program);
+        EXPECT_EQ(std::set<std::string>(programs.begin(), programs.end()), withContext);
+        EXPECT_GE(programs.size(), 20u);  // Wine 8: 20 32-bit programs with a manifest, 23 64-bit
 
-    int names = 0, redirected = 0;
-    for (const std::string& program : programs) {
-        SCOPED_TRACE(program);
-        std::vector<std::string> asked = importsOf(platform, program);
-        for (const char* name : {"comctl32.dll", "gdiplus.dll", "msvcr90.dll"}) asked.push_back(name);
-        LoaderAnswers loader = askLoader(program, ManifestRole::process, asked);
-        EXPECT_TRUE(loader.context);
-        for (const std::string& name : asked) {
-            const std::string& loaded = loader.files[name];
-            // Nothing to compare where the loader could not load the name, or
-            // took a module of its own that has no file.
-            if (loaded.empty() || GetFileAttributesA(loaded.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-            const LayerAnswer layer = askLayer(platform, program, ManifestRole::process, name);
-            EXPECT_EQ(layer.file, loaded) << name;
-            ++names;
-            redirected += layer.outcome.how == FoundBy::sideBySide;
-            if (layer.outcome.how == FoundBy::sideBySide) {
-                EXPECT_NE(loaded.find("\\winsxs\\"), std::string::npos) << name;
+        int names = 0, redirected = 0;
+        for (const std::string& program : programs) {
+            SCOPED_TRACE(program);
+            std::vector<std::string> asked = importsOf(platform, program);
+            for (const char* name : {"comctl32.dll", "gdiplus.dll", "msvcr90.dll"}) asked.push_back(name);
+            LoaderAnswers loader = askLoader(family, pathForThisProcess(systemFolders(), program),
+                                             ManifestRole::process, asked);
+            EXPECT_TRUE(loader.context);
+            for (const std::string& name : asked) {
+                const std::string& loaded = loader.files[name];
+                // Nothing to compare where the loader could not load the name, or
+                // took a module of its own that has no file.
+                if (loaded.empty() ||
+                    GetFileAttributesA(pathForThisProcess(systemFolders(), loaded).c_str()) == INVALID_FILE_ATTRIBUTES)
+                    continue;
+                const LayerAnswer layer = askLayer(platform, family.bits, program, ManifestRole::process, name);
+                EXPECT_EQ(layer.file, loaded) << name;
+                ++names;
+                redirected += layer.outcome.how == FoundBy::sideBySide;
+                if (layer.outcome.how == FoundBy::sideBySide) {
+                    EXPECT_NE(loaded.find("\\winsxs\\"), std::string::npos) << name;
+                }
             }
         }
+        EXPECT_GE(redirected, int(programs.size()));  // each lists Common Controls 6 at least
+        std::printf("%s: %zu programs with a manifest: %d names loaded, %d of them from an assembly\n",
+                    familyName(family).c_str(), programs.size(), names, redirected);
     }
-    EXPECT_GE(redirected, int(programs.size()));  // each lists Common Controls 6 at least
-    std::printf("%zu programs with a manifest: %d names loaded, %d of them from an assembly\n", programs.size(),
-                names, redirected);
 }
 
 // Object directories made for the test, with NT calls of ntdll.
@@ -313,7 +350,7 @@ TEST(KnownDlls, SectionsOfADirectoryAreTakenFromTheSystemFolder) {
     test::TempFolder folder;
     const std::string program = folder.write("app.exe", "MZ");
     folder.write("vost7.dll", "MZ");
-    const LayerAnswer answer = askLayer(platform, program, ManifestRole::process, "vost7.dll");
+    const LayerAnswer answer = askLayer(platform, kBits, program, ManifestRole::process, "vost7.dll");
     EXPECT_EQ(answer.outcome.how, FoundBy::knownDll);
     EXPECT_EQ(answer.file, lowerAscii(system + "\\vost7.dll"));
 }
