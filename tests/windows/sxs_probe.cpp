@@ -3,7 +3,10 @@
 //   sxs_probe <module> <resource> <names> <answers>
 // <resource> 1: a program's manifest (RT_MANIFEST 1, else <module>.manifest
 // beside it); 2: a DLL's own (RT_MANIFEST 2). The context is activated and
-// each name of <names> (one per line) loaded with LoadLibraryExA; <answers>
+// each name of <names> (one per line) loaded with LoadLibraryExA. With
+// <resource> 0 no context is built: the DLL <module> itself is loaded, as a
+// program without a manifest loads it, and each name is the module the
+// loader took for its imports (GetModuleHandleA). <answers>
 // gets "name<TAB>GetModuleFileNameA" per name, the path empty when the load
 // failed, and a last line "context<TAB>1" or "context<TAB>0" (none built).
 // The probe is started in the module's folder, which also joins the DLL
@@ -54,7 +57,9 @@ int main(int argc, char** argv) {
     if (argc != 5) return 2;
     const std::string module = argv[1];
     SetDllDirectoryA(module.substr(0, module.find_last_of('\\')).c_str());
-    const HANDLE context = createContext(module, std::atoi(argv[2]));
+    const int resource = std::atoi(argv[2]);
+    const HANDLE context = resource ? createContext(module, resource) : INVALID_HANDLE_VALUE;
+    if (!resource) LoadLibraryExA(module.c_str(), nullptr, 0);
     ULONG_PTR cookie = 0;
     const bool active = context != INVALID_HANDLE_VALUE && ActivateActCtx(context, &cookie);
 
@@ -67,8 +72,8 @@ int main(int argc, char** argv) {
         char path[MAX_PATH] = {};
         // A module whose own imports or initialisation fail is still found,
         // loaded without either. Modules stay loaded.
-        HMODULE loaded = LoadLibraryExA(name.c_str(), nullptr, 0);
-        if (!loaded) loaded = LoadLibraryExA(name.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+        HMODULE loaded = resource ? LoadLibraryExA(name.c_str(), nullptr, 0) : GetModuleHandleA(name.c_str());
+        if (!loaded && resource) loaded = LoadLibraryExA(name.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
         if (loaded) GetModuleFileNameA(loaded, path, sizeof path);
         out << name << '\t' << path << '\n';
     }
