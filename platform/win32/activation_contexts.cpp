@@ -245,10 +245,10 @@ std::unique_ptr<ActivationContext> buildSystemContext(const std::string& path, c
         auto refused = std::make_unique<RefusedContext>();
         ContextProblem problem;
         problem.kind = ContextProblem::Kind::refused;
-        problem.detail = "the system could not build the activation context of " +
-                         (source.resource ? path + " (manifest resource " + std::to_string(source.resource) + ")"
-                                          : path + ".manifest") +
-                         " (" + errorText(attempt.error) + ")";
+        const std::string name = path.substr(path.find_last_of("\\/") + 1);
+        problem.detail = "the system refused " +
+                         (source.resource ? "manifest resource " + std::to_string(source.resource) : name + ".manifest") +
+                         ": " + errorText(attempt.error);
         refused->problems.push_back(problem);
         return refused;
     }
