@@ -104,6 +104,7 @@ TEST_F(SideBySidePage, EveryModuleIsTheFileTheLoaderLoads) {
         {built + "external\\app.exe", "", 1, 1, false},
         {built + "private\\app.exe", "", 1, 1, false},
         {built + "missing\\app.exe", "", 1, 0, false},
+        {built + "hostile\\app.exe", "", 1, 0, false},
         {built + "owndll\\host.exe", "owndll.dll", 0, 1, false},
         // A DLL linked with NO_ISOLATION gets no manifest lookup on Windows;
         // Wine's loader still reads its manifest.

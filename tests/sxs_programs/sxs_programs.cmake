@@ -9,6 +9,9 @@
 #              manifest (resource 2) asks for Common Controls 6
 #   missing/   asks for an assembly no store holds, and Common Controls 6
 #   noiso/     as owndll/, the DLL linked with --no-isolation
+#   truncated/ a manifest cut off in the middle of an element
+#   hostile/   a manifest with an entity that expands a billion times, 5,000
+#              nested elements and an attribute of a megabyte
 # Each imports the modules its manifest redirects.
 #
 #   vost_sxs_programs(<target> <folder> <gcc> <windres> <dlltool> <arch>)
@@ -20,6 +23,23 @@ function(vost_sxs_programs target folder gcc windres dlltool arch)
   foreach(manifest common-controls vc90 gdiplus private missing Vost.Private)
     configure_file(${src}/${manifest}.manifest.in ${work}/${manifest}.manifest @ONLY)
   endforeach()
+  # Manifests that no parser should accept, nor choke on.
+  file(READ ${work}/common-controls.manifest whole)
+  string(SUBSTRING "${whole}" 0 300 cut)
+  file(WRITE ${work}/truncated.manifest "${cut}")
+  set(entities "<!ENTITY a \"aaaaaaaaaa\">")
+  set(previous a)
+  foreach(level b c d e f g h i j)
+    string(REPEAT "&${previous};" 10 ten)
+    string(APPEND entities "<!ENTITY ${level} \"${ten}\">")
+    set(previous ${level})
+  endforeach()
+  string(REPEAT "<assembly>" 5000 open)
+  string(REPEAT "x" 1048576 huge)
+  file(WRITE ${work}/hostile.manifest "<?xml version=\"1.0\"?><!DOCTYPE assembly [${entities}]>\n"
+    "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\" name=\"&j;\" huge=\"${huge}\">"
+    "${open}</assembly>\n")
+
   # A resource object holding manifest <name> as RT_MANIFEST <id>.
   function(manifest_resource name id output)
     file(WRITE ${work}/${name}-${id}.rc "${id} 24 \"${work}/${name}.manifest\"\n")
@@ -34,6 +54,8 @@ function(vost_sxs_programs target folder gcc windres dlltool arch)
   manifest_resource(gdiplus 1 gdiplus_1)
   manifest_resource(private 1 private_1)
   manifest_resource(missing 1 missing_1)
+  manifest_resource(truncated 1 truncated_1)
+  manifest_resource(hostile 1 hostile_1)
 
   set(cc -O1 -fno-builtin)
   set(priv ${folder}/private/Vost.Private)
@@ -42,8 +64,9 @@ function(vost_sxs_programs target folder gcc windres dlltool arch)
            ${folder}/external/app.exe.manifest ${folder}/private/app.exe ${priv}/vostpriv.dll
            ${priv}/Vost.Private.manifest ${folder}/owndll/owndll.dll ${folder}/owndll/host.exe
            ${folder}/missing/app.exe ${folder}/noiso/noiso.dll ${folder}/noiso/host.exe
+           ${folder}/truncated/app.exe ${folder}/hostile/app.exe
     COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}/cc6 ${folder}/vc90 ${folder}/gdiplus ${folder}/external
-            ${priv} ${folder}/owndll ${folder}/missing ${folder}/noiso
+            ${priv} ${folder}/owndll ${folder}/missing ${folder}/noiso ${folder}/truncated ${folder}/hostile
     COMMAND ${gcc} ${cc} -DVOST_COMCTL -o ${folder}/cc6/app.exe ${src}/app.c ${cc6_1} -lcomctl32
     COMMAND ${dlltool} -d ${src}/msvcr90.def -l ${work}/libvc90.a
     COMMAND ${gcc} ${cc} -DVOST_CRT -o ${folder}/vc90/app.exe ${src}/app.c ${vc90_1} ${work}/libvc90.a
@@ -60,8 +83,10 @@ function(vost_sxs_programs target folder gcc windres dlltool arch)
     COMMAND ${gcc} ${cc} -DVOST_DLL -DVOST_COMCTL -shared -Wl,--no-isolation -o ${folder}/noiso/noiso.dll
             ${src}/app.c ${src}/vostlib.def ${cc6_2} -lcomctl32
     COMMAND ${gcc} ${cc} -DVOST_LIB -o ${folder}/noiso/host.exe ${src}/app.c ${folder}/noiso/noiso.dll
+    COMMAND ${gcc} ${cc} -DVOST_COMCTL -o ${folder}/truncated/app.exe ${src}/app.c ${truncated_1} -lcomctl32
+    COMMAND ${gcc} ${cc} -DVOST_COMCTL -o ${folder}/hostile/app.exe ${src}/app.c ${hostile_1} -lcomctl32
     DEPENDS ${src}/app.c ${src}/vostlib.def ${src}/msvcr90.def ${cc6_1} ${cc6_2} ${vc90_1} ${gdiplus_1}
-            ${private_1} ${missing_1} ${work}/Vost.Private.manifest ${work}/common-controls.manifest
+            ${private_1} ${missing_1} ${truncated_1} ${hostile_1} ${work}/Vost.Private.manifest ${work}/common-controls.manifest
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${folder}/cc6/app.exe ${folder}/noiso/host.exe)
 endfunction()

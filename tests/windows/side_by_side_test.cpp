@@ -175,6 +175,8 @@ TEST(SideBySide, ProgramsBuiltHereLoadWhatTheLayerNames) {
         {"owndll\\owndll.dll", ManifestRole::module, "comctl32.dll", kCommonControls, "6.0.", false},
         {"owndll\\host.exe", process, "comctl32.dll", nullptr, nullptr, false},
         {"missing\\app.exe", process, "comctl32.dll", nullptr, nullptr, true},
+        {"truncated\\app.exe", process, "comctl32.dll", nullptr, nullptr, true},
+        {"hostile\\app.exe", process, "comctl32.dll", nullptr, nullptr, true},
     };
     Win32Platform platform{PlatformOptions{}};
     std::vector<std::pair<Family, Case>> runs;
