@@ -57,7 +57,7 @@ private:
 // A context the system built, asked through its DLL redirection section.
 class SystemContext : public ActivationContext {
 public:
-    explicit SystemContext(ActCtxHandle handle) : handle_(std::move(handle)) {}
+    SystemContext(ActCtxHandle handle, ModuleBits bits) : handle_(std::move(handle)), bits_(bits) {}
 
     bool redirect(const char* name, Redirection& out) const override {
         if (!handle_ || !name || !*name) return false;
@@ -81,6 +81,32 @@ public:
     }
 
 private:
+    // Wine resolves processorArchitecture="*" to the machine of the process
+    // that asks, whatever machine the context was built for, so a 64-bit
+    // page is given the amd64 assembly for a 32-bit program (Windows honours
+    // the machine asked for). The store keeps the asked machine's copy in
+    // the folder of the same name, version and language under that machine's
+    // prefix: that one is the loader's. False when the store has none (the
+    // loader of that machine would find no assembly).
+    bool matchMachine(const std::string& directory, std::string& folder, AssemblyIdentity& assembly) const {
+        const std::string wanted = bits_ == ModuleBits::bits64 ? "amd64" : "x86";
+        const std::string other = bits_ == ModuleBits::bits64 ? "x86" : "amd64";
+        if (compareIgnoringCase(assembly.processorArchitecture.c_str(), other.c_str()) != 0) return true;
+        const std::size_t hash = directory.find_last_of('_');
+        if (directory.rfind(other + "_", 0) != 0 || hash == std::string::npos || hash <= other.size()) return true;
+        const std::string store = folderOf(folder);
+        const std::string pattern =
+            store + "\\" + wanted + directory.substr(other.size(), hash - other.size()) + "_*";
+        WIN32_FIND_DATAA found;
+        const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return false;
+        FindClose(search);
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+        folder = store + "\\" + found.cFileName;
+        assembly.processorArchitecture = wanted;
+        return true;
+    }
+
     // The folder and identity of the assembly at `index` of the roster.
     bool describe(DWORD index, const char* name, Redirection& out) const {
         std::vector<std::uint8_t> buffer(1024);
@@ -109,12 +135,14 @@ private:
         else
             folder = folderOf(manifest);
         if (folder.empty()) return false;
-        out.path = truePath(systemFolders(), folder + "\\" + name);
         out.assembly = parseEncodedIdentity(fromWide(info.lpAssemblyEncodedAssemblyIdentity));
+        if (!matchMachine(directory, folder, out.assembly)) return false;
+        out.path = truePath(systemFolders(), folder + "\\" + name);
         return true;
     }
 
     ActCtxHandle handle_;
+    ModuleBits bits_;
 };
 
 // A context the system would not build: it redirects nothing and says why.
@@ -178,7 +206,7 @@ Attempt create(const std::string& source, const std::string& folder, ModuleBits 
         attempt.error = GetLastError();
         if (attempt.error == 0) attempt.error = ERROR_SXS_CANT_GEN_ACTCTX;
     } else {
-        attempt.context = std::make_unique<SystemContext>(ActCtxHandle(handle));
+        attempt.context = std::make_unique<SystemContext>(ActCtxHandle(handle), bits);
     }
     return attempt;
 }

@@ -28,16 +28,39 @@ std::string fullPath(const std::string& path) {
 
 std::string windowsTests() { return fullPath(programFolder() + "..\\windows"); }
 
+// The 32-bit build's tests/windows beside the 64-bit one (VOST_PEER_TESTS):
+// its probe answers for 32-bit programs, which the 64-bit page shows too.
+std::string peerTests() {
+#ifdef VOST_PEER_TESTS
+    std::string peer = "Z:" VOST_PEER_TESTS;
+    for (char& c : peer)
+        if (c == '/') c = '\\';
+    return peer;
+#else
+    return std::string();
+#endif
+}
+
+// A 32-bit probe on 64-bit Windows names SysWOW64 System32; the page names
+// the true folder.
+std::string trueSystemPath(std::string path) {
+    char wow64[MAX_PATH] = {};
+    const std::string system = lowerAscii(systemFolder());
+    if (GetSystemWow64DirectoryA(wow64, MAX_PATH) && path.rfind(system + "\\", 0) == 0)
+        path = lowerAscii(wow64) + path.substr(system.size());
+    return path;
+}
+
 // The files the loader loads for `names` (lower-cased; "" when not loaded):
 // under the context of `module`'s manifest `resource`, or, with resource 0,
 // as the imports of the DLL `module` loaded without a context of ours.
-std::map<std::string, std::string> loaderFiles(const std::string& module, int resource,
+std::map<std::string, std::string> loaderFiles(const std::string& probe, const std::string& module, int resource,
                                                const std::vector<std::string>& names) {
     TempFolder scratch;
     std::string list;
     for (const std::string& name : names) list += name + "\n";
     const std::string input = scratch.write("names.txt", list), output = scratch.path() + "\\answers.txt";
-    std::string command = "\"" + windowsTests() + "\\sxs_probe.exe\" \"" + module + "\" " + std::to_string(resource) +
+    std::string command = "\"" + probe + "\\sxs_probe.exe\" \"" + module + "\" " + std::to_string(resource) +
                           " \"" + input + "\" \"" + output + "\"";
     const std::string folder = module.substr(0, module.find_last_of('\\'));
     STARTUPINFOA startup{};
@@ -56,7 +79,9 @@ std::map<std::string, std::string> loaderFiles(const std::string& module, int re
         if (end == std::string::npos) end = text.size();
         const std::string line = text.substr(start, end - start);
         const std::size_t tab = line.find('\t');
-        if (tab != std::string::npos) files[lowerAscii(line.substr(0, tab))] = lowerAscii(line.substr(tab + 1));
+        if (tab == std::string::npos) continue;
+        const std::string file = lowerAscii(line.substr(tab + 1));
+        files[lowerAscii(line.substr(0, tab))] = probe == peerTests() ? trueSystemPath(file) : file;
     }
     return files;
 }
@@ -95,23 +120,31 @@ TEST_F(SideBySidePage, EveryModuleIsTheFileTheLoaderLoads) {
         int resource;            // the probe's: 1 the program's context, 0 the DLL loaded as the loader loads it
         int fromAssemblies;      // how many of those an assembly sends elsewhere (at least, for Wine's)
         bool wineTakesManifest;  // the loader differs on purpose (below)
+        std::string probe;       // the folder of the probe of the program's bitness
     };
     const std::string built = windowsTests() + "\\sxs_programs\\";
     std::vector<Case> cases = {
-        {built + "cc6\\app.exe", "", 1, 1, false},
-        {built + "vc90\\app.exe", "", 1, 1, false},
-        {built + "gdiplus\\app.exe", "", 1, 1, false},
-        {built + "external\\app.exe", "", 1, 1, false},
-        {built + "private\\app.exe", "", 1, 1, false},
-        {built + "missing\\app.exe", "", 1, 0, false},
-        {built + "hostile\\app.exe", "", 1, 0, false},
-        {built + "owndll\\host.exe", "owndll.dll", 0, 1, false},
+        {built + "cc6\\app.exe", "", 1, 1, false, windowsTests()},
+        {built + "vc90\\app.exe", "", 1, 1, false, windowsTests()},
+        {built + "gdiplus\\app.exe", "", 1, 1, false, windowsTests()},
+        {built + "external\\app.exe", "", 1, 1, false, windowsTests()},
+        {built + "private\\app.exe", "", 1, 1, false, windowsTests()},
+        {built + "missing\\app.exe", "", 1, 0, false, windowsTests()},
+        {built + "hostile\\app.exe", "", 1, 0, false, windowsTests()},
+        {built + "owndll\\host.exe", "owndll.dll", 0, 1, false, windowsTests()},
         // A DLL linked with NO_ISOLATION gets no manifest lookup on Windows;
         // Wine's loader still reads its manifest.
-        {built + "noiso\\host.exe", "noiso.dll", 0, 0, true},
+        {built + "noiso\\host.exe", "noiso.dll", 0, 0, true, windowsTests()},
     };
     for (const char* program : {"notepad.exe", "winecfg.exe", "taskmgr.exe", "winefile.exe"})
-        cases.push_back({systemFolder() + "\\" + program, "", 1, 1, false});
+        cases.push_back({systemFolder() + "\\" + program, "", 1, 1, false, windowsTests()});
+    // The 64-bit page on 32-bit programs: the store's x86 assemblies.
+    char wow64[MAX_PATH] = {};
+    if (!peerTests().empty() && GetSystemWow64DirectoryA(wow64, MAX_PATH)) {
+        cases.push_back({peerTests() + "\\sxs_programs\\cc6\\app.exe", "", 1, 1, false, peerTests()});
+        cases.push_back({peerTests() + "\\sxs_programs\\owndll\\host.exe", "owndll.dll", 0, 1, false, peerTests()});
+        cases.push_back({std::string(wow64) + "\\notepad.exe", "", 1, 1, false, peerTests()});
+    }
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -133,7 +166,7 @@ TEST_F(SideBySidePage, EveryModuleIsTheFileTheLoaderLoads) {
         collect(*parent, c.under.empty(), items);
         std::vector<std::string> names;
         for (const JsonValue* child : items) names.push_back((*child)["module"].text);
-        std::map<std::string, std::string> loaded = loaderFiles(module, c.resource, names);
+        std::map<std::string, std::string> loaded = loaderFiles(c.probe, module, c.resource, names);
         int fromAssemblies = 0;
         for (const JsonValue* item : items) {
             const JsonValue& child = *item;
@@ -152,7 +185,7 @@ TEST_F(SideBySidePage, EveryModuleIsTheFileTheLoaderLoads) {
             }
             EXPECT_EQ(child["path"].text, file) << name;
         }
-        if (c.file.find(built) == 0) {
+        if (c.file.find("\\sxs_programs\\") != std::string::npos) {
             EXPECT_EQ(fromAssemblies, c.fromAssemblies);
         } else {
             EXPECT_GE(fromAssemblies, c.fromAssemblies);
