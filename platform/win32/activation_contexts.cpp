@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "analysis/text.h"
+#include "platform/win32/fault_guard.h"
 #include "platform/win32/system_folders.h"
 
 namespace vost {
@@ -177,7 +178,21 @@ std::string errorText(DWORD error) {
 struct Attempt {
     std::unique_ptr<ActivationContext> context;
     DWORD error = 0;
+    bool faulted = false;  // the system faulted reading the file
 };
+
+// One CreateActCtxW call, shared with the guarded step: plain data only.
+struct CreateCall {
+    const ACTCTXW* request;
+    HANDLE handle;
+    DWORD error;
+};
+
+void createGuarded(void* argument) {
+    CreateCall& call = *static_cast<CreateCall*>(argument);
+    call.handle = CreateActCtxW(call.request);
+    call.error = call.handle == INVALID_HANDLE_VALUE || !call.handle ? GetLastError() : 0;
+}
 
 // CreateActCtxW for the manifest resource `resource` of the module `source`,
 // or for the manifest file `source` itself when `resource` is 0.
@@ -200,13 +215,17 @@ Attempt create(const std::string& source, const std::string& folder, ModuleBits 
         request.dwFlags |= ACTCTX_FLAG_ASSEMBLY_DIRECTORY_VALID;
         request.lpAssemblyDirectory = wideFolder.c_str();
     }
+    // The system walks the file's resources itself, and Wine's walk faults
+    // on some damaged files: the call runs with faults caught. What the
+    // system held when it faulted (a view of the file) stays behind.
     Attempt attempt;
-    const HANDLE handle = CreateActCtxW(&request);
-    if (handle == INVALID_HANDLE_VALUE || !handle) {
-        attempt.error = GetLastError();
-        if (attempt.error == 0) attempt.error = ERROR_SXS_CANT_GEN_ACTCTX;
+    CreateCall call{&request, INVALID_HANDLE_VALUE, 0};
+    if (!runGuarded(&createGuarded, &call)) {
+        attempt.faulted = true;
+    } else if (call.handle == INVALID_HANDLE_VALUE || !call.handle) {
+        attempt.error = call.error ? call.error : DWORD(ERROR_SXS_CANT_GEN_ACTCTX);
     } else {
-        attempt.context = std::make_unique<SystemContext>(ActCtxHandle(handle), bits);
+        attempt.context = std::make_unique<SystemContext>(ActCtxHandle(call.handle), bits);
     }
     return attempt;
 }
@@ -267,16 +286,21 @@ std::unique_ptr<ActivationContext> buildSystemContext(const std::string& path, c
     for (const Source& source : sources) {
         Attempt attempt = create(source.file, folder, bits, source.resource);
         if (attempt.context) return std::move(attempt.context);
-        if (isAbsent(attempt.error)) continue;
+        if (!attempt.faulted && isAbsent(attempt.error)) continue;
         // A manifest that is there but fails (an assembly the system cannot
         // find, XML it rejects): the loader goes no further either.
         auto refused = std::make_unique<RefusedContext>();
         ContextProblem problem;
-        problem.kind = ContextProblem::Kind::refused;
         const std::string name = path.substr(path.find_last_of("\\/") + 1);
-        problem.detail = "the system refused " +
-                         (source.resource ? "manifest resource " + std::to_string(source.resource) : name + ".manifest") +
-                         ": " + errorText(attempt.error);
+        const std::string manifest =
+            source.resource ? "manifest resource " + std::to_string(source.resource) : name + ".manifest";
+        if (attempt.faulted) {
+            problem.kind = ContextProblem::Kind::badManifest;
+            problem.detail = "the system faulted reading " + manifest;
+        } else {
+            problem.kind = ContextProblem::Kind::refused;
+            problem.detail = "the system refused " + manifest + ": " + errorText(attempt.error);
+        }
         refused->problems.push_back(problem);
         return refused;
     }
