@@ -129,9 +129,11 @@ private:
         // manifest, a private assembly) keeps its files beside its manifest.
         std::string folder;
         const std::string manifestFile = manifest.substr(manifest.find_last_of("\\/") + 1);
+        const bool storeManifest =
+            manifest.empty() || compareIgnoringCase(manifestFile.c_str(), (directory + ".manifest").c_str()) == 0;
         if (!directory.empty() && isAbsolute(directory))
             folder = directory;
-        else if (!directory.empty() && (manifest.empty() || compareIgnoringCase(manifestFile.c_str(), (directory + ".manifest").c_str()) == 0))
+        else if (!directory.empty() && storeManifest)
             folder = systemFolders().windows + "\\winsxs\\" + directory;
         else
             folder = folderOf(manifest);

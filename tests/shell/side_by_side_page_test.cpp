@@ -15,6 +15,7 @@
 #include "analysis/text.h"
 #include "tests/shell/scanner_compare.h"
 #include "tests/shell/shell_host.h"
+#include "tests/windows/sxs_probe_client.h"
 #include "tests/windows/temp_folder.h"
 
 namespace vost::test {
@@ -56,33 +57,11 @@ std::string trueSystemPath(std::string path) {
 // as the imports of the DLL `module` loaded without a context of ours.
 std::map<std::string, std::string> loaderFiles(const std::string& probe, const std::string& module, int resource,
                                                const std::vector<std::string>& names) {
-    TempFolder scratch;
-    std::string list;
-    for (const std::string& name : names) list += name + "\n";
-    const std::string input = scratch.write("names.txt", list), output = scratch.path() + "\\answers.txt";
-    std::string command = "\"" + probe + "\\sxs_probe.exe\" \"" + module + "\" " + std::to_string(resource) +
-                          " \"" + input + "\" \"" + output + "\"";
-    const std::string folder = module.substr(0, module.find_last_of('\\'));
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                       &process)) {
-        WaitForSingleObject(process.hProcess, 120000);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
     std::map<std::string, std::string> files;
-    const std::string text = readWholeFile(output);
-    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
-        const std::size_t tab = line.find('\t');
-        if (tab == std::string::npos) continue;
-        const std::string file = lowerAscii(line.substr(tab + 1));
-        files[lowerAscii(line.substr(0, tab))] = probe == peerTests() ? trueSystemPath(file) : file;
-    }
+    const std::string folder = module.substr(0, module.find_last_of('\\'));
+    const std::string arguments = "\"" + module + "\" " + std::to_string(resource);
+    for (const auto& [name, path] : runSxsProbe(probe, folder, arguments, names))
+        files[lowerAscii(name)] = probe == peerTests() ? trueSystemPath(lowerAscii(path)) : lowerAscii(path);
     return files;
 }
 

@@ -21,6 +21,7 @@
 #include "platform/win32/known_dlls.h"
 #include "platform/win32/system_folders.h"
 #include "platform/win32/win32_platform.h"
+#include "tests/windows/sxs_probe_client.h"
 #include "tests/windows/temp_folder.h"
 
 namespace vost {
@@ -63,45 +64,13 @@ struct LoaderAnswers {
     bool context = false;                      // the probe built and activated a context
 };
 
-// Runs sxs_probe.exe in `folder` with `arguments` before the list of
-// `lines` and its answers file; the answers, a line each as two fields.
-std::vector<std::pair<std::string, std::string>> runProbe(const Family& family, const std::string& folder,
-                                                          const std::string& arguments,
-                                                          const std::vector<std::string>& lines) {
-    test::TempFolder scratch;
-    std::string list;
-    for (const std::string& line : lines) list += line + "\n";
-    const std::string input = scratch.write("list.txt", list), output = scratch.path() + "\\answers.txt";
-    std::string command = "\"" + family.tests + "\\sxs_probe.exe\" " + arguments + " \"" + input + "\" \"" +
-                          output + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                       &process)) {
-        WaitForSingleObject(process.hProcess, 120000);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    std::vector<std::pair<std::string, std::string>> answers;
-    const std::string text = test::readWholeFile(output);
-    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
-        const std::size_t tab = line.find('\t');
-        if (tab != std::string::npos) answers.emplace_back(line.substr(0, tab), line.substr(tab + 1));
-    }
-    return answers;
-}
-
 // The files the loader loads for `names` under the module's context, as
 // true paths (a 32-bit probe on 64-bit Windows names SysWOW64 System32).
 LoaderAnswers askLoader(const Family& family, const std::string& module, ManifestRole role,
                         const std::vector<std::string>& names) {
     LoaderAnswers answers;
     const std::string arguments = "\"" + module + "\" " + (role == ManifestRole::process ? "1" : "2");
-    for (const auto& [name, value] : runProbe(family, folderOf(module), arguments, names)) {
+    for (const auto& [name, value] : test::runSxsProbe(family.tests, folderOf(module), arguments, names)) {
         if (name == "context")
             answers.context = value == "1";
         else
@@ -225,8 +194,8 @@ TEST(SideBySide, WinesProgramsWithManifestsLoadWhatTheLayerNames) {
         FindClose(search);
         // The layer builds a context for exactly the programs the system does.
         std::set<std::string> withContext;
-        for (const auto& [program, built] : runProbe(family, pathForThisProcess(systemFolders(), system), "-contexts",
-                                                     all))
+        const std::string reached = pathForThisProcess(systemFolders(), system);
+        for (const auto& [program, built] : test::runSxsProbe(family.tests, reached, "-contexts", all))
             if (built == "1") withContext.insert(program);
         for (const std::string& program : all)
             if (platform.activationContext(program.c_str(), family.bits, ManifestRole::process))
@@ -311,7 +280,8 @@ TEST(KnownDlls, SectionsOfADirectoryAreTakenFromTheSystemFolder) {
     const HANDLE directory = objects.make(name, nullptr, true);
     ASSERT_NE(directory, nullptr);
     constexpr int kSections = 300;
-    for (int i = 0; i < kSections; ++i) ASSERT_NE(objects.make(L"Vost" + std::to_wstring(i) + L".dll", directory, false), nullptr);
+    for (int i = 0; i < kSections; ++i)
+        ASSERT_NE(objects.make(L"Vost" + std::to_wstring(i) + L".dll", directory, false), nullptr);
     ASSERT_NE(objects.make(L"folder.dll", directory, true), nullptr);
     const std::set<std::string> names = sectionNamesOf(name.c_str());
     EXPECT_EQ(names.size(), std::size_t(kSections));
