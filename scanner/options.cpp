@@ -30,6 +30,12 @@ const char* const kScannerUsage =
     "  --search-dir-64 DIR   the same for the modules that 64-bit modules reference\n"
     "                        (default /usr/lib/x86_64-linux-gnu/wine/x86_64-windows\n"
     "                        when present)\n"
+    "  --windows DIR         a Windows folder (a Wine prefix's drive_c/windows, a\n"
+    "                        mounted C:\\Windows) as the system the file runs on: its\n"
+    "                        System32 and SysWOW64 (then system and DIR) replace the\n"
+    "                        default search folders, its WinSxS store resolves the\n"
+    "                        manifests' assemblies and its SYSTEM hive gives the\n"
+    "                        known DLLs (POSIX build)\n"
     "  --sort COLUMN[:desc]  sort the list as one click (two for :desc) on COLUMN:\n"
     "                        module, date, fileversion, productversion or path\n"
     "  --copy-to DIR         copy every listed module file into DIR, never overwriting:\n"
@@ -45,7 +51,10 @@ const char* const kScannerUsage =
     "Names that begin with api- or ext- are API set contracts: before any search they\n"
     "are mapped to their host module by apisetschema.dll of the family's first search\n"
     "folder that holds it (on Windows: of the family's system folder); the contract's\n"
-    "row shows its host's file. A contract without a host is not found; without a\n"
+    "row shows its host's file. With --windows, a name that an assembly of the\n"
+    "module's own manifest or the program's lists is taken from the assembly's\n"
+    "folder, and a known DLL from the system folder, before the search.\n"
+    "A contract without a host is not found; without a\n"
     "schema the names are searched as files. A module that references more than 8192\n"
     "modules shows the first 8192, with a line on stderr.\n"
     "\n"
@@ -110,7 +119,7 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
             arg = "--jobs";
         }
         const bool takesValue =
-            arg == "--search-dir" || arg == "--search-dir-64" || arg == "--sort" || arg == "--copy-to" ||
+            arg == "--search-dir" || arg == "--search-dir-64" || arg == "--windows" || arg == "--sort" || arg == "--copy-to" ||
             arg == "--jobs";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
@@ -137,6 +146,12 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
                 return false;
             }
             (arg == "--search-dir" ? options.searchDirs : options.searchDirs64).push_back(value);
+        } else if (arg == "--windows") {
+            if (value.empty()) {
+                error = "--windows needs a folder";
+                return false;
+            }
+            options.windowsDir = value;
         } else if (arg == "--sort") {
             if (!parseSort(value, options)) {
                 error = "unknown sort column: " + value;

@@ -228,10 +228,13 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
 
     PlatformOptions platformOptions;
     platformOptions.searchFolders = options.searchDirs;
-    if (platformOptions.searchFolders.empty() && isDirectory(kDefaultSearchDir))
-        platformOptions.searchFolders.push_back(kDefaultSearchDir);
     platformOptions.searchFolders64 = options.searchDirs64;
-    if (platformOptions.searchFolders64.empty() && isDirectory(kDefaultSearchDir64))
+    // A Windows folder brings its own system folders in place of the defaults.
+    platformOptions.windowsFolder = options.windowsDir;
+    const bool defaults = options.windowsDir.empty();
+    if (defaults && platformOptions.searchFolders.empty() && isDirectory(kDefaultSearchDir))
+        platformOptions.searchFolders.push_back(kDefaultSearchDir);
+    if (defaults && platformOptions.searchFolders64.empty() && isDirectory(kDefaultSearchDir64))
         platformOptions.searchFolders64.push_back(kDefaultSearchDir64);
 
     // Copies are made here, one file after another in the order of the
