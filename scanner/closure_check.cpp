@@ -1,5 +1,6 @@
 #include "scanner/closure_check.h"
 
+#include <cstdio>
 #include <ostream>
 #include <unordered_set>
 
@@ -27,8 +28,15 @@ const char* kindText(FindingKind kind) {
     case FindingKind::otherMachine: return "other-machine";
     case FindingKind::notAnImage: return "not-an-image";
     case FindingKind::unresolved: return "unresolved";
+    case FindingKind::missingAssembly: return "missing-assembly";
+    case FindingKind::badManifest: return "bad-manifest";
+    case FindingKind::noContext: return "no-context";
     }
     return "";
+}
+
+bool isContextFinding(FindingKind kind) {
+    return kind == FindingKind::missingAssembly || kind == FindingKind::badManifest || kind == FindingKind::noContext;
 }
 
 std::string upper(std::string text) {
@@ -69,15 +77,23 @@ ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCac
     ClosureCheck result;
     ThreadExports exports(cache, platform);
     std::unordered_set<std::string> checked;  // module files, by path
+    // Every module's imports are resolved under the scanned program's
+    // activation context, which its findings then depend on too.
+    CheckSettings withContext = settings;
+    if (const TreeItem root = tree.rootItem())
+        if (const ModuleNode* node = tree.itemNode(root)) withContext.processContext = node->processContext;
+    char contextKey[2 * sizeof(void*) + 3];
+    std::snprintf(contextKey, sizeof contextKey, "%p", static_cast<const void*>(withContext.processContext));
 
     // In the order the tree is written.
     visitInPreOrder(tree, [&](TreeItem item, std::size_t) {
         const ModuleNode* node = tree.itemNode(item);
         if (node && compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0 &&
             checked.insert(node->fullPath).second) {
-            const std::string key = searchFolder + '\0' + (settings.delayLoads ? 'd' : 'i') + node->fullPath;
+            const std::string key = searchFolder + '\0' + contextKey + '\0' + (settings.delayLoads ? 'd' : 'i') +
+                                    node->fullPath;
             const ModuleCheck& check = cache.moduleCheck(
-                key, [&] { return checkModuleImports(platform, exports, node->fullPath, settings); });
+                key, [&] { return checkModuleImports(platform, exports, node->fullPath, withContext); });
             CheckedModule module{node->moduleName, node->fullPath, &check, {}};
             // A 16-bit module's references are not read by function; the
             // modules the tree shows missing under it are its findings.
@@ -92,12 +108,18 @@ ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCac
 void writeCheckText(const ClosureCheck& check, std::ostream& out) {
     for (const CheckedModule& m : check.modules) {
         const auto write = [&](const Finding& f) {
-            out << kindText(f.kind) << ' ' << m.name << " -> " << upper(f.module);
+            out << kindText(f.kind) << ' ' << m.name;
+            // An assembly keeps its name as its manifest spells it.
+            if (isContextFinding(f.kind)) {
+                if (!f.module.empty()) out << " -> " << f.module;
+            } else {
+                out << " -> " << upper(f.module);
+            }
             if (f.kind == FindingKind::unresolved) out << '!' << functionText(f);
             std::string detail;
             const auto add = [&detail](const std::string& part) { detail += (detail.empty() ? "" : "; ") + part; };
             if (f.delayLoad) add("delay-load");
-            if (f.kind == FindingKind::unresolved) add(f.reason);
+            if (f.kind == FindingKind::unresolved || isContextFinding(f.kind)) add(f.reason);
             if (f.kind == FindingKind::otherMachine)
                 add(machineName(f.machine) + ", importer " + machineName(m.check->machine) + ": " + f.path);
             if (f.kind == FindingKind::notAnImage) add(f.path);
@@ -133,6 +155,7 @@ void writeCheckJson(const ClosureCheck& check, std::ostream& out) {
                 out << ",\"reason\":" << jsonString(f.reason);
             }
             if (f.kind == FindingKind::otherMachine) out << ",\"machine\":" << jsonString(machineName(f.machine));
+            if (isContextFinding(f.kind)) out << ",\"reason\":" << jsonString(f.reason);
             out << '}';
         };
         for (const Finding& f : m.check->findings) write(f);

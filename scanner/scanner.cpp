@@ -64,7 +64,7 @@ void writeOutput(const ScannerOptions& options, ScannedFile& scanned, std::ostre
     switch (options.format) {
     case OutputFormat::tree: writeTreeText(*scanned.tree, out); break;
     case OutputFormat::list: writeListText(*scanned.list, out); break;
-    case OutputFormat::json: writeJson(scanned, out); return;
+    case OutputFormat::json: writeJson(scanned, out, options.loaderRules()); return;
     }
     if (scanned.check) writeCheckText(*scanned.check, out);
 }
