@@ -91,39 +91,55 @@ std::string storeLanguage(const std::string& requested) {
 }
 
 void AssemblyStore::add(const std::string& folder) {
-    StoreAssembly assembly;
-    if (!parseStoreFolder(folder, assembly)) return;
-    byPublisher_[key(assembly.arch, assembly.token)].push_back(std::move(assembly));
-    ++count_;
+    // The key from the first part and the fourth-last, without parsing the
+    // rest: most folders are never asked for.
+    const std::size_t arch = folder.find('_');
+    std::size_t end = folder.size(), cut = std::string::npos;
+    for (int i = 0; i < 4; ++i) {
+        cut = end == 0 ? std::string::npos : folder.rfind('_', end - 1);
+        if (cut == std::string::npos) return;
+        end = cut;
+    }
+    const std::size_t tokenEnd = folder.find('_', cut + 1);
+    if (arch == std::string::npos || arch >= cut || tokenEnd == std::string::npos) return;
+    key_.assign(folder, 0, arch + 1);
+    key_.append(folder, cut + 1, tokenEnd - cut - 1);
+    key_ = lowerAscii(std::move(key_));
+    byPublisher_[key_].push_back(std::uint32_t(folders_.size()));
+    folders_.push_back(folder);
 }
 
-std::vector<const StoreAssembly*> AssemblyStore::candidates(const std::string& arch, const std::string& name,
-                                                            const std::string& token) const {
-    std::vector<const StoreAssembly*> found;
+std::vector<StoreAssembly> AssemblyStore::candidates(const std::string& arch, const std::string& name,
+                                                     const std::string& token) const {
+    std::vector<StoreAssembly> found;
     const auto publisher = byPublisher_.find(key(arch, token));
     if (publisher == byPublisher_.end()) return found;
-    for (const StoreAssembly& assembly : publisher->second)
-        if (storeNameMatches(assembly.name, name)) found.push_back(&assembly);
+    for (std::uint32_t index : publisher->second) {
+        StoreAssembly assembly;
+        if (parseStoreFolder(folders_[index], assembly) && storeNameMatches(assembly.name, name))
+            found.push_back(std::move(assembly));
+    }
     return found;
 }
 
-const StoreAssembly* AssemblyStore::select(const std::string& arch, const std::string& name,
-                                           const std::string& token, const std::string& language,
-                                           const AssemblyVersion& version) const {
+bool AssemblyStore::select(const std::string& arch, const std::string& name, const std::string& token,
+                           const std::string& language, const AssemblyVersion& version, StoreAssembly& found) const {
     const StoreAssembly* best = nullptr;
-    for (const StoreAssembly* assembly : candidates(arch, name, token)) {
-        const AssemblyVersion& v = assembly->version;
-        if (assembly->language != language || v.part[0] != version.part[0] || v.part[1] != version.part[1] ||
+    const std::vector<StoreAssembly> all = candidates(arch, name, token);
+    for (const StoreAssembly& assembly : all) {
+        const AssemblyVersion& v = assembly.version;
+        if (assembly.language != language || v.part[0] != version.part[0] || v.part[1] != version.part[1] ||
             v < version)
             continue;
         // A shortened name that also matches a longer one: the full name wins
         // on equal versions, as it says more.
         if (!best || best->version < v ||
             (best->version == v && best->name.find("..") != std::string::npos &&
-             assembly->name.find("..") == std::string::npos))
-            best = assembly;
+             assembly.name.find("..") == std::string::npos))
+            best = &assembly;
     }
-    return best;
+    if (best) found = *best;
+    return best != nullptr;
 }
 
 }  // namespace vost

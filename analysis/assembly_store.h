@@ -53,28 +53,32 @@ std::string storeArchitecture(const std::string& requested, bool importer64);
 // "neutral" or "*"; else the language, lower case.
 std::string storeLanguage(const std::string& requested);
 
+// The store's folders, indexed by architecture and public key token (never
+// shortened); a folder's name is parsed whole only when a lookup meets it, so
+// that indexing a store of tens of thousands of folders costs little more
+// than listing it.
 class AssemblyStore {
 public:
     void add(const std::string& folder);
-    std::size_t size() const { return count_; }
+    std::size_t size() const { return folders_.size(); }
 
     // The assembly the loader takes for `name` (lower case), `token`, `arch`
     // and `language` (as storeArchitecture and storeLanguage give them) at
     // `version`: the highest build.revision at or above the asked one with
-    // the same major.minor. Null when the store has none.
-    const StoreAssembly* select(const std::string& arch, const std::string& name, const std::string& token,
-                                const std::string& language, const AssemblyVersion& version) const;
+    // the same major.minor. False when the store has none.
+    bool select(const std::string& arch, const std::string& name, const std::string& token,
+              const std::string& language, const AssemblyVersion& version, StoreAssembly& found) const;
 
     // Every assembly with this architecture and token whose stored name
     // stands for `name`, any version and language.
-    std::vector<const StoreAssembly*> candidates(const std::string& arch, const std::string& name,
-                                                 const std::string& token) const;
+    std::vector<StoreAssembly> candidates(const std::string& arch, const std::string& name,
+                                          const std::string& token) const;
 
 private:
-    // Keyed by architecture and token, which are never shortened; the name is
-    // matched within the few assemblies of one publisher.
-    std::unordered_map<std::string, std::vector<StoreAssembly>> byPublisher_;
-    std::size_t count_ = 0;
+    std::vector<std::string> folders_;
+    // "arch_token" (lower case) -> indexes into folders_.
+    std::unordered_map<std::string, std::vector<std::uint32_t>> byPublisher_;
+    std::string key_;  // reused while indexing
 };
 
 std::string lowerAscii(std::string text);

@@ -151,7 +151,7 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
                 error = "--windows needs a folder";
                 return false;
             }
-            options.windowsDir = value;
+            options.windowsFolder = value;
         } else if (arg == "--sort") {
             if (!parseSort(value, options)) {
                 error = "unknown sort column: " + value;

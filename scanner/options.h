@@ -14,7 +14,6 @@ struct ScannerOptions {
     bool direct = false;
     std::vector<std::string> searchDirs;
     std::vector<std::string> searchDirs64;
-    std::string windowsDir;    // empty: no Windows folder
     int sortColumn = -1;       // -1: the list as the scan leaves it
     bool sortDescending = false;
     std::string copyTo;        // empty: no copy

@@ -230,8 +230,8 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
     platformOptions.searchFolders = options.searchDirs;
     platformOptions.searchFolders64 = options.searchDirs64;
     // A Windows folder brings its own system folders in place of the defaults.
-    platformOptions.windowsFolder = options.windowsDir;
-    const bool defaults = options.windowsDir.empty();
+    platformOptions.windowsFolder = options.windowsFolder;
+    const bool defaults = options.windowsFolder.empty();
     if (defaults && platformOptions.searchFolders.empty() && isDirectory(kDefaultSearchDir))
         platformOptions.searchFolders.push_back(kDefaultSearchDir);
     if (defaults && platformOptions.searchFolders64.empty() && isDirectory(kDefaultSearchDir64))

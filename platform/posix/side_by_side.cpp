@@ -1,5 +1,7 @@
 #include "platform/posix/side_by_side.h"
 
+#include <sys/stat.h>
+
 #include <unordered_map>
 #include <unordered_set>
 
@@ -78,10 +80,26 @@ bool inRange(const std::string& range, const AssemblyVersion& version) {
 // An assembly as found: where its files lie and what it lists.
 struct FoundAssembly {
     std::string folder;
+    bool inStore = false;  // a store folder: its files are looked up there alone
     AssemblyIdentity identity;
     std::vector<std::string> files;
     std::vector<ManifestDependency> dependencies;
 };
+
+// The real path of the file `name` in the store folder `folder`: the exact
+// name, else the folder's entry that differs in case only. The platform's
+// case-insensitive lookup would list every folder of the path, the store's
+// tens of thousands of assemblies among them, once per scanning thread.
+bool fileInFolder(const std::string& folder, const std::string& name, std::string& real) {
+    if (name.empty() || name.find('/') != std::string::npos || name.find('\\') != std::string::npos) return false;
+    struct stat info;
+    real = joinPath(folder, name);
+    if (::stat(real.c_str(), &info) == 0) return S_ISREG(info.st_mode);
+    const std::string entry = entryIgnoringCase(folder, name);
+    if (entry.empty()) return false;
+    real = joinPath(folder, entry);
+    return ::stat(real.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
 
 class Builder {
 public:
@@ -132,7 +150,8 @@ private:
             std::string real;
             // A file the manifest lists but the folder lacks is left to the
             // search rather than named where it is not.
-            if (!files_.find(found.folder, file, real)) continue;
+            if (found.inStore ? !fileInFolder(found.folder, file, real) : !files_.find(found.folder, file, real))
+                continue;
             context_.files[name] = Redirection{real, found.identity};
         }
         addDependencies(found.dependencies, depth + 1);
@@ -145,15 +164,16 @@ private:
         const std::string name = lowerAscii(asked.name), token = lowerAscii(asked.publicKeyToken);
         const std::string language = storeLanguage(asked.language);
         applyPolicy(arch, name, token, language, version);
-        const StoreAssembly* assembly = store_.assemblies.select(arch, name, token, language, version);
-        if (!assembly) return false;
-        fromStoreFolder(*assembly, asked, found);
+        StoreAssembly assembly;
+        if (!store_.assemblies.select(arch, name, token, language, version, assembly)) return false;
+        fromStoreFolder(assembly, asked, found);
         found.identity.processorArchitecture = arch;
         return true;
     }
 
     void fromStoreFolder(const StoreAssembly& assembly, const AssemblyIdentity& asked, FoundAssembly& found) {
         found.folder = joinPath(store_.folder, assembly.folder);
+        found.inStore = true;
         found.identity = asked;
         found.identity.version = assembly.version.text();
         // The manifest lists the files when it is plain XML; a compressed,
@@ -175,9 +195,10 @@ private:
                      const std::string& language, AssemblyVersion& version) {
         const std::string policyName =
             "policy." + std::to_string(version.part[0]) + '.' + std::to_string(version.part[1]) + '.' + name;
+        const std::vector<StoreAssembly> policies = store_.assemblies.candidates(arch, policyName, token);
         const StoreAssembly* newest = nullptr;
-        for (const StoreAssembly* policy : store_.assemblies.candidates(arch, policyName, token))
-            if (policy->language == language && (!newest || newest->version < policy->version)) newest = policy;
+        for (const StoreAssembly& policy : policies)
+            if (policy.language == language && (!newest || newest->version < policy.version)) newest = &policy;
         std::string path, error;
         Manifest manifest;
         if (!newest || !store_.manifestOf(newest->folder, path) ||
@@ -262,16 +283,17 @@ std::unique_ptr<ActivationContext> buildDefaultContext(const WindowsStore& store
                                                        bool bits64) {
     AssemblyVersion version;
     parseAssemblyVersion("5.82", version);
-    const StoreAssembly* assembly = store.assemblies.select(
-        bits64 ? "amd64" : "x86", "microsoft.windows.common-controls", "6595b64144ccf1df", "none", version);
-    if (!assembly) return nullptr;
+    StoreAssembly assembly;
+    if (!store.assemblies.select(bits64 ? "amd64" : "x86", "microsoft.windows.common-controls", "6595b64144ccf1df",
+                                 "none", version, assembly))
+        return nullptr;
     AssemblyIdentity identity;
     identity.name = "Microsoft.Windows.Common-Controls";
-    identity.processorArchitecture = assembly->arch;
+    identity.processorArchitecture = assembly.arch;
     identity.publicKeyToken = "6595b64144ccf1df";
     identity.type = "win32";
     auto context = std::make_unique<ManifestContext>();
-    Builder(store, files, bits64, std::string(), *context).addStoreAssembly(*assembly, identity);
+    Builder(store, files, bits64, std::string(), *context).addStoreAssembly(assembly, identity);
     return context->files.empty() ? nullptr : std::move(context);
 }
 

@@ -43,20 +43,21 @@ std::shared_ptr<const WindowsStore> indexStore(const std::string& windowsFolder)
         if (compareIgnoringCase(name.c_str(), "manifests") == 0) store->manifests = joinPath(store->folder, name);
         else store->assemblies.add(name);
     });
-    if (!store->manifests.empty())
-        listFolder(store->manifests, [&](const std::string& name, bool isFolder) {
-            if (!isFolder) store->manifestFiles.emplace(lowerAscii(name), name);
-        });
     return store;
 }
 
 }  // namespace
 
 bool WindowsStore::manifestOf(const std::string& assemblyFolder, std::string& path) const {
-    const auto found = manifestFiles.find(lowerAscii(assemblyFolder) + ".manifest");
-    if (found == manifestFiles.end()) return false;
-    path = joinPath(manifests, found->second);
-    return true;
+    // Named as the folder is (the store writes both in lower case); a stat,
+    // where a case-insensitive lookup would list every manifest of the store.
+    if (manifests.empty()) return false;
+    struct stat info;
+    for (const std::string& name : {assemblyFolder, lowerAscii(assemblyFolder)}) {
+        path = joinPath(manifests, name + ".manifest");
+        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return true;
+    }
+    return false;
 }
 
 std::shared_ptr<const WindowsStore> sharedWindowsStore(const std::string& windowsFolder) {

@@ -3,8 +3,9 @@
 // store holds tens of thousands of assembly folders, and listing them again
 // for each program would cost more than the scan itself.
 //
-// The index holds the assembly folders' names and the names of the files in
-// `manifests/`. Windows 10 and later keep most of those manifests
+// The index holds the assembly folders' names; an assembly's manifest is
+// `manifests/<folder>.manifest`, looked for only when the assembly is taken.
+// Windows 10 and later keep most of those manifests
 // delta-compressed against a base the system holds elsewhere; such a
 // manifest is recognised and not read, and the assembly's files are then
 // the files its folder holds. A Wine prefix's store keeps plain-XML manifests.
@@ -23,8 +24,6 @@ struct WindowsStore {
     std::string folder;                // the real path of the store; empty when there is none
     std::string manifests;             // its manifests folder's real path, empty when none
     AssemblyStore assemblies;
-    // Lower-case manifest file name -> the name on disk.
-    std::unordered_map<std::string, std::string> manifestFiles;
 
     // The real path of the manifest of the assembly folder `folder`; false
     // when the store has none.

@@ -58,8 +58,9 @@ TEST(AssemblyStore, SelectsAsTheLoaderDoes) {
     for (const Case& c : cases) {
         AssemblyVersion version;
         ASSERT_TRUE(parseAssemblyVersion(c.version, version)) << c.version;
-        const StoreAssembly* found = store.select(c.arch, c.name, c.token, c.language, version);
-        EXPECT_EQ(c.expected, found ? found->version.text() : std::string()) << c.arch << " " << c.name << " "
+        StoreAssembly found;
+        const bool selected = store.select(c.arch, c.name, c.token, c.language, version, found);
+        EXPECT_EQ(c.expected, selected ? found.version.text() : std::string()) << c.arch << " " << c.name << " "
                                                                             << c.language << " " << c.version;
     }
     AssemblyVersion version;
