@@ -57,7 +57,7 @@ def windows_folder(path, store):
             for manifest in os.listdir(os.path.join(store, entry)):
                 shutil.copy(os.path.join(store, entry, manifest), os.path.join(sxs, "manifests", manifest))
         else:
-            os.symlink(os.path.join(store, entry), os.path.join(sxs, entry))
+            os.symlink(os.path.abspath(os.path.join(store, entry)), os.path.join(sxs, entry))
     return path
 
 
