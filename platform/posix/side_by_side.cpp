@@ -86,12 +86,19 @@ struct FoundAssembly {
     std::vector<ManifestDependency> dependencies;
 };
 
+// A name that stays inside its folder: no separator, not "." or "..". A
+// manifest's file and assembly names are single names; anything else would
+// reach outside the assembly's or the program's folder.
+bool plainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
+}
+
 // The real path of the file `name` in the store folder `folder`: the exact
 // name, else the folder's entry that differs in case only. The platform's
 // case-insensitive lookup would list every folder of the path, the store's
 // tens of thousands of assemblies among them, once per scanning thread.
 bool fileInFolder(const std::string& folder, const std::string& name, std::string& real) {
-    if (name.empty() || name.find('/') != std::string::npos || name.find('\\') != std::string::npos) return false;
+    if (!plainName(name)) return false;
     struct stat info;
     real = joinPath(folder, name);
     if (::stat(real.c_str(), &info) == 0) return S_ISREG(info.st_mode);
@@ -146,7 +153,7 @@ private:
     void take(const FoundAssembly& found, int depth) {
         for (const std::string& file : found.files) {
             const std::string name = lowerAscii(file);
-            if (context_.files.count(name)) continue;
+            if (!plainName(file) || context_.files.count(name)) continue;
             std::string real;
             // A file the manifest lists but the folder lacks is left to the
             // search rather than named where it is not.
@@ -218,7 +225,9 @@ private:
     // assembly's culture when it names one) as NAME.dll (its resource-1
     // manifest), NAME.manifest, NAME\NAME.dll, NAME\NAME.manifest.
     bool fromProgramFolder(const AssemblyIdentity& asked, FoundAssembly& found) {
-        if (programFolder_.empty()) return false;
+        if (programFolder_.empty() || !plainName(asked.name) ||
+            (!asked.language.empty() && !plainName(asked.language)))
+            return false;
         std::vector<std::string> bases;
         const std::string language = storeLanguage(asked.language);
         if (language != "none") bases.push_back(joinPath(programFolder_, asked.language));

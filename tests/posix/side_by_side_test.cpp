@@ -159,7 +159,11 @@ TEST_F(SideBySideTest, ContextsSendListedNamesToTheirAssemblies) {
                     dependency("Microsoft-Windows-Application-Experience-Infrastructure", "10.0.0.0",
                                "31bf3856ad364e35") +
                     dependency("Private.Lib", "1.2.3.4", "") + dependency("Missing.Assembly", "1.0.0.0", "ab") +
-                    dependency("Missing.Optional", "1.0.0.0", "ab", true)));
+                    dependency("Missing.Optional", "1.0.0.0", "ab", true) +
+                    dependency("../Outside", "1.0.0.0", "")));
+    // Names never reach outside the program's folder.
+    write("Outside.manifest", listing("../Outside", "1.0.0.0", "out.dll"));
+    write("out.dll");
     write("app/Private.Lib/Private.Lib.manifest", listing("Private.Lib", "1.2.3.4", "Priv.dll"));
     const std::string priv = write("app/Private.Lib/priv.dll");
     const std::string bad = copyWine("cmd.exe", "app/bad.exe");
@@ -194,9 +198,11 @@ TEST_F(SideBySideTest, ContextsSendListedNamesToTheirAssemblies) {
     EXPECT_EQ(sxs + "amd64_microsoft-windows-a..ence-infrastructure_31bf3856ad364e35_10.0.19041.1_none_a7/appinfra.dll",
               target(external, "appinfra.dll"));
     EXPECT_EQ(priv, target(external, "priv.dll"));
-    ASSERT_EQ(1u, external->problems.size());
+    EXPECT_EQ("", target(external, "out.dll"));
+    ASSERT_EQ(2u, external->problems.size());
     EXPECT_EQ(ContextProblem::Kind::missingAssembly, external->problems[0].kind);
     EXPECT_EQ("Missing.Assembly", external->problems[0].assembly.name);
+    EXPECT_EQ("../Outside", external->problems[1].assembly.name);
 
     const ActivationContext* broken = platform->activationContext(bad.c_str(), ModuleBits::bits64, ManifestRole::process);
     ASSERT_NE(nullptr, broken);
