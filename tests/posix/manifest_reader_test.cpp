@@ -2,6 +2,7 @@
 // odd texts, each of which must give a clear outcome under the reader's limits.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -153,6 +154,43 @@ TEST(ManifestReader, ReadsTheManifestsOfWinesModules) {
         }
         EXPECT_GE(embedded, 20) << folder;
         EXPECT_GE(commonControls, embedded - 2) << folder;
+    }
+}
+
+// A real program and its manifest, damaged: every truncation of the file
+// (the resource lookup stays inside what is left, and finds the same bytes
+// once they are all there), every truncation of the text (refused until its
+// root element is closed) and a flipped bit in each byte of the text. Under
+// the sanitize build any read outside a buffer shows.
+TEST(ManifestReader, DamagedCopiesOfARealManifestGiveAnAnswer) {
+    const std::string program = std::string("/usr/lib/i386-linux-gnu/wine/i386-windows/notepad.exe");
+    if (!fs::exists(program)) GTEST_SKIP() << "Wine is not installed";
+    std::ifstream in(program, std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    ByteView whole;
+    ASSERT_TRUE(findManifestResource(ByteView(bytes.data(), bytes.size()), kProcessManifestId, whole));
+    const std::uint64_t end = whole.start() + whole.size();
+    for (std::size_t length = 0; length <= bytes.size(); ++length) {
+        ByteView resource;
+        const bool found = findManifestResource(ByteView(bytes.data(), length), kProcessManifestId, resource);
+        if (found) EXPECT_LE(resource.start() + resource.size(), length);
+        if (length >= end) EXPECT_TRUE(found && resource.start() == whole.start() && resource.size() == whole.size());
+    }
+
+    std::string text(std::size_t(whole.size()), '\0');
+    ASSERT_TRUE(whole.readBytes(0, whole.size(), &text[0]));
+    const std::size_t closed = text.find("</assembly>") + std::strlen("</assembly>");
+    Manifest manifest;
+    std::string error;
+    for (std::size_t length = 0; length <= text.size(); ++length) {
+        const std::vector<char> cut(text.begin(), text.begin() + std::ptrdiff_t(length));
+        EXPECT_EQ(length >= closed, readManifest(cut.data(), cut.size(), manifest, error)) << length << ": " << error;
+    }
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        std::vector<char> flipped(text.begin(), text.end());
+        flipped[at] = char(flipped[at] ^ (1 << (at % 8)));
+        readManifest(flipped.data(), flipped.size(), manifest, error);
+        EXPECT_LE(manifest.dependencies.size(), 1u) << at;
     }
 }
 
