@@ -226,6 +226,14 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
         return 0;
     }
 
+#ifndef _WIN32
+    // A Windows folder that is not there would quietly scan against nothing.
+    if (!options.windowsFolder.empty() && !isDirectory(options.windowsFolder.c_str())) {
+        err << "vostscan: --windows: no such folder: " << options.windowsFolder << "\n";
+        return 2;
+    }
+#endif
+
     PlatformOptions platformOptions;
     platformOptions.searchFolders = options.searchDirs;
     platformOptions.searchFolders64 = options.searchDirs64;

@@ -82,6 +82,10 @@ TEST(VostscanWindowsFolder, ProgramsWithManifestsTakeCommonControlsFromTheStore)
     const ScannerRun without = runVostscan({"--list", "--search-dir-64", folder.windows + "/system32",
                                             folder.windows + "/system32/notepad.exe"});
     EXPECT_EQ(folder.lower + "/system32/comctl32.dll", listedPath(without.out, "COMCTL32.DLL"));
+    // A Windows folder that is not there is a usage error.
+    const ScannerRun missing = runVostscan({"--windows", folder / "nowhere", folder.windows + "/system32/cmd.exe"});
+    EXPECT_EQ(2, missing.status);
+    EXPECT_NE(std::string::npos, missing.err.find("no such folder")) << missing.err;
 }
 
 // A program whose external manifest names an assembly the store lacks:
