@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tests/scanner/scanner_fixture.h"
+#include "tests/support/cross_build.h"
 #include "tests/support/fake_platform.h"
 
 namespace vost::test {
@@ -104,6 +105,40 @@ TEST(VostscanWindowsFolder, CheckNamesAMissingAssembly) {
     EXPECT_EQ(3, run.status) << run.out << run.err;
     EXPECT_NE(std::string::npos, run.out.find("missing-assembly")) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("Microsoft.VC90.CRT")) << run.out;
+}
+
+// A DLL that mingw-w64 builds with a resource-2 manifest of its own, asking
+// for Common Controls 6.0, and a program without a manifest that imports it
+// and comctl32.dll: the DLL's own import goes to the store, the program's to
+// System32.
+TEST(VostscanWindowsFolder, ADllResolvesItsOwnImportsUnderItsOwnManifest) {
+    if (!fs::is_directory(kWine64) || !fs::is_directory(kWine32)) GTEST_SKIP() << "Wine is not installed";
+    if (!runCommand("command -v x86_64-w64-mingw32-gcc && command -v x86_64-w64-mingw32-windres").empty())
+        GTEST_SKIP() << "no x86_64 mingw-w64 toolchain";
+    WindowsFolder folder;
+    const std::string app = folder / "app";
+    fs::create_directories(app);
+    std::ofstream(app + "/own.c") << "#include <windows.h>\n#include <commctrl.h>\n"
+                                     "__declspec(dllexport) void own(void) { InitCommonControls(); }\n";
+    std::ofstream(app + "/app.c") << "#include <windows.h>\n#include <commctrl.h>\n"
+                                     "__declspec(dllimport) void own(void);\n"
+                                     "int main(void) { InitCommonControls(); own(); return 0; }\n";
+    std::ofstream(app + "/own.manifest")
+        << "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><dependency>"
+           "<dependentAssembly><assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
+           "version=\"6.0.0.0\" processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
+           "</dependentAssembly></dependency></assembly>";
+    std::ofstream(app + "/own.rc") << "2 24 \"own.manifest\"\n";
+    ASSERT_EQ("", runCommand("cd '" + app + "' && x86_64-w64-mingw32-windres own.rc -O coff -o own.res && "
+                             "x86_64-w64-mingw32-gcc -shared -o own.dll own.c own.res -lcomctl32 && "
+                             "x86_64-w64-mingw32-gcc -o app.exe app.c own.dll -lcomctl32"));
+    const ScannerRun run = runVostscan({"--windows", folder.windows, app + "/app.exe"});
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("\n  COMCTL32.DLL (" + folder.lower + "/system32/comctl32.dll ["))
+        << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("\n    COMCTL32.DLL (" + folder.lower + "/winsxs/amd64_" +
+                                              kCommonControls + "/comctl32.dll ["))
+        << run.out;
 }
 
 }  // namespace
