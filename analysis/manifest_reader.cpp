@@ -162,10 +162,9 @@ private:
             if (path_.size() == 1) {
                 manifest_.identity = identityOf(attributes);
             } else if (parent == Element::dependentAssembly && above(2) == Element::dependency && path_.size() == 3) {
-                const char* optional = attribute(attributes, "optional");
                 ManifestDependency dependency;
                 dependency.assembly = identityOf(attributes);
-                dependency.optional = dependencyOptional_ || (optional && std::strcmp(optional, "yes") == 0);
+                dependency.optional = dependencyOptional_;
                 manifest_.dependencies.push_back(dependency);
             }
             break;
