@@ -1,7 +1,9 @@
 // The platform layer on POSIX systems: files read a block at a time, the module search
 // over configured folders with case-insensitive names, version resources read
 // from the file's own bytes, the en-US short date and placeholders for the
-// shell's icons and cursors.
+// shell's icons and cursors. Given a Windows folder, also what the loader of
+// that Windows would do: its system folders, activation contexts from
+// manifests and its side-by-side store, and its known DLLs.
 //
 // One object serves one scan and is used from one thread at a time; its
 // directory cache lives as long as the object.

@@ -89,22 +89,34 @@ TEST(VostscanWindowsFolder, ProgramsWithManifestsTakeCommonControlsFromTheStore)
     EXPECT_NE(std::string::npos, missing.err.find("no such folder")) << missing.err;
 }
 
-// A program whose external manifest names an assembly the store lacks:
-// --check names it and the status says so; the files are searched as usual.
-TEST(VostscanWindowsFolder, CheckNamesAMissingAssembly) {
+// A program whose external manifest names an assembly the store lacks, or
+// cannot be read: --check names it and the status says so; the files are
+// searched as usual.
+TEST(VostscanWindowsFolder, CheckNamesWhatAContextLacks) {
     if (!fs::is_directory(kWine64)) GTEST_SKIP() << "Wine is not installed";
-    WindowsFolder folder;
-    fs::create_directories(folder / "app");
-    fs::copy_file(std::string(kWine64) + "/cmd.exe", folder / "app/tool.exe");
-    std::ofstream(folder / "app/tool.exe.manifest")
-        << "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\"><dependency><dependentAssembly>"
-           "<assemblyIdentity type=\"win32\" name=\"Microsoft.VC90.CRT\" version=\"9.0.21022.8\" "
-           "processorArchitecture=\"amd64\" publicKeyToken=\"1fc8b3b9a1e18e3b\"/></dependentAssembly></dependency>"
-           "</assembly>";
-    const ScannerRun run = runVostscan({"--check", "--windows", folder.windows, folder / "app/tool.exe"});
-    EXPECT_EQ(3, run.status) << run.out << run.err;
-    EXPECT_NE(std::string::npos, run.out.find("missing-assembly")) << run.out;
-    EXPECT_NE(std::string::npos, run.out.find("Microsoft.VC90.CRT")) << run.out;
+    const struct {
+        const char* manifest;
+        const char* finding;
+        const char* names;
+    } cases[] = {
+        {"<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\"><dependency><dependentAssembly>"
+         "<assemblyIdentity type=\"win32\" name=\"Microsoft.VC90.CRT\" version=\"9.0.21022.8\" "
+         "processorArchitecture=\"amd64\" publicKeyToken=\"1fc8b3b9a1e18e3b\"/></dependentAssembly></dependency>"
+         "</assembly>",
+         "missing-assembly", "Microsoft.VC90.CRT"},
+        {"<!DOCTYPE assembly [<!ENTITY a \"a\">]><assembly>&a;</assembly>", "bad-manifest", "tool.exe.manifest"},
+        {"<assembly><dependency>", "bad-manifest", "tool.exe.manifest"},
+    };
+    for (const auto& c : cases) {
+        WindowsFolder folder;
+        fs::create_directories(folder / "app");
+        fs::copy_file(std::string(kWine64) + "/cmd.exe", folder / "app/tool.exe");
+        std::ofstream(folder / "app/tool.exe.manifest") << c.manifest;
+        const ScannerRun run = runVostscan({"--check", "--windows", folder.windows, folder / "app/tool.exe"});
+        EXPECT_EQ(3, run.status) << c.finding << run.out << run.err;
+        EXPECT_NE(std::string::npos, run.out.find(c.finding)) << run.out;
+        EXPECT_NE(std::string::npos, run.out.find(c.names)) << run.out;
+    }
 }
 
 // A DLL that mingw-w64 builds with a resource-2 manifest of its own, asking
