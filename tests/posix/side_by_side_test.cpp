@@ -160,7 +160,14 @@ TEST_F(SideBySideTest, ContextsSendListedNamesToTheirAssemblies) {
                                "31bf3856ad364e35") +
                     dependency("Private.Lib", "1.2.3.4", "") + dependency("Missing.Assembly", "1.0.0.0", "ab") +
                     dependency("Missing.Optional", "1.0.0.0", "ab", true) +
-                    dependency("../Outside", "1.0.0.0", "")));
+                    dependency("../Outside", "1.0.0.0", "") +
+                    "<dependency><dependentAssembly><assemblyIdentity type=\"win32\" name=\"Lang.Lib\" "
+                    "version=\"1.0.0.0\" language=\"de-DE\"/></dependentAssembly></dependency>"));
+    // With a language, the culture's folder is probed first.
+    write("app/Lang.Lib.manifest", listing("Lang.Lib", "1.0.0.0", "neutral.dll"));
+    write("app/neutral.dll");
+    write("app/de-DE/Lang.Lib/Lang.Lib.manifest", listing("Lang.Lib", "1.0.0.0", "german.dll"));
+    const std::string german = write("app/de-DE/Lang.Lib/german.dll");
     // Names never reach outside the program's folder.
     write("Outside.manifest", listing("../Outside", "1.0.0.0", "out.dll"));
     write("out.dll");
@@ -198,6 +205,8 @@ TEST_F(SideBySideTest, ContextsSendListedNamesToTheirAssemblies) {
     EXPECT_EQ(sxs + "amd64_microsoft-windows-a..ence-infrastructure_31bf3856ad364e35_10.0.19041.1_none_a7/appinfra.dll",
               target(external, "appinfra.dll"));
     EXPECT_EQ(priv, target(external, "priv.dll"));
+    EXPECT_EQ(german, target(external, "german.dll"));
+    EXPECT_EQ("", target(external, "neutral.dll"));
     EXPECT_EQ("", target(external, "out.dll"));
     ASSERT_EQ(2u, external->problems.size());
     EXPECT_EQ(ContextProblem::Kind::missingAssembly, external->problems[0].kind);
