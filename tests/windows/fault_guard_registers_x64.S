@@ -30,6 +30,19 @@
     .seh_endprologue
 .endm
 
+# Loads rbx, rbp, rsi, rdi, r12-r15 from (%rcx) on, or stores them there.
+.macro GENERAL_REGISTERS op, way
+    .set at, 0
+    .irp reg, rbx, rbp, rsi, rdi, r12, r13, r14, r15
+    .ifc \way, load
+    \op at(%rcx), %\reg
+    .else
+    \op %\reg, at(%rcx)
+    .endif
+    .set at, at + 8
+    .endr
+.endm
+
 .macro RESTORE_NON_VOLATILE
     .irp n, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15
     movups 48+16*(\n-6)(%rsp), %xmm\n
@@ -51,28 +64,14 @@ vostGuardedCallKeeping:
     movq %rdx, 32(%rsp)             # `out`, kept in this frame across the call
     movq %r8, %rax
     movq %r9, %rdx
-    movq 0(%rcx), %rbx
-    movq 8(%rcx), %rbp
-    movq 16(%rcx), %rsi
-    movq 24(%rcx), %rdi
-    movq 32(%rcx), %r12
-    movq 40(%rcx), %r13
-    movq 48(%rcx), %r14
-    movq 56(%rcx), %r15
+    GENERAL_REGISTERS movq, load
     .irp n, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15
     movups 64+16*(\n-6)(%rcx), %xmm\n
     .endr
     movq %rax, %rcx
     callq vostTestRunGuarded        # eax: its answer, returned as is
     movq 32(%rsp), %rcx
-    movq %rbx, 0(%rcx)
-    movq %rbp, 8(%rcx)
-    movq %rsi, 16(%rcx)
-    movq %rdi, 24(%rcx)
-    movq %r12, 32(%rcx)
-    movq %r13, 40(%rcx)
-    movq %r14, 48(%rcx)
-    movq %r15, 56(%rcx)
+    GENERAL_REGISTERS movq, store
     .irp n, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15
     movups %xmm\n, 64+16*(\n-6)(%rcx)
     .endr
