@@ -25,6 +25,7 @@ public:
     std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
                                std::uint32_t capacity) override;
     const ApiSetSchema* apiSetSchema(ModuleBits bits) override { return inner_->apiSetSchema(bits); }
+    bool pathsIgnoreCase() const override { return inner_->pathsIgnoreCase(); }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override {

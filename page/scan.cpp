@@ -81,7 +81,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
         tree.setImageList(images);
 
     upperInPlace(moduleName);
-    lowerInPlace(ext.selectedPath);
+    if (platform.pathsIgnoreCase()) lowerInPlace(ext.selectedPath);
     // The root label has no blank before "("; it is bounded to 259 characters.
     char rootLabel[kPathCapacity];
     copyBounded(rootLabel, sizeof rootLabel, moduleName);

@@ -26,6 +26,7 @@ public:
     std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
                                std::uint32_t capacity) override;
     const ApiSetSchema* apiSetSchema(ModuleBits bits) override;
+    bool pathsIgnoreCase() const override { return false; }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
