@@ -21,7 +21,7 @@ bool readItem(HWND tree, TreeItem item, UINT mask, TVITEMA& out, char* text = nu
     out.hItem = asItem(item);
     out.pszText = text;
     out.cchTextMax = text ? kLabelCapacity : 0;
-    out.stateMask = TVIS_EXPANDED;
+    out.stateMask = TVIS_EXPANDED | TVIS_STATEIMAGEMASK;
     return item && SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&out));
 }
 
@@ -54,6 +54,61 @@ struct FullRowRequest {
     int row;
 };
 
+struct StateImageRequest {
+    HWND control;
+    HIMAGELIST images;
+    TreeItem item;           // the tree's item, or
+    const char* moduleText;  // the list's row with this Module text
+    int image;
+};
+
+// A tip of several lines shows them as lines (a tool tip without a width
+// shows one line whatever it holds).
+void tipsInLines(HWND tips) {
+    if (tips) SendMessageA(tips, TTM_SETMAXTIPWIDTH, 0, 600);
+}
+
+// Gives the control its state images and info tips (once), then sets the
+// item's or row's state image.
+void setStateImage(const StateImageRequest& ask) {
+    const UINT mask = INDEXTOSTATEIMAGEMASK(ask.image);
+    if (ask.moduleText) {
+        if (ask.images && SendMessageA(ask.control, LVM_GETIMAGELIST, LVSIL_STATE, 0) != reinterpret_cast<LRESULT>(ask.images)) {
+            SendMessageA(ask.control, LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(ask.images));
+            SendMessageA(ask.control, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
+            tipsInLines(reinterpret_cast<HWND>(SendMessageA(ask.control, LVM_GETTOOLTIPS, 0, 0)));
+        }
+        LVFINDINFOA find = {};
+        find.flags = LVFI_STRING;
+        find.psz = ask.moduleText;
+        const LRESULT row = SendMessageA(ask.control, LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find));
+        if (row < 0) return;
+        LVITEMA state = {};
+        state.stateMask = LVIS_STATEIMAGEMASK;
+        state.state = mask;
+        SendMessageA(ask.control, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+        return;
+    }
+    if (ask.images && SendMessageA(ask.control, TVM_GETIMAGELIST, TVSIL_STATE, 0) != reinterpret_cast<LRESULT>(ask.images)) {
+        SendMessageA(ask.control, TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(ask.images));
+        SetWindowLongPtrA(ask.control, GWL_STYLE, GetWindowLongPtrA(ask.control, GWL_STYLE) | TVS_INFOTIP);
+        tipsInLines(reinterpret_cast<HWND>(SendMessageA(ask.control, TVM_GETTOOLTIPS, 0, 0)));
+    }
+    TVITEMA change = {};
+    change.mask = TVIF_HANDLE | TVIF_STATE;
+    change.hItem = asItem(ask.item);
+    change.stateMask = TVIS_STATEIMAGEMASK;
+    change.state = mask;
+    SendMessageA(ask.control, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&change));
+}
+
+// Asks the page's thread to set a state image; sets it from here when the
+// page does not know the request.
+void requestStateImage(const StateImageRequest& ask) {
+    if (SendMessageA(GetParent(ask.control), kStateImageRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1)
+        setStateImage(ask);
+}
+
 }  // namespace
 
 LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
@@ -75,6 +130,12 @@ LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
         WindowListControl list(ask.list);
         const char* const(&cells)[5] = *reinterpret_cast<const char* const(*)[5]>(ask.cells);
         ask.row = list.ListControl::insertFullRow(ask.position, cells, ask.node);
+        return 1;
+    }
+    if (message == kStateImageRequestMessage) {
+        const auto& ask = *reinterpret_cast<const StateImageRequest*>(request);
+        if (!IsChild(page, ask.control)) return 0;
+        setStateImage(ask);
         return 1;
     }
     return 0;
@@ -181,6 +242,15 @@ bool WindowTreeControl::itemExpanded(TreeItem item) {
     return readItem(tree_, item, TVIF_STATE, read) && (read.state & TVIS_EXPANDED) != 0;
 }
 
+void WindowTreeControl::setItemStateImage(TreeItem item, int image) {
+    if (item) requestStateImage(StateImageRequest{tree_, stateImages_, item, nullptr, image});
+}
+
+int WindowTreeControl::itemStateImage(TreeItem item) {
+    TVITEMA read;
+    return readItem(tree_, item, TVIF_STATE, read) ? int((read.state & TVIS_STATEIMAGEMASK) >> 12) : 0;
+}
+
 void WindowTreeControl::setHasChildren(TreeItem item, int hasChildren) {
     TVITEMA change = {};
     change.mask = TVIF_HANDLE | TVIF_CHILDREN;  // 0x50
@@ -262,6 +332,14 @@ ModuleNode* WindowListControl::rowNode(int row) {
 
 int WindowListControl::selectedRow() {
     return static_cast<int>(SendMessageA(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void WindowListControl::setRowStateImage(const char* moduleText, int image) {
+    if (moduleText) requestStateImage(StateImageRequest{list_, stateImages_, nullptr, moduleText, image});
+}
+
+int WindowListControl::rowStateImage(int row) {
+    return int((SendMessageA(list_, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK) & LVIS_STATEIMAGEMASK) >> 12);
 }
 
 void WindowListControl::fitColumn(int column) {
