@@ -16,6 +16,12 @@ namespace vost {
 constexpr int kTreeControlId = 1000;
 constexpr int kListControlId = 1012;
 
+// A tree item and its state image.
+struct ItemStateImage {
+    TreeItem item;
+    int image;
+};
+
 // One child item of a tree item and the node it carries.
 struct TreeChild {
     TreeItem item;
@@ -41,6 +47,9 @@ public:
     // The item's state image (TVIS_STATEIMAGEMASK; 0 for none), from the
     // component's state images, which the control gets with the first.
     virtual void setItemStateImage(TreeItem item, int image) = 0;
+    // Several, as setItemStateImage would set them one by one; one request
+    // where the control allows it.
+    virtual void setItemStateImages(const std::vector<ItemStateImage>& images);
 
     // Read back, for the scanner's output and the tests.
     virtual TreeItem rootItem() = 0;
@@ -81,6 +90,8 @@ public:
     // nothing when there is none. The control gets the component's state
     // images with the first.
     virtual void setRowStateImage(const char* moduleText, int image) = 0;
+    // The same image for several rows, in one request where the control allows it.
+    virtual void setRowStateImages(const std::vector<const char*>& moduleTexts, int image);
     virtual int rowStateImage(int row) = 0;
 };
 
@@ -112,6 +123,14 @@ void visitInPreOrder(Tree& tree, Visit visit) {
             open.pop_back();
         }
     }
+}
+
+inline void TreeControl::setItemStateImages(const std::vector<ItemStateImage>& images) {
+    for (const ItemStateImage& i : images) setItemStateImage(i.item, i.image);
+}
+
+inline void ListControl::setRowStateImages(const std::vector<const char*>& moduleTexts, int image) {
+    for (const char* text : moduleTexts) setRowStateImage(text, image);
 }
 
 inline int ListControl::insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) {

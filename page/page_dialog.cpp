@@ -78,6 +78,9 @@ public:
     void setItemStateImage(TreeItem item, int image) override {
         if (open()) inner_->setItemStateImage(item, image);
     }
+    void setItemStateImages(const std::vector<ItemStateImage>& images) override {
+        if (open()) inner_->setItemStateImages(images);
+    }
     int itemStateImage(TreeItem item) override { return open() ? inner_->itemStateImage(item) : 0; }
 
 private:
@@ -115,6 +118,9 @@ public:
     }
     void setRowStateImage(const char* moduleText, int image) override {
         if (open()) inner_->setRowStateImage(moduleText, image);
+    }
+    void setRowStateImages(const std::vector<const char*>& moduleTexts, int image) override {
+        if (open()) inner_->setRowStateImages(moduleTexts, image);
     }
     int rowStateImage(int row) override { return open() ? inner_->rowStateImage(row) : 0; }
 

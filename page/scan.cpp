@@ -80,8 +80,12 @@ void checkScannedTree(DependencyExtension& ext, const TreeRecord& record) {
     const ClosureCheck check = checkClosure(record, *ext.platform, cache, folder, settings, false);
     auto marks = std::make_shared<CheckMarks>(markCheckedTree(record, check));
     ext.checkMarks = marks;
-    for (const ItemMark& mark : marks->items) ext.tree->setItemStateImage(mark.item, mark.image);
-    for (const RowMark& mark : marks->rows) ext.list->setRowStateImage(mark.module.c_str(), kWillNotLoadImage);
+    std::vector<ItemStateImage> items;
+    for (const ItemMark& mark : marks->items) items.push_back(ItemStateImage{mark.item, mark.image});
+    std::vector<const char*> rows;
+    for (const RowMark& mark : marks->rows) rows.push_back(mark.module.c_str());
+    if (!items.empty()) ext.tree->setItemStateImages(items);
+    if (!rows.empty()) ext.list->setRowStateImages(rows, kWillNotLoadImage);
 }
 
 int scanSelectedFile(DependencyExtension& ext, ScanReach reach, TreeRecord* record) {

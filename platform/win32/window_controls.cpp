@@ -57,9 +57,10 @@ struct FullRowRequest {
 struct StateImageRequest {
     HWND control;
     HIMAGELIST images;
-    TreeItem item;           // the tree's item, or
-    const char* moduleText;  // the list's row with this Module text
-    int image;
+    const ItemStateImage* items;     // the tree's items and images, or
+    const char* const* moduleTexts;  // the list's rows with these Module texts
+    std::size_t count;
+    int image;                       // the rows' image
 };
 
 // A tip of several lines shows them as lines (a tool tip without a width
@@ -69,24 +70,25 @@ void tipsInLines(HWND tips) {
 }
 
 // Gives the control its state images and info tips (once), then sets the
-// item's or row's state image.
-void setStateImage(const StateImageRequest& ask) {
-    const UINT mask = INDEXTOSTATEIMAGEMASK(ask.image);
-    if (ask.moduleText) {
+// items' or rows' state images.
+void setStateImages(const StateImageRequest& ask) {
+    if (ask.moduleTexts) {
         if (ask.images && SendMessageA(ask.control, LVM_GETIMAGELIST, LVSIL_STATE, 0) != reinterpret_cast<LRESULT>(ask.images)) {
             SendMessageA(ask.control, LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(ask.images));
             SendMessageA(ask.control, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
             tipsInLines(reinterpret_cast<HWND>(SendMessageA(ask.control, LVM_GETTOOLTIPS, 0, 0)));
         }
-        LVFINDINFOA find = {};
-        find.flags = LVFI_STRING;
-        find.psz = ask.moduleText;
-        const LRESULT row = SendMessageA(ask.control, LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find));
-        if (row < 0) return;
-        LVITEMA state = {};
-        state.stateMask = LVIS_STATEIMAGEMASK;
-        state.state = mask;
-        SendMessageA(ask.control, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+        for (std::size_t i = 0; i < ask.count; ++i) {
+            LVFINDINFOA find = {};
+            find.flags = LVFI_STRING;  // the whole text, case ignored
+            find.psz = ask.moduleTexts[i];
+            const LRESULT row = SendMessageA(ask.control, LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find));
+            if (row < 0) continue;
+            LVITEMA state = {};
+            state.stateMask = LVIS_STATEIMAGEMASK;
+            state.state = INDEXTOSTATEIMAGEMASK(ask.image);
+            SendMessageA(ask.control, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+        }
         return;
     }
     if (ask.images && SendMessageA(ask.control, TVM_GETIMAGELIST, TVSIL_STATE, 0) != reinterpret_cast<LRESULT>(ask.images)) {
@@ -94,19 +96,22 @@ void setStateImage(const StateImageRequest& ask) {
         SetWindowLongPtrA(ask.control, GWL_STYLE, GetWindowLongPtrA(ask.control, GWL_STYLE) | TVS_INFOTIP);
         tipsInLines(reinterpret_cast<HWND>(SendMessageA(ask.control, TVM_GETTOOLTIPS, 0, 0)));
     }
-    TVITEMA change = {};
-    change.mask = TVIF_HANDLE | TVIF_STATE;
-    change.hItem = asItem(ask.item);
-    change.stateMask = TVIS_STATEIMAGEMASK;
-    change.state = mask;
-    SendMessageA(ask.control, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&change));
+    for (std::size_t i = 0; i < ask.count; ++i) {
+        TVITEMA change = {};
+        change.mask = TVIF_HANDLE | TVIF_STATE;
+        change.hItem = asItem(ask.items[i].item);
+        change.stateMask = TVIS_STATEIMAGEMASK;
+        change.state = INDEXTOSTATEIMAGEMASK(ask.items[i].image);
+        SendMessageA(ask.control, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&change));
+    }
 }
 
-// Asks the page's thread to set a state image; sets it from here when the
+// Asks the page's thread to set state images; sets them from here when the
 // page does not know the request.
-void requestStateImage(const StateImageRequest& ask) {
+void requestStateImages(const StateImageRequest& ask) {
+    if (ask.count == 0) return;
     if (SendMessageA(GetParent(ask.control), kStateImageRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1)
-        setStateImage(ask);
+        setStateImages(ask);
 }
 
 }  // namespace
@@ -135,7 +140,7 @@ LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
     if (message == kStateImageRequestMessage) {
         const auto& ask = *reinterpret_cast<const StateImageRequest*>(request);
         if (!IsChild(page, ask.control)) return 0;
-        setStateImage(ask);
+        setStateImages(ask);
         return 1;
     }
     return 0;
@@ -243,7 +248,11 @@ bool WindowTreeControl::itemExpanded(TreeItem item) {
 }
 
 void WindowTreeControl::setItemStateImage(TreeItem item, int image) {
-    if (item) requestStateImage(StateImageRequest{tree_, stateImages_, item, nullptr, image});
+    if (item) setItemStateImages({ItemStateImage{item, image}});
+}
+
+void WindowTreeControl::setItemStateImages(const std::vector<ItemStateImage>& images) {
+    requestStateImages(StateImageRequest{tree_, stateImages_, images.data(), nullptr, images.size(), 0});
 }
 
 int WindowTreeControl::itemStateImage(TreeItem item) {
@@ -335,7 +344,11 @@ int WindowListControl::selectedRow() {
 }
 
 void WindowListControl::setRowStateImage(const char* moduleText, int image) {
-    if (moduleText) requestStateImage(StateImageRequest{list_, stateImages_, nullptr, moduleText, image});
+    if (moduleText) setRowStateImages({moduleText}, image);
+}
+
+void WindowListControl::setRowStateImages(const std::vector<const char*>& moduleTexts, int image) {
+    requestStateImages(StateImageRequest{list_, stateImages_, nullptr, moduleTexts.data(), moduleTexts.size(), image});
 }
 
 int WindowListControl::rowStateImage(int row) {

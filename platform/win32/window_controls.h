@@ -22,9 +22,9 @@ namespace vost {
 // does not know them answers 0, and the control then asks item by item.
 constexpr UINT kInsertItemRequestMessage = WM_APP + 0x5601;
 constexpr UINT kFullRowRequestMessage = WM_APP + 0x5602;
-// A state image for a tree item or for the list row of a module, set by the
-// page's thread: a row found by its text keeps its place until it is set,
-// whatever sort the user starts meanwhile.
+// State images for tree items or for the list rows of modules, set by the
+// page's thread in one message: a row found by its text keeps its place
+// until it is set, whatever sort the user starts meanwhile.
 constexpr UINT kStateImageRequestMessage = WM_APP + 0x5603;
 LRESULT answerPageRequest(HWND page, UINT message, LPARAM request);
 
@@ -56,6 +56,7 @@ public:
     int itemHasChildren(TreeItem item) override;
     bool itemExpanded(TreeItem item) override;
     void setItemStateImage(TreeItem item, int image) override;
+    void setItemStateImages(const std::vector<ItemStateImage>& images) override;
     int itemStateImage(TreeItem item) override;
 
 private:
@@ -95,6 +96,7 @@ public:
     int selectedRow() override;
     void fitColumn(int column) override;
     void setRowStateImage(const char* moduleText, int image) override;
+    void setRowStateImages(const std::vector<const char*>& moduleTexts, int image) override;
     int rowStateImage(int row) override;
 
 private:

@@ -138,19 +138,22 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
         }
 
     const std::vector<MenuItem>& own = menu.firstSubmenuItems;
-    ASSERT_EQ(own.size(), 6u);
+    ASSERT_EQ(own.size(), 7u);
     const struct {
         UINT id;
         const char* text;
     } expected[] = {{IDM_EXPLORE_MODULE, "&Explore selected Module"},
                     {IDM_COPY_TO_CLIPBOARD, "&Copy to Clipboard"},
+                    {IDM_COPY_PROBLEMS, "Copy &Problems to Clipboard"},
                     {IDM_COPY_ALL_TO_FOLDER, "Copy &all to Folder"},
                     {0, ""},
                     {IDM_SEND_FEEDBACK, "&Send me feedback"},
                     {IDM_OPEN_HOME_PAGE, "&Meet me in Cyberspace"}};
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(own[i].separator, i == 3) << i;
-        if (i != 3) {
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(own[i].separator, i == 4) << i;
+        // This page has no finished check: nothing to copy of it.
+        EXPECT_EQ(own[i].grayed, expected[i].id == IDM_COPY_PROBLEMS) << i;
+        if (i != 4) {
             EXPECT_EQ(own[i].id, expected[i].id) << i;
             EXPECT_EQ(own[i].text, expected[i].text) << i;
         }

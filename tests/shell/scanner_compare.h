@@ -9,7 +9,8 @@
 
 namespace vost::test {
 
-JsonValue scannerOutput(const std::string& file);
+// vostscan.exe --json, with `options` before it (e.g. "--check").
+JsonValue scannerOutput(const std::string& file, const std::string& options = "");
 
 // Tree labels, has-children flags and order, every list cell, and the
 // message boxes of the scan equal the scanner's (gtest expectations).
