@@ -151,9 +151,9 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
                     {IDM_OPEN_HOME_PAGE, "&Meet me in Cyberspace"}};
     for (size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(own[i].separator, i == 4) << i;
-        // This page has no finished check: nothing to copy of it.
-        EXPECT_EQ(own[i].grayed, expected[i].id == IDM_COPY_PROBLEMS) << i;
         if (i != 4) {
+            // This page has no finished check: nothing to copy of it.
+            EXPECT_EQ(own[i].grayed, expected[i].id == IDM_COPY_PROBLEMS) << i;
             EXPECT_EQ(own[i].id, expected[i].id) << i;
             EXPECT_EQ(own[i].text, expected[i].text) << i;
         }

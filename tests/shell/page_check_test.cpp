@@ -60,10 +60,11 @@ std::size_t expectMarks(const TreeEntry& entry, const std::string& parent, const
                                                            : "not a PE image";
         EXPECT_NE(entry.tip.find(want), std::string::npos) << entry.tip;
     }
-    if (below)
+    if (below) {
         EXPECT_NE(entry.tip.find(std::to_string(below) + (below == 1 ? " reference below" : " references below")),
                   std::string::npos)
             << entry.tip;
+    }
     if (fails) failing.insert(nameOf(entry.label));
     return below + (fails ? 1 : 0);
 }
@@ -105,7 +106,9 @@ void expectPageMarksMatchScanner(const std::string& file) {
         SCOPED_TRACE(rows[row][0]);
         const bool fails = failing.count(lower(rows[row][0])) != 0;
         EXPECT_EQ(marks[row].first, fails ? 1 : 0);
-        if (fails) EXPECT_NE(marks[row].second.find(": "), std::string::npos) << marks[row].second;
+        if (fails) {
+            EXPECT_NE(marks[row].second.find(": "), std::string::npos) << marks[row].second;
+        }
     }
 
     // The problems: vostscan's lines, one per finding (delay-loads are not
