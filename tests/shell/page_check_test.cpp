@@ -188,5 +188,44 @@ TEST_F(PageCheckTest, DeepMissingModuleAndAnotherMachineAreMarkedToTheRoot) {
     EXPECT_NE(tree[0].tip.find("2 references below will not load"), std::string::npos) << tree[0].tip;
 }
 
+// Dialogs closed right after the walk, while the check reads and marks a
+// closure in which every reference fails: each worker ends on its own and
+// lets the last object go.
+TEST_F(PageCheckTest, ClosingTheDialogDuringTheCheckIsSafe) {
+    TempFolder folder;
+    constexpr int kLength = 150;
+    for (int i = kLength - 1; i >= 0; --i) {
+        PeImageLayout layout;  // no exports: every import of it fails
+        if (i + 1 < kLength) layout.imports = {"M" + std::to_string(i + 1) + ".DLL", "kernel32.dll"};
+        const Bytes bytes = buildPe(layout).bytes;
+        folder.write("M" + std::to_string(i) + ".DLL", std::string(bytes.begin(), bytes.end()));
+    }
+    PeImageLayout root;
+    root.imports = {"M0.DLL", "shell32.dll", "comctl32.dll", "ole32.dll"};
+    const Bytes bytes = buildPe(root).bytes;
+    const std::string file = folder.write("Chain.exe", std::string(bytes.begin(), bytes.end()));
+
+    int duringCheck = 0;
+    for (int round = 0; round < 10; ++round) {
+        ComPtr<IShellExtInit> ext = createExtension();
+        ComPtr<IDataObject> data = shellDataObject({file});
+        ext->Initialize(nullptr, data.get(), nullptr);
+        data.reset();
+        auto sheet = std::make_unique<Sheet>(addPages(ext.get()), 1);
+        HWND page = sheet->page(1);
+        // The walk has ended when the list's columns are fitted to their
+        // texts (the Path column's 100 pixels are too few for any path here).
+        pumpUntil([&] {
+            return SendDlgItemMessageA(page, 1012, LVM_GETCOLUMNWIDTH, 4, 0) != 100 ||
+                   recordOf(ext.get()).scanState == kScanFinished;
+        });
+        if (recordOf(ext.get()).scanState != kScanFinished) ++duringCheck;
+        sheet.reset();
+        ext.reset();
+    }
+    EXPECT_TRUE(pumpUntil([] { return Component::get().canUnloadNow() == S_OK; }, 60000));
+    EXPECT_GT(duringCheck, 0);
+}
+
 }  // namespace
 }  // namespace vost::test
