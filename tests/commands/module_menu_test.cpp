@@ -4,7 +4,10 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <memory>
 
+#include "component/dependency_extension.h"
+#include "page/check_marks.h"
 #include "page/commands.h"
 #include "page/item_id_list.h"
 #include "page/module_menu.h"
@@ -166,6 +169,20 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
     EXPECT_TRUE(page->commands.empty());
     EXPECT_FALSE(IsMenu(menu.menu));
     EXPECT_FALSE(IsMenu(menu.items[0].submenu));
+}
+
+// Once the check has finished and found something, its problems can be copied.
+TEST_F(ModuleMenuTest, CopyProblemsIsOfferedOnceTheCheckFoundSomething) {
+    DependencyExtension& ext = page->extension();
+    auto marks = std::make_shared<CheckMarks>();
+    marks->problems = "not-found APP.EXE -> GONE.DLL\r\n";
+    ext.checkMarks = marks;
+    ext.scanState = kScanFinished;
+    const MenuSnapshot menu = openMenu([](MenuDriver& d) { d.press(VK_ESCAPE); });
+    ext.checkMarks = nullptr;
+    ASSERT_EQ(menu.firstSubmenuItems.size(), 7u);
+    EXPECT_EQ(menu.firstSubmenuItems[2].id, UINT(IDM_COPY_PROBLEMS));
+    EXPECT_FALSE(menu.firstSubmenuItems[2].grayed);
 }
 
 TEST_F(ModuleMenuTest, CopyToClipboardArrivesOnceAsAPostedCommandAfterTheMenuHasClosed) {
