@@ -13,6 +13,7 @@
 
 #include "component/dependency_extension.h"
 #include "component/module_instance.h"
+#include "page/check_marks.h"
 #include "page/clipboard_text.h"
 #include "page/shell_handles.h"
 #include "platform/win32/system_folders.h"
@@ -154,11 +155,21 @@ void exploreSelectedModule(DependencyExtension& ext) {
     WinExec(exploreCommandLine(explorer, node->fullPath).c_str(), SW_SHOWNORMAL);
 }
 
-void copyToClipboard(DependencyExtension& ext) {
-    WaitCursorScope waitCursor;
+namespace {
+// Replaces the clipboard's contents with `text` as CF_TEXT.
+void placeOnClipboard(DependencyExtension& ext, const std::string& text) {
     ClipboardScope clipboard(pageWindowOf(ext));
     if (!clipboard.isOpen()) return;
     EmptyClipboard();
+    GlobalBlock block(GMEM_MOVEABLE | GMEM_DDESHARE, text.size() + 1);
+    if (!textBlock(text, block)) return;
+    // Once the clipboard has taken the block it owns it; otherwise it is ours to free.
+    if (SetClipboardData(CF_TEXT, block.get())) block.release();
+}
+}  // namespace
+
+void copyToClipboard(DependencyExtension& ext) {
+    WaitCursorScope waitCursor;
 
     char titles[5][kTextBufferCapacity] = {};
     for (int id = IDS_COLUMN_MODULE; id <= IDS_COLUMN_PATH; ++id)
@@ -166,12 +177,22 @@ void copyToClipboard(DependencyExtension& ext) {
                     kTextBufferCapacity);
     const char* const titleTexts[5] = {titles[0], titles[1], titles[2], titles[3], titles[4]};
     WindowListControl list = WindowListControl::ofPage(pageWindowOf(ext));
-    const std::string text = clipboardText(list, titleTexts);
+    placeOnClipboard(ext, clipboardText(list, titleTexts));
+}
 
-    GlobalBlock block(GMEM_MOVEABLE | GMEM_DDESHARE, text.size() + 1);
-    if (!textBlock(text, block)) return;
-    // Once the clipboard has taken the block it owns it; otherwise it is ours to free.
-    if (SetClipboardData(CF_TEXT, block.get())) block.release();
+const CheckMarks* finishedCheck(DependencyExtension& ext) {
+    // The worker sets the marks before it says the scan is finished.
+    return ext.scanState == kScanFinished ? ext.checkMarks.get() : nullptr;
+}
+
+bool hasProblems(DependencyExtension& ext) {
+    const CheckMarks* marks = finishedCheck(ext);
+    return marks && !marks->problems.empty();
+}
+
+void copyProblemsToClipboard(DependencyExtension& ext) {
+    if (!hasProblems(ext)) return;
+    placeOnClipboard(ext, finishedCheck(ext)->problems);
 }
 
 void copyAllToFolder(DependencyExtension& ext) {

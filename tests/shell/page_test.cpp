@@ -428,7 +428,7 @@ TEST_F(PageTest, TheHostsOwnFolderIsNeverSearched) {
     ASSERT_TRUE(CopyFileA((programFolder() + "vostscan.exe").c_str(), scanner.path.c_str(), FALSE));
     char windows[MAX_PATH] = {};
     GetWindowsDirectoryA(windows, MAX_PATH);
-    const JsonValue scan = scannerOutput(std::string(windows) + "\\sysnative\\notepad.exe", scanner.path);
+    const JsonValue scan = scannerOutput(std::string(windows) + "\\sysnative\\notepad.exe", "", scanner.path);
     const std::string system = lowerAscii(std::string(windows) + "\\system32\\");
     const std::vector<JsonValue>& rows = scan["list"].items;
     ASSERT_GE(rows.size(), 3u);

@@ -7,7 +7,7 @@
 namespace vost::test {
 
 // vostscan.exe --json for `file`, from the test's own folder unless told.
-JsonValue scannerOutput(const std::string& file, const std::string& scanner) {
+JsonValue scannerOutput(const std::string& file, const std::string& options, const std::string& scanner) {
     TempFolder scratch;
     const std::string outPath = scratch.path() + "\\out.json";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -21,7 +21,7 @@ JsonValue scannerOutput(const std::string& file, const std::string& scanner) {
                                  nullptr);
     startup.hStdError = discard;  // the scanner's own complaints; its messages are in the JSON
     const std::string program = scanner.empty() ? programFolder() + "vostscan.exe" : scanner;
-    std::string command = "\"" + program + "\" --json \"" + file + "\"";
+    std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") + "--json \"" + file + "\"";
     PROCESS_INFORMATION process{};
     if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                        &process)) {

@@ -1,11 +1,10 @@
-#include "scanner/closure_check.h"
+#include "page/closure_check.h"
 
 #include <ostream>
 #include <unordered_set>
 
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
-#include "scanner/output.h"
 
 namespace vost {
 
@@ -21,31 +20,20 @@ private:
     AnalysisPlatform& platform_;
 };
 
-const char* kindText(FindingKind kind) {
-    switch (kind) {
-    case FindingKind::notFound: return "not-found";
-    case FindingKind::otherMachine: return "other-machine";
-    case FindingKind::notAnImage: return "not-an-image";
-    case FindingKind::unresolved: return "unresolved";
-    }
-    return "";
-}
-
 std::string upper(std::string text) {
     for (char& c : text) c = asciiUpper(c);
     return text;
 }
 
-std::string functionText(const Finding& f) {
-    return f.byOrdinal ? "#" + std::to_string(f.ordinal) : f.function;
-}
-
-// The modules the tree shows as not found under `item`.
-std::vector<Finding> notFoundChildren(MemoryTree& tree, TreeItem item) {
+// The modules the tree shows as not found under the item at `index`.
+std::vector<Finding> notFoundChildren(const TreeRecord& tree, std::size_t index) {
     std::vector<Finding> findings;
     std::unordered_set<std::string> given;
-    for (TreeItem child = tree.firstChild(item); child; child = tree.nextSibling(child)) {
-        const ModuleNode* node = tree.itemNode(child);
+    // Its children follow it, each subtree whole, until the first item that
+    // is not below it.
+    for (std::size_t i = index + 1; i < tree.size() && tree[i].parent != kNoParent && tree[i].parent >= index; ++i) {
+        if (tree[i].parent != index) continue;
+        const ModuleNode* node = tree[i].node;
         if (!node || compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0) continue;
         if (!given.insert(lowerAscii(node->moduleName)).second) continue;
         Finding finding;
@@ -58,21 +46,52 @@ std::vector<Finding> notFoundChildren(MemoryTree& tree, TreeItem item) {
 }
 }  // namespace
 
+const char* findingKindText(FindingKind kind) {
+    switch (kind) {
+    case FindingKind::notFound: return "not-found";
+    case FindingKind::otherMachine: return "other-machine";
+    case FindingKind::notAnImage: return "not-an-image";
+    case FindingKind::unresolved: return "unresolved";
+    }
+    return "";
+}
+
+std::string findingFunctionText(const Finding& f) {
+    return f.byOrdinal ? "#" + std::to_string(f.ordinal) : f.function;
+}
+
+TreeRecord recordTree(TreeControl& tree) {
+    TreeRecord record;
+    std::vector<std::size_t> open;  // the entries of the items on the path to the current one
+    visitInPreOrder(tree, [&](TreeItem item, std::size_t depth) {
+        open.resize(depth);
+        record.push_back(RecordedItem{item, tree.itemNode(item), depth ? open.back() : kNoParent});
+        open.push_back(record.size() - 1);
+        return true;
+    });
+    return record;
+}
+
+ClosureCheck checkClosure(TreeControl& tree, AnalysisPlatform& platform, CheckCache& cache,
+                          const std::string& searchFolder, const CheckSettings& settings, bool rootOnly) {
+    return checkClosure(recordTree(tree), platform, cache, searchFolder, settings, rootOnly);
+}
+
 std::size_t ClosureCheck::findingCount() const {
     std::size_t count = 0;
     for (const CheckedModule& m : modules) count += m.check->findings.size() + m.treeFindings.size();
     return count;
 }
 
-ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCache& cache,
+ClosureCheck checkClosure(const TreeRecord& tree, AnalysisPlatform& platform, CheckCache& cache,
                           const std::string& searchFolder, const CheckSettings& settings, bool rootOnly) {
     ClosureCheck result;
     ThreadExports exports(cache, platform);
     std::unordered_set<std::string> checked;  // module files, by path
 
     // In the order the tree is written.
-    visitInPreOrder(tree, [&](TreeItem item, std::size_t) {
-        const ModuleNode* node = tree.itemNode(item);
+    for (std::size_t index = 0; index < tree.size() && (index == 0 || !rootOnly); ++index) {
+        const ModuleNode* node = tree[index].node;
         if (node && compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0 &&
             checked.insert(node->fullPath).second) {
             const std::string key = searchFolder + '\0' + (settings.delayLoads ? 'd' : 'i') + node->fullPath;
@@ -81,19 +100,18 @@ ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCac
             CheckedModule module{node->moduleName, node->fullPath, &check, {}};
             // A 16-bit module's references are not read by function; the
             // modules the tree shows missing under it are its findings.
-            if (!check.pe && node->scanned) module.treeFindings = notFoundChildren(tree, item);
+            if (!check.pe && node->scanned) module.treeFindings = notFoundChildren(tree, index);
             result.modules.push_back(std::move(module));
         }
-        return !rootOnly;
-    });
+    }
     return result;
 }
 
 void writeCheckText(const ClosureCheck& check, std::ostream& out) {
     for (const CheckedModule& m : check.modules) {
         const auto write = [&](const Finding& f) {
-            out << kindText(f.kind) << ' ' << m.name << " -> " << upper(f.module);
-            if (f.kind == FindingKind::unresolved) out << '!' << functionText(f);
+            out << findingKindText(f.kind) << ' ' << m.name << " -> " << upper(f.module);
+            if (f.kind == FindingKind::unresolved) out << '!' << findingFunctionText(f);
             std::string detail;
             const auto add = [&detail](const std::string& part) { detail += (detail.empty() ? "" : "; ") + part; };
             if (f.delayLoad) add("delay-load");
@@ -107,39 +125,6 @@ void writeCheckText(const ClosureCheck& check, std::ostream& out) {
         for (const Finding& f : m.check->findings) write(f);
         for (const Finding& f : m.treeFindings) write(f);
     }
-}
-
-void writeCheckJson(const ClosureCheck& check, std::ostream& out) {
-    out << "{\"unresolved\":" << check.findingCount() << ",\"modules\":[";
-    bool firstModule = true;
-    for (const CheckedModule& m : check.modules) {
-        if (!firstModule) out << ',';
-        firstModule = false;
-        out << "{\"module\":" << jsonString(m.name) << ",\"path\":" << jsonString(m.path)
-            << ",\"machine\":" << jsonString(m.check->pe ? machineName(m.check->machine) : "")
-            << ",\"importedModules\":" << m.check->modules << ",\"importedFunctions\":" << m.check->functions
-            << ",\"findings\":[";
-        bool first = true;
-        const auto write = [&](const Finding& f) {
-            if (!first) out << ',';
-            first = false;
-            out << "{\"kind\":" << jsonString(kindText(f.kind)) << ",\"module\":" << jsonString(f.module)
-                << ",\"path\":" << jsonString(f.path) << ",\"delayLoad\":" << (f.delayLoad ? "true" : "false");
-            if (f.kind == FindingKind::unresolved) {
-                if (f.byOrdinal)
-                    out << ",\"ordinal\":" << f.ordinal;
-                else
-                    out << ",\"function\":" << jsonString(f.function);
-                out << ",\"reason\":" << jsonString(f.reason);
-            }
-            if (f.kind == FindingKind::otherMachine) out << ",\"machine\":" << jsonString(machineName(f.machine));
-            out << '}';
-        };
-        for (const Finding& f : m.check->findings) write(f);
-        for (const Finding& f : m.treeFindings) write(f);
-        out << "]}";
-    }
-    out << "]}";
 }
 
 }  // namespace vost
