@@ -32,7 +32,8 @@ ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, 
     copyBounded(label, sizeof label, name);
     upperInPlace(label);
     appendBounded(label, sizeof label, " (");
-    lowerInPlace(path);
+    // The not-found text is shown lower-cased everywhere.
+    if (!usable || ctx.platform.pathsIgnoreCase()) lowerInPlace(path);
     appendBounded(label, sizeof label, path);
 
     ModuleNode* child = ctx.nodes.create(ctx.platform, path, name, &node, readVersion, usable);

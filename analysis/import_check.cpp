@@ -53,13 +53,13 @@ std::string machineName(std::uint16_t machine) {
 
 namespace {
 
-// Where the search finds `name` for `referrer`, lower-cased as the tree
-// holds found paths; empty when it finds nothing usable.
+// Where the search finds `name` for `referrer`, spelled as the tree holds
+// found paths; empty when it finds nothing usable.
 std::string searchFor(AnalysisPlatform& platform, const Referrer& referrer, const char* name) {
     char path[kPathCapacity] = {};
     const std::uint32_t found = searchReference(platform, referrer, name, path, sizeof path);
     if (found == 0 || found >= sizeof path) return std::string();
-    lowerInPlace(path);
+    if (platform.pathsIgnoreCase()) lowerInPlace(path);
     return path;
 }
 

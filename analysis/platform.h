@@ -112,6 +112,11 @@ public:
         return 0;
     }
 
+    // Whether file names on this platform ignore letter case. Found paths are
+    // then shown lower-cased, one spelling per file; where case matters they
+    // keep the spelling the search found, which names the file on disk.
+    virtual bool pathsIgnoreCase() const { return true; }
+
     // The fixed file information of the file's version resource (RT_VERSION,
     // the root block). False when the file has none or it cannot be read;
     // never throws.

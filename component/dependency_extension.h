@@ -24,6 +24,8 @@
 
 namespace vost {
 
+struct CheckMarks;
+
 // Values of scanState.
 constexpr std::uint8_t kScanNotStarted = 0;
 constexpr std::uint8_t kScanRunning = 1;
@@ -66,6 +68,13 @@ struct DependencyExtension {
     std::shared_ptr<NodeStore> nodes = std::make_shared<NodeStore>();
     // The scan adds delay-loaded modules too (set by the headless scanner).
     bool delayLoads = false;
+    // The check's marks and findings, set by the worker before the scan
+    // finishes; the page's thread reads them once scanState is
+    // kScanFinished.
+    std::shared_ptr<const CheckMarks> checkMarks;
+    // What the page's thread made for the page's window (its state images),
+    // let go when the window is destroyed.
+    std::shared_ptr<void> pageResources;
 };
 
 static_assert(std::is_standard_layout<DependencyExtension>::value,

@@ -216,11 +216,12 @@ bool usePageIcon() {
     // On 64-bit Windows the 32-bit and the 64-bit DLL read the setting from
     // the same place, the 64-bit registry view, so that one value serves the
     // pages of both.
-    const REGSAM access = KEY_ALL_ACCESS | (settingsIn64BitView() ? KEY_WOW64_64KEY : 0);
+    // Read access only: a user who is no administrator (an Explorer under
+    // UAC) may read HKLM but not write it. A missing key is no setting.
+    const REGSAM access = KEY_READ | (settingsIn64BitView() ? KEY_WOW64_64KEY : 0);
     RegistryKey key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Aldervane\\VOST", 0, nullptr,
-                        REG_OPTION_NON_VOLATILE, access, nullptr, &key.handle,
-                        nullptr) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Aldervane\\VOST", 0, access, &key.handle) !=
+        ERROR_SUCCESS) {
         key.handle = nullptr;
         return true;
     }

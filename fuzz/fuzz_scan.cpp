@@ -24,7 +24,7 @@
 #include "page/scan.h"
 #include "platform/memory/memory_list.h"
 #include "platform/memory/memory_tree.h"
-#include "scanner/closure_check.h"
+#include "scanner/check_json.h"
 #include "tests/support/file_set_platform.h"
 
 namespace {

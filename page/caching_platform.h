@@ -33,6 +33,7 @@ public:
     std::uint32_t knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) override {
         return inner_->knownDll(name, bits, out, capacity);
     }
+    bool pathsIgnoreCase() const override { return inner_->pathsIgnoreCase(); }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override {

@@ -9,9 +9,11 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "component/dependency_extension.h"
 #include "component/module_instance.h"
+#include "page/check_marks.h"
 #include "page/clipboard_text.h"
 #include "page/shell_handles.h"
 #include "platform/win32/system_folders.h"
@@ -25,8 +27,22 @@ const char* const kHomePageAddress = "https://vost.example/";
 
 namespace {
 
+constexpr int kModuleColumn = 0;
 constexpr int kPathColumn = 4;
 constexpr int kTextBufferCapacity = 260;
+// Names a "not copied" message lists before it only counts the rest, so the
+// box stays on the screen.
+constexpr std::size_t kMissingNamesShown = 20;
+
+// The message for modules that were not copied because no file was found
+// for them.
+std::string notFoundMessage(const std::vector<std::string>& missing) {
+    std::string text = "These modules were not found, so they were not copied:\r\n";
+    for (std::size_t i = 0; i < missing.size() && i < kMissingNamesShown; ++i) text += "\r\n" + missing[i];
+    if (missing.size() > kMissingNamesShown)
+        text += "\r\n(and " + std::to_string(missing.size() - kMissingNamesShown) + " more)";
+    return text;
+}
 
 HWND pageWindowOf(DependencyExtension& ext) { return static_cast<HWND>(ext.pageWindow); }
 
@@ -139,11 +155,21 @@ void exploreSelectedModule(DependencyExtension& ext) {
     WinExec(exploreCommandLine(explorer, node->fullPath).c_str(), SW_SHOWNORMAL);
 }
 
-void copyToClipboard(DependencyExtension& ext) {
-    WaitCursorScope waitCursor;
+namespace {
+// Replaces the clipboard's contents with `text` as CF_TEXT.
+void placeOnClipboard(DependencyExtension& ext, const std::string& text) {
     ClipboardScope clipboard(pageWindowOf(ext));
     if (!clipboard.isOpen()) return;
     EmptyClipboard();
+    GlobalBlock block(GMEM_MOVEABLE | GMEM_DDESHARE, text.size() + 1);
+    if (!textBlock(text, block)) return;
+    // Once the clipboard has taken the block it owns it; otherwise it is ours to free.
+    if (SetClipboardData(CF_TEXT, block.get())) block.release();
+}
+}  // namespace
+
+void copyToClipboard(DependencyExtension& ext) {
+    WaitCursorScope waitCursor;
 
     char titles[5][kTextBufferCapacity] = {};
     for (int id = IDS_COLUMN_MODULE; id <= IDS_COLUMN_PATH; ++id)
@@ -151,12 +177,22 @@ void copyToClipboard(DependencyExtension& ext) {
                     kTextBufferCapacity);
     const char* const titleTexts[5] = {titles[0], titles[1], titles[2], titles[3], titles[4]};
     WindowListControl list = WindowListControl::ofPage(pageWindowOf(ext));
-    const std::string text = clipboardText(list, titleTexts);
+    placeOnClipboard(ext, clipboardText(list, titleTexts));
+}
 
-    GlobalBlock block(GMEM_MOVEABLE | GMEM_DDESHARE, text.size() + 1);
-    if (!textBlock(text, block)) return;
-    // Once the clipboard has taken the block it owns it; otherwise it is ours to free.
-    if (SetClipboardData(CF_TEXT, block.get())) block.release();
+const CheckMarks* finishedCheck(DependencyExtension& ext) {
+    // The worker sets the marks before it says the scan is finished.
+    return ext.scanState == kScanFinished ? ext.checkMarks.get() : nullptr;
+}
+
+bool hasProblems(DependencyExtension& ext) {
+    const CheckMarks* marks = finishedCheck(ext);
+    return marks && !marks->problems.empty();
+}
+
+void copyProblemsToClipboard(DependencyExtension& ext) {
+    if (!hasProblems(ext)) return;
+    placeOnClipboard(ext, finishedCheck(ext)->problems);
 }
 
 void copyAllToFolder(DependencyExtension& ext) {
@@ -193,28 +229,37 @@ void copyAllToFolder(DependencyExtension& ext) {
     std::string sources;
     // Several rows may list one file (contracts of the API set schema carry
     // their host's path): it is handed over once, so the shell neither asks
-    // to overwrite it nor makes a renamed copy of it.
+    // to overwrite it nor makes a renamed copy of it. A module that was not
+    // found has the not-found text for its path, which names no file: the
+    // shell would look for it in this process's current folder.
     std::set<std::string> listed;
+    std::vector<std::string> missing;
     const int rows = list.rowCount();
     for (int row = 0; row < rows; ++row) {
+        const ModuleNode* node = list.rowNode(row);
+        if (node && !node->found) {
+            missing.push_back(list.cellText(row, kModuleColumn));
+            continue;
+        }
         const std::string path = list.cellText(row, kPathColumn);
         if (path.empty() || !listed.insert(path).second) continue;
         // The shell copies in this process, which may name the file otherwise.
         sources += pathForThisProcess(systemFolders(), path);
         sources += '\0';
     }
-    if (sources.empty()) return;  // nothing to copy
-    sources += '\0';
-
-    SHFILEOPSTRUCTA operation = {};
-    operation.hwnd = page;
-    operation.wFunc = FO_COPY;
-    operation.pFrom = sources.c_str();
-    operation.pTo = destination.c_str();
-    operation.fFlags = FOF_RENAMEONCOLLISION;
-    operation.hNameMappings = nullptr;
-    operation.lpszProgressTitle = nullptr;
-    SHFileOperationA(&operation);
+    if (!sources.empty()) {
+        sources += '\0';
+        SHFILEOPSTRUCTA operation = {};
+        operation.hwnd = page;
+        operation.wFunc = FO_COPY;
+        operation.pFrom = sources.c_str();
+        operation.pTo = destination.c_str();
+        operation.fFlags = FOF_RENAMEONCOLLISION;
+        operation.hNameMappings = nullptr;
+        operation.lpszProgressTitle = nullptr;
+        SHFileOperationA(&operation);
+    }
+    if (!missing.empty()) MessageBoxA(page, notFoundMessage(missing).c_str(), "VOST", MB_OK | MB_ICONWARNING);
 }
 
 void sendFeedback(DependencyExtension& ext) {

@@ -12,6 +12,7 @@
 namespace vost {
 
 struct DependencyExtension;
+struct CheckMarks;
 struct ModuleNode;
 
 // The node of the selected tree item when "&Tree" (1003) is checked, else of
@@ -25,6 +26,15 @@ void exploreSelectedModule(DependencyExtension& ext);
 
 // Places the whole list, tab-separated, on the clipboard as CF_TEXT.
 void copyToClipboard(DependencyExtension& ext);
+
+// The check's findings once the scan and its check are done; null before, or
+// when the page was closed before the check.
+const CheckMarks* finishedCheck(DependencyExtension& ext);
+// Whether the check is done and found anything.
+bool hasProblems(DependencyExtension& ext);
+// Places the check's findings on the clipboard as CF_TEXT, one line each as
+// vostscan --check writes them; nothing when there are none (yet).
+void copyProblemsToClipboard(DependencyExtension& ext);
 
 // Lets the user pick a folder and copies every listed module file into it
 // through the shell.

@@ -16,6 +16,12 @@ namespace vost {
 constexpr int kTreeControlId = 1000;
 constexpr int kListControlId = 1012;
 
+// A tree item and its state image.
+struct ItemStateImage {
+    TreeItem item;
+    int image;
+};
+
 // One child item of a tree item and the node it carries.
 struct TreeChild {
     TreeItem item;
@@ -38,12 +44,19 @@ public:
     virtual void expand(TreeItem item) = 0;            // TVE_EXPAND
     virtual void setImageList(ImageListHandle list) = 0;  // TVSIL_NORMAL
     virtual TreeItem selectedItem() = 0;               // TVGN_CARET
+    // The item's state image (TVIS_STATEIMAGEMASK; 0 for none), from the
+    // component's state images, which the control gets with the first.
+    virtual void setItemStateImage(TreeItem item, int image) = 0;
+    // Several, as setItemStateImage would set them one by one; one request
+    // where the control allows it.
+    virtual void setItemStateImages(const std::vector<ItemStateImage>& images);
 
     // Read back, for the scanner's output and the tests.
     virtual TreeItem rootItem() = 0;
     virtual std::string itemLabel(TreeItem item) = 0;
     virtual int itemHasChildren(TreeItem item) = 0;
     virtual bool itemExpanded(TreeItem item) = 0;
+    virtual int itemStateImage(TreeItem item) = 0;
 };
 
 // Comparison handed to the list's sort: the parameters (nodes) of two rows and
@@ -72,6 +85,14 @@ public:
     virtual ModuleNode* rowNode(int row) = 0;
     virtual int selectedRow() = 0;  // first selected row, -1 when none
     virtual void fitColumn(int column) = 0;  // LVSCW_AUTOSIZE
+    // The state image (LVIS_STATEIMAGEMASK; 0 for none) of the row whose
+    // Module text is `moduleText`, case ignored, wherever a sort has put it;
+    // nothing when there is none. The control gets the component's state
+    // images with the first.
+    virtual void setRowStateImage(const char* moduleText, int image) = 0;
+    // The same image for several rows, in one request where the control allows it.
+    virtual void setRowStateImages(const std::vector<const char*>& moduleTexts, int image);
+    virtual int rowStateImage(int row) = 0;
 };
 
 // The item-by-item forms, for controls that can't do better.
@@ -102,6 +123,14 @@ void visitInPreOrder(Tree& tree, Visit visit) {
             open.pop_back();
         }
     }
+}
+
+inline void TreeControl::setItemStateImages(const std::vector<ItemStateImage>& images) {
+    for (const ItemStateImage& i : images) setItemStateImage(i.item, i.image);
+}
+
+inline void ListControl::setRowStateImages(const std::vector<const char*>& moduleTexts, int image) {
+    for (const char* text : moduleTexts) setRowStateImage(text, image);
 }
 
 inline int ListControl::insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) {

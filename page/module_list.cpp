@@ -31,7 +31,7 @@ int addModuleRow(DependencyExtension& ext, ModuleNode& node) {
     // A module that was not found has no file whose time could be read.
     FileTime written;
     if (node.found && ext.platform->lastWriteTime(node.fullPath, written)) node.lastWriteTime = written;
-    lowerInPlace(node.fullPath);
+    if (!node.found || ext.platform->pathsIgnoreCase()) lowerInPlace(node.fullPath);
 
     // The date is the UTC date of the stored time. A time never read is no
     // date at all, rather than the first day of 1601.

@@ -25,7 +25,8 @@ constexpr const char* kColumnTitles[kColumnCount] = {"Module", "Date", "Filevers
 extern std::atomic<std::int32_t> nextListIndex;
 
 // Appends the node's row and fills its cells. Upper-cases the node's
-// moduleName and lower-cases its fullPath in place, and stores the file's
+// moduleName in place, lower-cases its fullPath where the platform's paths
+// ignore case (the not-found text always), and stores the file's
 // last-write time in the node when it can be read. A node whose time cannot
 // be read keeps a zero time, sorts by it, and shows no date. Returns the
 // row's index, -1 when the list refused the row.

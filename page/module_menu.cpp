@@ -35,6 +35,7 @@ bool isOwnCommand(UINT id) {
     case IDM_OPEN_HOME_PAGE:
     case IDM_EXPLORE_MODULE:
     case IDM_COPY_TO_CLIPBOARD:
+    case IDM_COPY_PROBLEMS:
     case IDM_COPY_ALL_TO_FOLDER:
         return true;
     default:
@@ -112,6 +113,8 @@ void showModuleMenu(DependencyExtension& ext, int x, int y) {
         return;
 
     MenuHandle loaded(LoadMenuA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDR_MODULE_MENU)));
+    // Nothing to copy while the scan or its check runs, nor when it found nothing.
+    if (loaded && !hasProblems(ext)) EnableMenuItem(loaded.get(), IDM_COPY_PROBLEMS, MF_BYCOMMAND | MF_GRAYED);
     insertOwnSubmenu(popup.get(), loaded.get());
 
     const UINT chosen = static_cast<UINT>(

@@ -5,12 +5,17 @@
 #include <prsht.h>
 #include <process.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "component/extension_object.h"
 #include "component/module_instance.h"
 #include "page/caching_platform.h"
+#include "page/check_marks.h"
 #include "page/commands.h"
 #include "page/module_list.h"
 #include "page/module_menu.h"
@@ -70,6 +75,13 @@ public:
         return open() ? inner_->itemHasChildren(item) : 0;
     }
     bool itemExpanded(TreeItem item) override { return open() && inner_->itemExpanded(item); }
+    void setItemStateImage(TreeItem item, int image) override {
+        if (open()) inner_->setItemStateImage(item, image);
+    }
+    void setItemStateImages(const std::vector<ItemStateImage>& images) override {
+        if (open()) inner_->setItemStateImages(images);
+    }
+    int itemStateImage(TreeItem item) override { return open() ? inner_->itemStateImage(item) : 0; }
 
 private:
     bool open() const { return !gone_->load(); }
@@ -104,6 +116,13 @@ public:
     void fitColumn(int column) override {
         if (open()) inner_->fitColumn(column);
     }
+    void setRowStateImage(const char* moduleText, int image) override {
+        if (open()) inner_->setRowStateImage(moduleText, image);
+    }
+    void setRowStateImages(const std::vector<const char*>& moduleTexts, int image) override {
+        if (open()) inner_->setRowStateImages(moduleTexts, image);
+    }
+    int rowStateImage(int row) override { return open() ? inner_->rowStateImage(row) : 0; }
 
     void close() { gone_->store(true); }
 
@@ -111,6 +130,26 @@ private:
     bool open() const { return !gone_->load(); }
     std::shared_ptr<ListControl> inner_;
     PageGone gone_;
+};
+
+// The state images of the page's tree and list (one list each: a list view
+// may take its image lists with it), made by the page's thread and destroyed
+// by it when the window goes, after the controls have let go of them.
+struct StateImages {
+    HIMAGELIST tree = nullptr;
+    HIMAGELIST list = nullptr;
+
+    explicit StateImages(HINSTANCE instance) {
+        for (HIMAGELIST* images : {&tree, &list})
+            *images = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_STATE_IMAGES), 16, 0, RGB(255, 0, 255),
+                                           IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    }
+    ~StateImages() {
+        for (HIMAGELIST images : {tree, list})
+            if (images) ImageList_Destroy(images);
+    }
+    StateImages(const StateImages&) = delete;
+    StateImages& operator=(const StateImages&) = delete;
 };
 
 DependencyExtension* extensionOf(HWND window) {
@@ -122,10 +161,12 @@ DependencyExtension* extensionOf(HWND window) {
 // window, and the platform of its scan.
 void bindPage(DependencyExtension& ext, HWND window) {
     PageGone gone = std::make_shared<std::atomic<bool>>(false);
+    auto images = std::make_shared<StateImages>(static_cast<HINSTANCE>(moduleInstance));
     ext.tree = std::make_shared<ClosingTree>(
-        std::make_shared<WindowTreeControl>(GetDlgItem(window, IDC_MODULE_TREE)), gone);
+        std::make_shared<WindowTreeControl>(GetDlgItem(window, IDC_MODULE_TREE), images->tree), gone);
     ext.list = std::make_shared<ClosingList>(
-        std::make_shared<WindowListControl>(GetDlgItem(window, IDC_MODULE_LIST)), gone);
+        std::make_shared<WindowListControl>(GetDlgItem(window, IDC_MODULE_LIST), images->list), gone);
+    ext.pageResources = std::move(images);
     // Modules recur all over a closure: each file is searched, read and
     // looked up once per scan.
     ext.platform = std::make_shared<CachingPlatform>(createPlatform(PlatformOptions{}));
@@ -169,8 +210,68 @@ void showView(HWND window, int command) {
     ShowWindow(GetDlgItem(window, IDC_MODULE_LIST), command == IDC_SHOW_LIST ? SW_SHOW : SW_HIDE);
 }
 
+// A tip's text into a control's buffer of `capacity` characters, `before`
+// first, ended by an ellipsis where the tip was cut or the buffer ends.
+// `wide`: the buffer takes UTF-16.
+void writeTip(const Tip& tip, void* buffer, int capacity, bool wide, const std::string& before = {}) {
+    if (!buffer || capacity < 4) return;
+    const std::string text = before + tip.text;
+    if (wide) {
+        std::vector<WCHAR> all(text.size() + 1);
+        const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), all.data(), int(all.size()));
+        const bool cut = tip.cut || length > capacity - 1;
+        const int kept = std::min(length, capacity - (cut ? 2 : 1));
+        auto* out = static_cast<WCHAR*>(buffer);
+        std::copy(all.begin(), all.begin() + kept, out);
+        if (cut) out[kept] = 0x2026;
+        out[kept + (cut ? 1 : 0)] = 0;
+        return;
+    }
+    const int length = int(text.size());
+    const bool cut = tip.cut || length > capacity - 1;
+    const int kept = std::min(length, capacity - (cut ? 4 : 1));
+    auto* out = static_cast<char*>(buffer);
+    std::memcpy(out, text.data(), std::size_t(kept));
+    if (cut) std::memcpy(out + kept, "...", 3);
+    out[kept + (cut ? 3 : 0)] = '\0';
+}
+
+// The tip of a marked item or row; unmarked ones keep the control's own.
+void onInfoTip(DependencyExtension& ext, const NMHDR& header) {
+    const CheckMarks* marks = finishedCheck(ext);
+    if (!marks) return;
+    switch (header.code) {
+    case TVN_GETINFOTIPA:
+    case TVN_GETINFOTIPW: {
+        // The A and W records share their layout up to the text's type.
+        const auto& ask = reinterpret_cast<const NMTVGETINFOTIPA&>(header);
+        if (const Tip* tip = marks->itemTip(ask.hItem))
+            writeTip(*tip, ask.pszText, ask.cchTextMax, header.code == TVN_GETINFOTIPW);
+        return;
+    }
+    case LVN_GETINFOTIPA:
+    case LVN_GETINFOTIPW: {
+        const auto& ask = reinterpret_cast<const NMLVGETINFOTIPA&>(header);
+        WindowListControl list(header.hwndFrom);
+        const Tip* tip = marks->rowTip(list.cellText(ask.iItem, 0));
+        if (!tip) return;
+        // A row whose text does not show whole gets its text before the tip.
+        const std::string before = ask.dwFlags & LVGIT_UNFOLDED ? std::string() : list.cellText(ask.iItem, 0) + "\r\n";
+        writeTip(*tip, ask.pszText, ask.cchTextMax, header.code == LVN_GETINFOTIPW, before);
+        return;
+    }
+    default: return;
+    }
+}
+
 INT_PTR onNotify(DependencyExtension& ext, const NMHDR& header) {
     switch (header.code) {
+    case TVN_GETINFOTIPA:
+    case TVN_GETINFOTIPW:
+    case LVN_GETINFOTIPA:
+    case LVN_GETINFOTIPW:
+        onInfoTip(ext, header);
+        return FALSE;
     case PSN_SETACTIVE:
         if (ext.scanState == kScanNotStarted) startScan(ext);
         return FALSE;
@@ -196,6 +297,7 @@ void onCommand(DependencyExtension& ext, HWND window, WPARAM wParam) {
         break;
     case IDM_EXPLORE_MODULE: exploreSelectedModule(ext); break;
     case IDM_COPY_TO_CLIPBOARD: copyToClipboard(ext); break;
+    case IDM_COPY_PROBLEMS: copyProblemsToClipboard(ext); break;
     case IDM_COPY_ALL_TO_FOLDER: copyAllToFolder(ext); break;
     default: break;
     }
@@ -205,7 +307,12 @@ void onCommand(DependencyExtension& ext, HWND window, WPARAM wParam) {
 // it, and the selection's data object is released here on the shell's thread
 // rather than by a worker that may drop the object's last reference.
 void onDestroy(DependencyExtension& ext) {
+    HWND window = static_cast<HWND>(ext.pageWindow);
     if (auto* list = dynamic_cast<ClosingList*>(ext.list.get())) list->close();
+    // The controls still exist: they let go of the state images, which go too.
+    SendDlgItemMessageA(window, IDC_MODULE_TREE, TVM_SETIMAGELIST, TVSIL_STATE, 0);
+    SendDlgItemMessageA(window, IDC_MODULE_LIST, LVM_SETIMAGELIST, LVSIL_STATE, 0);
+    ext.pageResources.reset();
     ext.pageWindow = nullptr;
     if (auto* data = static_cast<IUnknown*>(ext.dataObject)) {
         ext.dataObject = nullptr;
@@ -264,6 +371,7 @@ INT_PTR CALLBACK pageDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case kInsertItemRequestMessage:
     case kFullRowRequestMessage:
+    case kStateImageRequestMessage:
         SetWindowLongPtrA(window, DWLP_MSGRESULT, answerPageRequest(window, message, lParam));
         return TRUE;
     default:

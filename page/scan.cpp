@@ -7,6 +7,7 @@
 
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
+#include "page/check_marks.h"
 #include "page/module_list.h"
 #include "page/scan_rows.h"
 
@@ -61,11 +62,33 @@ void folderOfPath(const char* path, char (&folder)[kPathCapacity]) {
 
 void scanThread(DependencyExtension& ext) {
     ext.scanState = kScanRunning;
-    scanSelectedFile(ext);
+    TreeRecord record;
+    scanSelectedFile(ext, ScanReach::closure, &record);
+    checkScannedTree(ext, record);
     ext.scanState = kScanFinished;
 }
 
-int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
+void checkScannedTree(DependencyExtension& ext, const TreeRecord& record) {
+    // A closed page's controls answer nothing: no root, nothing to mark.
+    if (record.empty() || !ext.tree->rootItem()) return;
+    char folder[kPathCapacity];
+    folderOfPath(ext.selectedPath, folder);
+    // The scan's search folder is still set, as the check needs it.
+    CheckCache cache;
+    CheckSettings settings;
+    settings.delayLoads = ext.delayLoads;
+    const ClosureCheck check = checkClosure(record, *ext.platform, cache, folder, settings, false);
+    auto marks = std::make_shared<CheckMarks>(markCheckedTree(record, check));
+    ext.checkMarks = marks;
+    std::vector<ItemStateImage> items;
+    for (const ItemMark& mark : marks->items) items.push_back(ItemStateImage{mark.item, mark.image});
+    std::vector<const char*> rows;
+    for (const RowMark& mark : marks->rows) rows.push_back(mark.module.c_str());
+    if (!items.empty()) ext.tree->setItemStateImages(items);
+    if (!rows.empty()) ext.list->setRowStateImages(rows, kWillNotLoadImage);
+}
+
+int scanSelectedFile(DependencyExtension& ext, ScanReach reach, TreeRecord* record) {
     PagePlatform& platform = *ext.platform;
     TreeControl& tree = *ext.tree;
     WaitCursor wait(platform);
@@ -81,7 +104,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
         tree.setImageList(images);
 
     upperInPlace(moduleName);
-    lowerInPlace(ext.selectedPath);
+    if (platform.pathsIgnoreCase()) lowerInPlace(ext.selectedPath);
     // The root label has no blank before "("; it is bounded to 259 characters.
     char rootLabel[kPathCapacity];
     copyBounded(rootLabel, sizeof rootLabel, moduleName);
@@ -101,6 +124,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
     addModuleRow(ext, *root);
     root->treeWindow = &tree;
     root->treeItem = rootItem;
+    if (record) record->push_back(RecordedItem{rootItem, root, kNoParent});
 
     // The module search is given the selected file's folder directly instead
     // of the process's current directory being changed for the scan: two scans
@@ -113,7 +137,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
     if (!walked) {
         tree.setHasChildren(rootItem, 0);
     } else if (reach == ScanReach::closure) {
-        expandModuleItem(ext, rootItem);
+        expandModuleItem(ext, rootItem, record);
     } else {
         // Only the root's own references: each distinct one gets its row,
         // none is read.
@@ -126,7 +150,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach) {
     return walked;
 }
 
-void expandModuleItem(DependencyExtension& ext, TreeItem item) {
+void expandModuleItem(DependencyExtension& ext, TreeItem item, TreeRecord* record) {
     if (!item) return;
     TreeControl& tree = *ext.tree;
     Expansion walk{ext, ScanContext{*ext.platform, *ext.nodes, ext.delayLoads}};
@@ -142,9 +166,10 @@ void expandModuleItem(DependencyExtension& ext, TreeItem item) {
         ModuleNode* node;
         std::vector<TreeChild> children;
         std::size_t next;
+        std::size_t entry;  // the item's in `record`
     };
     std::vector<Level> levels;
-    levels.push_back(Level{tree.itemNode(item), tree.children(item), 0});
+    levels.push_back(Level{tree.itemNode(item), tree.children(item), 0, record ? record->size() - 1 : 0});
 
     // The names of the walked item's ancestors, counted, kept as the walk
     // goes down and up: a node repeats an ancestor when its name is among
@@ -163,6 +188,7 @@ void expandModuleItem(DependencyExtension& ext, TreeItem item) {
         }
         const TreeChild child = level.children[level.next++];
         ModuleNode* const node = child.node;
+        if (record) record->push_back(RecordedItem{child.item, node, level.entry});
         if (!node) continue;
         if (node->parent == level.node && level.node) {
             if (ancestors.contains(node->moduleName)) node->scanned = 1;
@@ -172,7 +198,8 @@ void expandModuleItem(DependencyExtension& ext, TreeItem item) {
         if (node->scanned || walk.rows.hasRow(node->moduleName)) continue;
         if (scanModule(walk.ctx, *node)) {
             ancestors.add(node->moduleName);
-            levels.push_back(Level{node, tree.children(child.item), 0});  // `level` is stale now
+            const std::size_t entry = record ? record->size() - 1 : 0;
+            levels.push_back(Level{node, tree.children(child.item), 0, entry});  // `level` is stale now
             continue;
         }
         tree.setHasChildren(child.item, 0);

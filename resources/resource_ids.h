@@ -7,6 +7,7 @@
 #define IDD_DEPENDENCIES_PAGE 132
 #define IDI_PAGE_ICON 136
 #define IDR_MODULE_MENU 137
+#define IDB_STATE_IMAGES 138
 
 /* Column headings of the module list: strings 1 to 5 */
 #define IDS_COLUMN_MODULE 1
@@ -28,5 +29,6 @@
 #define IDM_EXPLORE_MODULE 32771
 #define IDM_COPY_TO_CLIPBOARD 32772
 #define IDM_COPY_ALL_TO_FOLDER 32773
+#define IDM_COPY_PROBLEMS 32774
 
 #endif

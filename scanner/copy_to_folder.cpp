@@ -106,22 +106,19 @@ std::string copyCandidateName(const std::string& name, int attempt) {
 
 bool copyListedModules(ListControl& list, PagePlatform& platform, const std::string& folder,
                        std::ostream& err) {
-    char notFound[kPathCapacity];
-    copyBounded(notFound, sizeof notFound, kFileNotFoundText);
-    lowerInPlace(notFound);
-
     bool ok = true;
     // Several rows may list one file (contracts of the API set schema carry
-    // their host's path): it is copied once.
+    // their host's path): it is copied once. Every module that was not found
+    // gets its own line, though all of them share the one not-found text.
     std::unordered_set<std::string> copied;
     for (int row = 0; row < list.rowCount(); ++row) {
+        const ModuleNode* node = list.rowNode(row);
         const std::string path = list.cellText(row, kPathColumn);
-        if (path.empty() || !copied.insert(path).second) continue;
-        const std::string module = list.cellText(row, kModuleColumn);
-        if (path == notFound) {
-            err << "vostscan: not copied: " << module << " (module not found)\n";
+        if (node && !node->found) {
+            err << "vostscan: not copied: " << list.cellText(row, kModuleColumn) << " (module not found)\n";
             continue;
         }
+        if (path.empty() || !copied.insert(path).second) continue;
         const std::unique_ptr<MappedFile> file = platform.mapFile(path.c_str());
         if (!file) {
             err << "vostscan: not copied: " << path << " (cannot be read)\n";

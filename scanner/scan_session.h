@@ -10,7 +10,7 @@
 #include "page/scan.h"
 #include "platform/memory/memory_list.h"
 #include "platform/memory/memory_tree.h"
-#include "scanner/closure_check.h"
+#include "scanner/check_json.h"
 
 namespace vost {
 

@@ -103,6 +103,16 @@ ModuleNode* MemoryList::rowNode(int row) {
     return validCell(row, 0) ? rows_[row].node : nullptr;
 }
 
+void MemoryList::setRowStateImage(const char* moduleText, int image) {
+    if (!moduleText) return;
+    std::size_t first = rows_.size();
+    const auto [from, to] = byModule_.equal_range(lowerAscii(moduleText));
+    for (auto it = from; it != to; ++it) first = std::min(first, positions_[it->second]);
+    if (first < rows_.size()) rows_[first].stateImage = image;
+}
+
+int MemoryList::rowStateImage(int row) { return validCell(row, 0) ? rows_[row].stateImage : 0; }
+
 void MemoryList::fitColumn(int column) {
     if (column >= 0 && column < kColumns) ++fitCounts_[column];
 }

@@ -32,6 +32,9 @@ public:
     ModuleNode* rowNode(int row) override;
     int selectedRow() override;
     void fitColumn(int column) override;
+    // The first row whose Module text equals `moduleText` (ASCII case folded).
+    void setRowStateImage(const char* moduleText, int image) override;
+    int rowStateImage(int row) override;
 
     // For tests and callers that stand in for the user: selects one row
     // (single selection), or none for -1. The selection moves with its row.
@@ -43,6 +46,7 @@ private:
         std::string cells[kColumns];
         ModuleNode* node = nullptr;
         bool selected = false;
+        int stateImage = 0;
         std::size_t id = 0;  // stable while the row moves
     };
     bool validCell(int row, int column) const {

@@ -71,6 +71,12 @@ bool MemoryTree::itemExpanded(TreeItem item) {
     return item && itemOf<Item>(item)->expanded;
 }
 
+void MemoryTree::setItemStateImage(TreeItem item, int image) {
+    if (item) itemOf<Item>(item)->stateImage = image;
+}
+
+int MemoryTree::itemStateImage(TreeItem item) { return item ? itemOf<Item>(item)->stateImage : 0; }
+
 int MemoryTree::itemImage(TreeItem item) { return item ? itemOf<Item>(item)->image : -1; }
 
 }  // namespace vost

@@ -35,6 +35,8 @@ public:
     std::string itemLabel(TreeItem item) override;
     int itemHasChildren(TreeItem item) override;
     bool itemExpanded(TreeItem item) override;
+    void setItemStateImage(TreeItem item, int image) override;
+    int itemStateImage(TreeItem item) override;
 
     // For tests and callers that stand in for the user.
     void select(TreeItem item) { selected_ = item; }
@@ -49,6 +51,7 @@ private:
         int image = -1;
         int hasChildren = 0;
         bool expanded = false;
+        int stateImage = 0;
         ModuleNode* node = nullptr;
         Item* parent = nullptr;
         Item* firstChild = nullptr;

@@ -37,6 +37,7 @@ public:
     const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) override;
     const ActivationContext* defaultContext(ModuleBits bits) override;
     std::uint32_t knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) override;
+    bool pathsIgnoreCase() const override { return false; }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;

@@ -37,17 +37,6 @@ std::string anchor(const std::string& folder, const std::string& relative) {
     return joined + relative;
 }
 
-std::string folderOf(const std::string& path) {
-    const std::size_t cut = path.find_last_of("\\/");
-    return cut == std::string::npos ? std::string() : path.substr(0, cut);
-}
-
-std::string programPath() {
-    char buffer[MAX_PATH * 2] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-    return length && length < sizeof buffer ? std::string(buffer, length) : std::string();
-}
-
 std::string environmentPath() {
     const DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
     if (needed == 0) return std::string();
@@ -106,8 +95,10 @@ std::uint32_t searchSpelledAsOnDisk(FolderListings& listings, const std::string&
 
 std::vector<std::string> moduleSearchFolders(const std::string& scanFolder, ModuleBits bits) {
     const SystemFolders& system = systemFolders();
+    // The scanned program's folder stands first, where its loader looks
+    // first. The folder of the program that shows the scan has no place
+    // here: no loader of the scanned program would ever look in it.
     std::vector<std::string> folders;
-    folders.push_back(truePath(system, folderOf(programPath())));
     folders.push_back(scanFolder);
     folders.push_back(systemFolderOf(system, bits));
     folders.push_back(system.windows + "\\system");

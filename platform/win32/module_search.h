@@ -14,8 +14,9 @@ namespace vost {
 class FolderListings;
 
 // The folders searched for a plain module name referenced by a module of
-// `bits`, in order: the host program's folder, `scanFolder`, the system folder
-// of that family, the 16-bit system folder, the Windows folder, then the
+// `bits`, in order: `scanFolder` (the scanned program's folder, where its
+// loader looks first; never the folder of the program running the scan),
+// the system folder of that family, the 16-bit system folder, the Windows folder, then the
 // entries of PATH (relative and empty entries taken from `scanFolder`, as they
 // would be from the current directory). Each is named as a 64-bit process
 // names it and as the loader of a `bits` module sees it: on 64-bit Windows a
@@ -23,7 +24,9 @@ class FolderListings;
 std::vector<std::string> moduleSearchFolders(const std::string& scanFolder, ModuleBits bits);
 
 // As SearchPathA(NULL, name, ".DLL", capacity, out, NULL) run with the current
-// directory set to `scanFolder` in a process of `bits`: the length of the path
+// directory set to `scanFolder` in a process of `bits`, over the folders of
+// moduleSearchFolders (so without the running program's folder that
+// SearchPathA would look in first): the length of the path
 // written to `out`, 0 when nothing was found, or the size needed when it does
 // not fit. The path found is the file's true path (system_folders.h), also in
 // a 32-bit process on 64-bit Windows. Names that carry a drive or a UNC start

@@ -21,7 +21,7 @@ bool readItem(HWND tree, TreeItem item, UINT mask, TVITEMA& out, char* text = nu
     out.hItem = asItem(item);
     out.pszText = text;
     out.cchTextMax = text ? kLabelCapacity : 0;
-    out.stateMask = TVIS_EXPANDED;
+    out.stateMask = TVIS_EXPANDED | TVIS_STATEIMAGEMASK;
     return item && SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&out));
 }
 
@@ -54,6 +54,66 @@ struct FullRowRequest {
     int row;
 };
 
+struct StateImageRequest {
+    HWND control;
+    HIMAGELIST images;
+    const ItemStateImage* items;     // the tree's items and images, or
+    const char* const* moduleTexts;  // the list's rows with these Module texts
+    std::size_t count;
+    int image;                       // the rows' image
+};
+
+// A tip of several lines shows them as lines (a tool tip without a width
+// shows one line whatever it holds).
+void tipsInLines(HWND tips) {
+    if (tips) SendMessageA(tips, TTM_SETMAXTIPWIDTH, 0, 600);
+}
+
+// Gives the control its state images and info tips (once), then sets the
+// items' or rows' state images.
+void setStateImages(const StateImageRequest& ask) {
+    if (ask.moduleTexts) {
+        if (ask.images && SendMessageA(ask.control, LVM_GETIMAGELIST, LVSIL_STATE, 0) != reinterpret_cast<LRESULT>(ask.images)) {
+            SendMessageA(ask.control, LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(ask.images));
+            SendMessageA(ask.control, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
+            tipsInLines(reinterpret_cast<HWND>(SendMessageA(ask.control, LVM_GETTOOLTIPS, 0, 0)));
+        }
+        for (std::size_t i = 0; i < ask.count; ++i) {
+            LVFINDINFOA find = {};
+            find.flags = LVFI_STRING;  // the whole text, case ignored
+            find.psz = ask.moduleTexts[i];
+            const LRESULT row = SendMessageA(ask.control, LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find));
+            if (row < 0) continue;
+            LVITEMA state = {};
+            state.stateMask = LVIS_STATEIMAGEMASK;
+            state.state = INDEXTOSTATEIMAGEMASK(ask.image);
+            SendMessageA(ask.control, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+        }
+        return;
+    }
+    if (ask.images && SendMessageA(ask.control, TVM_GETIMAGELIST, TVSIL_STATE, 0) != reinterpret_cast<LRESULT>(ask.images)) {
+        SendMessageA(ask.control, TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(ask.images));
+        SetWindowLongPtrA(ask.control, GWL_STYLE, GetWindowLongPtrA(ask.control, GWL_STYLE) | TVS_INFOTIP);
+        tipsInLines(reinterpret_cast<HWND>(SendMessageA(ask.control, TVM_GETTOOLTIPS, 0, 0)));
+    }
+    for (std::size_t i = 0; i < ask.count; ++i) {
+        TVITEMA change = {};
+        change.mask = TVIF_HANDLE | TVIF_STATE;
+        change.hItem = asItem(ask.items[i].item);
+        change.stateMask = TVIS_STATEIMAGEMASK;
+        change.state = INDEXTOSTATEIMAGEMASK(ask.items[i].image);
+        SendMessageA(ask.control, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&change));
+    }
+}
+
+// Asks the page's thread to set state images; sets them from here when the
+// page does not know the request.
+void requestStateImages(const StateImageRequest& ask) {
+    if (ask.count == 0) return;
+    if (SendMessageA(GetParent(ask.control), kStateImageRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1)
+        setStateImages(ask);
+}
+
 }  // namespace
 
 LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
@@ -75,6 +135,12 @@ LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
         WindowListControl list(ask.list);
         const char* const(&cells)[5] = *reinterpret_cast<const char* const(*)[5]>(ask.cells);
         ask.row = list.ListControl::insertFullRow(ask.position, cells, ask.node);
+        return 1;
+    }
+    if (message == kStateImageRequestMessage) {
+        const auto& ask = *reinterpret_cast<const StateImageRequest*>(request);
+        if (!IsChild(page, ask.control)) return 0;
+        setStateImages(ask);
         return 1;
     }
     return 0;
@@ -181,6 +247,19 @@ bool WindowTreeControl::itemExpanded(TreeItem item) {
     return readItem(tree_, item, TVIF_STATE, read) && (read.state & TVIS_EXPANDED) != 0;
 }
 
+void WindowTreeControl::setItemStateImage(TreeItem item, int image) {
+    if (item) setItemStateImages({ItemStateImage{item, image}});
+}
+
+void WindowTreeControl::setItemStateImages(const std::vector<ItemStateImage>& images) {
+    requestStateImages(StateImageRequest{tree_, stateImages_, images.data(), nullptr, images.size(), 0});
+}
+
+int WindowTreeControl::itemStateImage(TreeItem item) {
+    TVITEMA read;
+    return readItem(tree_, item, TVIF_STATE, read) ? int((read.state & TVIS_STATEIMAGEMASK) >> 12) : 0;
+}
+
 void WindowTreeControl::setHasChildren(TreeItem item, int hasChildren) {
     TVITEMA change = {};
     change.mask = TVIF_HANDLE | TVIF_CHILDREN;  // 0x50
@@ -262,6 +341,18 @@ ModuleNode* WindowListControl::rowNode(int row) {
 
 int WindowListControl::selectedRow() {
     return static_cast<int>(SendMessageA(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+void WindowListControl::setRowStateImage(const char* moduleText, int image) {
+    if (moduleText) setRowStateImages({moduleText}, image);
+}
+
+void WindowListControl::setRowStateImages(const std::vector<const char*>& moduleTexts, int image) {
+    requestStateImages(StateImageRequest{list_, stateImages_, nullptr, moduleTexts.data(), moduleTexts.size(), image});
+}
+
+int WindowListControl::rowStateImage(int row) {
+    return int((SendMessageA(list_, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK) & LVIS_STATEIMAGEMASK) >> 12);
 }
 
 void WindowListControl::fitColumn(int column) {

@@ -22,11 +22,17 @@ namespace vost {
 // does not know them answers 0, and the control then asks item by item.
 constexpr UINT kInsertItemRequestMessage = WM_APP + 0x5601;
 constexpr UINT kFullRowRequestMessage = WM_APP + 0x5602;
+// State images for tree items or for the list rows of modules, set by the
+// page's thread in one message: a row found by its text keeps its place
+// until it is set, whatever sort the user starts meanwhile.
+constexpr UINT kStateImageRequestMessage = WM_APP + 0x5603;
 LRESULT answerPageRequest(HWND page, UINT message, LPARAM request);
 
 class WindowTreeControl : public TreeControl {
 public:
-    explicit WindowTreeControl(HWND tree) : tree_(tree) {}
+    // `stateImages` (not owned) is given to the control with the first state
+    // image, together with the info-tip style.
+    explicit WindowTreeControl(HWND tree, HIMAGELIST stateImages = nullptr) : tree_(tree), stateImages_(stateImages) {}
     // The tree view (id 1000) under the page window.
     static WindowTreeControl ofPage(HWND page) { return WindowTreeControl(GetDlgItem(page, kTreeControlId)); }
 
@@ -49,12 +55,16 @@ public:
     std::string itemLabel(TreeItem item) override;
     int itemHasChildren(TreeItem item) override;
     bool itemExpanded(TreeItem item) override;
+    void setItemStateImage(TreeItem item, int image) override;
+    void setItemStateImages(const std::vector<ItemStateImage>& images) override;
+    int itemStateImage(TreeItem item) override;
 
 private:
     TreeItem nextItem(TreeItem item, WPARAM relation);
     TreeItem insert(TVINSERTSTRUCTA& request, ModuleNode* node);
 
     HWND tree_;
+    HIMAGELIST stateImages_;
     // The children of the items whose children have not been read yet, in the
     // control's order, as the insertions made through this object placed
     // them (all of a scan's items): the walk reads an item's children once,
@@ -68,7 +78,8 @@ private:
 
 class WindowListControl : public ListControl {
 public:
-    explicit WindowListControl(HWND list) : list_(list) {}
+    // `stateImages` (not owned) as for the tree.
+    explicit WindowListControl(HWND list, HIMAGELIST stateImages = nullptr) : list_(list), stateImages_(stateImages) {}
     // The list view (id 1012) under the page window.
     static WindowListControl ofPage(HWND page) { return WindowListControl(GetDlgItem(page, kListControlId)); }
 
@@ -84,9 +95,13 @@ public:
     ModuleNode* rowNode(int row) override;
     int selectedRow() override;
     void fitColumn(int column) override;
+    void setRowStateImage(const char* moduleText, int image) override;
+    void setRowStateImages(const std::vector<const char*>& moduleTexts, int image) override;
+    int rowStateImage(int row) override;
 
 private:
     HWND list_;
+    HIMAGELIST stateImages_;
 };
 
 }  // namespace vost

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <thread>
 
+#include "component/dependency_extension.h"
+#include "page/check_marks.h"
 #include "page/commands.h"
 #include "tests/commands/import_hook.h"
 #include "tests/commands/test_page.h"
@@ -128,6 +130,32 @@ TEST_F(ClipboardTest, NoMemoryForTheTextStillClosesTheClipboardAndRestoresTheCur
     EXPECT_EQ(clipboardTextNow(other), "<no text>");
     DestroyWindow(other);
     EXPECT_EQ(cursorsSet, (std::vector<HCURSOR>{wait, cross}));
+}
+
+TEST_F(ClipboardTest, ProblemsAreCopiedOnlyOnceTheCheckIsDoneAndFoundSome) {
+    DependencyExtension& ext = page->extension();
+    const std::string lines = "unresolved APP.EXE -> LIB.DLL!g (not exported)\r\nnot-found APP.EXE -> GONE.DLL\r\n";
+    const struct {
+        std::uint8_t state;
+        const char* problems;  // null: no check at all
+        std::string clipboard;
+    } cases[] = {
+        {kScanRunning, lines.c_str(), "before"},  // the check's findings are not final yet
+        {kScanFinished, nullptr, "before"},       // the page closed before its check
+        {kScanFinished, "", "before"},            // nothing found
+        {kScanFinished, lines.c_str(), lines},
+    };
+    for (const auto& c : cases) {
+        putText(page->window(), "before");
+        ext.scanState = c.state;
+        auto marks = std::make_shared<CheckMarks>();
+        if (c.problems) marks->problems = c.problems;
+        ext.checkMarks = c.problems ? marks : nullptr;
+        EXPECT_EQ(hasProblems(ext), c.clipboard != "before");
+        copyProblemsToClipboard(ext);
+        EXPECT_EQ(clipboardTextNow(page->window()), c.clipboard);
+    }
+    ext.checkMarks = nullptr;
 }
 
 }  // namespace

@@ -102,6 +102,12 @@ protected:
         page->addRow(page->node("", "EMPTY.DLL"), {"EMPTY.DLL", "", "", "", ""});
     }
     void addFile(const char* name) { addRow(source + "\\" + name); }
+    // A module the scan did not find: its path is the not-found text.
+    void addMissing(const char* name) {
+        ModuleNode* node = page->node("file not found", name);
+        node->found = false;
+        page->addRow(node);
+    }
     void addRow(const std::string& path) {
         page->addRow(page->node(path.c_str(), path.substr(path.find_last_of('\\') + 1).c_str()));
     }
@@ -122,14 +128,44 @@ protected:
     std::string source, target;
 };
 
+// The message boxes the command shows, recorded instead of shown.
+struct ShownMessage {
+    HWND owner;
+    std::string text, caption;
+};
+std::vector<ShownMessage> shownMessages;
+
+int WINAPI recordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT) {
+    shownMessages.push_back({owner, text ? text : "", caption ? caption : ""});
+    return IDOK;
+}
+
+// The shell would take the not-found text for a file of the current folder:
+// one planted there must stay where it is, and the missing modules are named
+// in one message after the copy.
 TEST_F(CopyAllTest, EveryListedFileArrivesByteIdenticalIncludingRowsAddedWhileTheBrowserWasOpen) {
+    char current[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, current);
+    const std::string planted = std::string(current) + "\\file not found";
+    writeFile(planted, "not a module of the scan");
+    addMissing("MISSING.DLL");
+    addMissing("ALSO-MISSING.DLL");
+    shownMessages.clear();
+    ImportHook hook("user32.dll", "MessageBoxA", reinterpret_cast<void*>(recordMessageBox));
     BrowserDriver driver(target, [&] { addFile("late.dll"); });
     copyAllToFolder(page->extension());
     driver.finish();
+    DeleteFileA(planted.c_str());
 
     ASSERT_TRUE(driver.browserSeen);
     expectCopied({source + "\\view.exe", source + "\\my lib.dll", "c:\\windows\\system32\\kernel32.dll",
                   source + "\\late.dll"});
+    ASSERT_TRUE(hook.installed());
+    ASSERT_EQ(shownMessages.size(), 1u);
+    EXPECT_EQ(shownMessages[0].owner, page->window());
+    EXPECT_EQ(shownMessages[0].caption, "VOST");
+    EXPECT_NE(shownMessages[0].text.find("\r\nMISSING.DLL"), std::string::npos) << shownMessages[0].text;
+    EXPECT_NE(shownMessages[0].text.find("\r\nALSO-MISSING.DLL"), std::string::npos) << shownMessages[0].text;
 }
 
 TEST_F(CopyAllTest, CancellingTheBrowserCopiesNothing) {
@@ -164,7 +200,7 @@ TEST_F(CopyAllTest, CopyingOntoExistingNamesKeepsEveryFileWhole) {
 }
 
 // The lists handed to the shell: each path with its zero and one more zero
-// after the last; empty paths skipped, the not-found text taken as it is.
+// after the last; empty paths and modules that were not found skipped.
 struct CopyRequest {
     HWND owner;
     UINT operation;
@@ -188,7 +224,7 @@ int WINAPI recordFileOperation(SHFILEOPSTRUCTA* operation) {
 }
 
 TEST_F(CopyAllTest, TheShellGetsDoubleZeroListsInListOrderAndRenamesOnCollision) {
-    addRow("file not found");
+    addMissing("MISSING.DLL");
     // A contract's row carries its host's path: the file goes over once.
     page->addRow(page->node("c:\\windows\\system32\\kernel32.dll", "API-MS-WIN-CORE-SYNCH-L1-2-0.DLL"));
     page->list().sort(
@@ -196,6 +232,7 @@ TEST_F(CopyAllTest, TheShellGetsDoubleZeroListsInListOrderAndRenamesOnCollision)
     copyRequests.clear();
     ImportHook hook("shell32.dll", "SHFileOperationA", reinterpret_cast<void*>(recordFileOperation));
     ASSERT_TRUE(hook.installed());
+    ImportHook messages("user32.dll", "MessageBoxA", reinterpret_cast<void*>(recordMessageBox));
 
     BrowserDriver driver(target);
     copyAllToFolder(page->extension());
@@ -211,7 +248,7 @@ TEST_F(CopyAllTest, TheShellGetsDoubleZeroListsInListOrderAndRenamesOnCollision)
     // Rows by module name, descending; EMPTY.DLL has no path, the contract's
     // comes last and names a file listed before.
     EXPECT_EQ(request.sources, source + "\\view.exe" + '\0' + source + "\\my lib.dll" + '\0' +
-                                   "c:\\windows\\system32\\kernel32.dll" + '\0' + "file not found" + '\0' + '\0');
+                                   "c:\\windows\\system32\\kernel32.dll" + '\0' + '\0');
     EXPECT_EQ(lstrcmpiA(request.destination.c_str(), target.c_str()), 0);
     EXPECT_EQ(request.destination.size(), target.size() + 2);
 }

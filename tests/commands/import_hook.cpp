@@ -15,8 +15,8 @@ void writeSlot(void** slot, void* value) {
 
 }  // namespace
 
-ImportHook::ImportHook(const char* library, const char* function, void* replacement) {
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+ImportHook::ImportHook(const char* library, const char* function, void* replacement, HMODULE module) {
+    auto* base = reinterpret_cast<BYTE*>(module ? module : GetModuleHandleA(nullptr));
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];

@@ -1,6 +1,7 @@
-// Replaces one imported function of the test program for the life of the
-// object, by patching its import address table. The page's code is linked
-// into the test program, so its calls of that function come here.
+// Replaces one imported function of the test program (or of `module`, a DLL
+// it loaded) for the life of the object, by patching its import address
+// table. The page's code is linked into the test program, so its calls of
+// that function come here.
 #pragma once
 
 #include <windows.h>
@@ -9,7 +10,7 @@ namespace vost::test {
 
 class ImportHook {
 public:
-    ImportHook(const char* library, const char* function, void* replacement);
+    ImportHook(const char* library, const char* function, void* replacement, HMODULE module = nullptr);
     ~ImportHook();
     ImportHook(const ImportHook&) = delete;
     ImportHook& operator=(const ImportHook&) = delete;

@@ -11,7 +11,7 @@ std::vector<MenuItem> menuItems(HMENU menu) {
         char text[128] = {};
         MENUITEMINFOA info = {};
         info.cbSize = sizeof info;
-        info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING;
+        info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING | MIIM_STATE;
         info.dwTypeData = text;
         info.cch = sizeof text;
         GetMenuItemInfoA(menu, position, TRUE, &info);
@@ -20,6 +20,7 @@ std::vector<MenuItem> menuItems(HMENU menu) {
         item.text = text;
         item.separator = (info.fType & MFT_SEPARATOR) != 0;
         item.submenu = info.hSubMenu;
+        item.grayed = (info.fState & MFS_GRAYED) != 0;
         items.push_back(item);
     }
     return items;

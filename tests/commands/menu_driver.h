@@ -18,6 +18,7 @@ struct MenuItem {
     UINT id = 0;
     std::string text;
     bool separator = false;
+    bool grayed = false;
     HMENU submenu = nullptr;
 };
 

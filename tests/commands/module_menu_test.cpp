@@ -4,7 +4,10 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <memory>
 
+#include "component/dependency_extension.h"
+#include "page/check_marks.h"
 #include "page/commands.h"
 #include "page/item_id_list.h"
 #include "page/module_menu.h"
@@ -138,19 +141,22 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
         }
 
     const std::vector<MenuItem>& own = menu.firstSubmenuItems;
-    ASSERT_EQ(own.size(), 6u);
+    ASSERT_EQ(own.size(), 7u);
     const struct {
         UINT id;
         const char* text;
     } expected[] = {{IDM_EXPLORE_MODULE, "&Explore selected Module"},
                     {IDM_COPY_TO_CLIPBOARD, "&Copy to Clipboard"},
+                    {IDM_COPY_PROBLEMS, "Copy &Problems to Clipboard"},
                     {IDM_COPY_ALL_TO_FOLDER, "Copy &all to Folder"},
                     {0, ""},
                     {IDM_SEND_FEEDBACK, "&Send me feedback"},
                     {IDM_OPEN_HOME_PAGE, "&Meet me in Cyberspace"}};
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(own[i].separator, i == 3) << i;
-        if (i != 3) {
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(own[i].separator, i == 4) << i;
+        if (i != 4) {
+            // This page has no finished check: nothing to copy of it.
+            EXPECT_EQ(own[i].grayed, expected[i].id == IDM_COPY_PROBLEMS) << i;
             EXPECT_EQ(own[i].id, expected[i].id) << i;
             EXPECT_EQ(own[i].text, expected[i].text) << i;
         }
@@ -163,6 +169,20 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
     EXPECT_TRUE(page->commands.empty());
     EXPECT_FALSE(IsMenu(menu.menu));
     EXPECT_FALSE(IsMenu(menu.items[0].submenu));
+}
+
+// Once the check has finished and found something, its problems can be copied.
+TEST_F(ModuleMenuTest, CopyProblemsIsOfferedOnceTheCheckFoundSomething) {
+    DependencyExtension& ext = page->extension();
+    auto marks = std::make_shared<CheckMarks>();
+    marks->problems = "not-found APP.EXE -> GONE.DLL\r\n";
+    ext.checkMarks = marks;
+    ext.scanState = kScanFinished;
+    const MenuSnapshot menu = openMenu([](MenuDriver& d) { d.press(VK_ESCAPE); });
+    ext.checkMarks = nullptr;
+    ASSERT_EQ(menu.firstSubmenuItems.size(), 7u);
+    EXPECT_EQ(menu.firstSubmenuItems[2].id, UINT(IDM_COPY_PROBLEMS));
+    EXPECT_FALSE(menu.firstSubmenuItems[2].grayed);
 }
 
 TEST_F(ModuleMenuTest, CopyToClipboardArrivesOnceAsAPostedCommandAfterTheMenuHasClosed) {

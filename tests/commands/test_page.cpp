@@ -141,6 +141,7 @@ LRESULT CALLBACK TestPage::procedure(HWND window, UINT message, WPARAM wParam, L
         case IDM_OPEN_HOME_PAGE: openHomePage(ext); break;
         case IDM_EXPLORE_MODULE: exploreSelectedModule(ext); break;
         case IDM_COPY_TO_CLIPBOARD: copyToClipboard(ext); break;
+        case IDM_COPY_PROBLEMS: copyProblemsToClipboard(ext); break;
         case IDM_COPY_ALL_TO_FOLDER: copyAllToFolder(ext); break;
         }
         return 0;

@@ -1,10 +1,14 @@
-// page_load_probe FILE: opens the Dependencies page on FILE in a modeless
-// sheet, waits for its scan and prints one line of key=value pairs: the
-// scan's wall time (from opening the sheet to the end of the scan), the
-// tree's items and the list's rows, and the process's memory afterwards.
+// page_load_probe FILE [ROWS]: opens the Dependencies page on FILE in a
+// modeless sheet, waits for its scan and prints one line of key=value pairs:
+// the scan's wall time (from opening the sheet to the end of the scan and its
+// check), the tree's items and the list's rows, and the process's memory
+// afterwards. With ROWS, also the time until the list first held ROWS rows:
+// the walk's end, before the check.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "tests/lifetime/page_probe.h"
 
@@ -12,7 +16,7 @@ using namespace vost::test;
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: page_load_probe FILE\n");
+        std::fprintf(stderr, "usage: page_load_probe FILE [ROWS]\n");
         return 2;
     }
     CoInitialize(nullptr);
@@ -30,7 +34,12 @@ int main(int argc, char** argv) {
     // they come; a stray message box is looked for every tenth of a second
     // (looking at every window on every wake-up would cost more than the page).
     DWORD boxesChecked = GetTickCount();
+    const LRESULT rows = argc > 2 ? LRESULT(std::atol(argv[2])) : 0;
+    LARGE_INTEGER walked{};
     pumpUntil([&] {
+        if (rows && !walked.QuadPart &&
+            SendDlgItemMessageA(opened.page(), 1012, LVM_GETITEMCOUNT, 0, 0) >= rows)
+            QueryPerformanceCounter(&walked);
         if (GetTickCount() - boxesChecked >= 100) {
             closeMessageBoxes("VOST");
             boxesChecked = GetTickCount();
@@ -41,8 +50,10 @@ int main(int argc, char** argv) {
     const ProcessCounts after = processCounts();
     const std::vector<FlatItem> tree = readFlatTree(opened.page());
     const std::vector<ListRow> list = readList(opened.page());
-    std::printf("seconds=%.3f items=%u rows=%u peakWorkingSet=%u workingSet=%u privateBytes=%u "
+    if (rows && !walked.QuadPart) walked = end;
+    std::printf("walkSeconds=%.3f seconds=%.3f items=%u rows=%u peakWorkingSet=%u workingSet=%u privateBytes=%u "
                 "privateBytesBefore=%u heapBytes=%u heapBytesBefore=%u handles=%lu\n",
+                double(walked.QuadPart - start.QuadPart) / double(frequency.QuadPart),
                 double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart),
                 unsigned(tree.size()), unsigned(list.size()), unsigned(after.peakWorkingSet),
                 unsigned(after.workingSet), unsigned(after.privateBytes), unsigned(before.privateBytes),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 #include <thread>
 #ifndef _WIN32
 #include <pthread.h>
@@ -247,7 +248,16 @@ TEST(ScanWalk, IterativeWalkMatchesTheRecursiveOneOnRandomGraphs) {
         SCOPED_TRACE(seed);
         PageFixture iterative;
         addRandomFiles(iterative, seed);
-        iterative.scan("c:\\app\\R.EXE");
+        copyBounded(iterative.ext.selectedPath, sizeof iterative.ext.selectedPath, "c:\\app\\R.EXE");
+        TreeRecord record;
+        scanSelectedFile(iterative.ext, ScanReach::closure, &record);
+        // What the walk recorded is the tree it built, read back item by item.
+        const auto entries = [](const TreeRecord& r) {
+            std::vector<std::tuple<TreeItem, const ModuleNode*, std::size_t>> out;
+            for (const RecordedItem& e : r) out.emplace_back(e.item, e.node, e.parent);
+            return out;
+        };
+        EXPECT_EQ(entries(record), entries(recordTree(*iterative.tree)));
 
         // The scan's root steps, then the recursive walk.
         PageFixture reference;

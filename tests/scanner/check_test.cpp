@@ -26,7 +26,6 @@ Bytes library(const std::vector<std::string>& names, bool wide = false) {
 // gone.dll (missing) and from wide.dll (64-bit), and delay-loads late.dll
 // (missing) and lib.dll's h (missing too).
 struct CheckFiles : DiskFolder {
-    std::string lower = asciiLowerCopy(path());
     CheckFiles() {
         PeImageLayout app;
         app.imports = {"lib.dll", "gone.dll", "wide.dll"};
@@ -46,7 +45,7 @@ struct CheckFiles : DiskFolder {
 
 TEST(VostscanCheck, FindingsFollowTheTreeAndGiveStatusThree) {
     CheckFiles files;
-    const std::string& d = files.lower;
+    const std::string& d = files.path();
     const ScannerRun run = runVostscan({"--check", "--search-dir", files.path(), files / "app.exe"});
     EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_EQ(run.out, "APP.EXE(" + d + "/app.exe)\n"
@@ -86,7 +85,7 @@ TEST(VostscanCheck, FindingsFollowTheTreeAndGiveStatusThree) {
 
 TEST(VostscanCheck, JsonGivesTheFindingsPerModuleAndTheDelayLoadField) {
     CheckFiles files;
-    const std::string& d = files.lower;
+    const std::string& d = files.path();
     const ScannerRun plain = runVostscan({"--json", "--search-dir", files.path(), files / "app.exe"});
     EXPECT_EQ(plain.out.find("delayLoad"), std::string::npos);
     EXPECT_EQ(plain.out.find("\"check\""), std::string::npos);

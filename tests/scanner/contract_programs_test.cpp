@@ -46,7 +46,7 @@ TEST_P(ContractPrograms, ShowTheirHostsAsWineFindsThem) {
     if (!*arch.programs) GTEST_SKIP() << "no " << arch.name << " cross compiler";
     const std::string system = arch.system;
     if (!exists(system + "/apisetschema.dll")) GTEST_SKIP() << system << " has no apisetschema.dll";
-    const std::string folder = asciiLowerCopy(arch.programs);
+    const std::string folder = arch.programs;
     const std::string program = std::string(arch.programs) + "/contracts.exe";
 
     const ScannerRun direct = runVostscan({"--direct", arch.option, system, program});

@@ -35,9 +35,7 @@ std::size_t count(const std::string& text, const std::string& what) {
 // Root.EXE imports a.dll (system folder) and Missing.dll; a.dll imports "B",
 // found only next to the root, which imports the root in another case.
 struct Files : DiskFolder {
-    std::string lower;  // the folder as the scan shows it
     Files() {
-        lower = asciiLowerCopy(path());
         makeFolder("sys");
         makeFolder("App");
         writePe("App/Root.EXE", {"a.dll", "Missing.dll"});
@@ -53,15 +51,15 @@ TEST(Vostscan, TreeOfTheClosure) {
     Files files;
     const ScannerRun run = runVostscan({"--search-dir", files.sys(), files.root()});
     EXPECT_EQ(run.status, 0) << run.err;
-    const std::string& d = files.lower;
-    EXPECT_EQ(run.out, "ROOT.EXE(" + d + "/app/root.exe)\n"
+    const std::string& d = files.path();
+    EXPECT_EQ(run.out, "ROOT.EXE(" + d + "/App/Root.EXE)\n"
                        "  A.DLL (" + d + "/sys/a.dll)\n"
-                       "    B (" + d + "/app/b.dll)\n"
-                       "      ROOT.EXE (" + d + "/app/root.exe)\n"
+                       "    B (" + d + "/App/b.dll)\n"
+                       "      ROOT.EXE (" + d + "/App/Root.EXE)\n"
                        "  MISSING.DLL (file not found)\n");
 
     const ScannerRun direct = runVostscan({"--direct", "--search-dir", files.sys(), files.root()});
-    EXPECT_EQ(direct.out, "ROOT.EXE(" + d + "/app/root.exe)\n"
+    EXPECT_EQ(direct.out, "ROOT.EXE(" + d + "/App/Root.EXE)\n"
                           "  A.DLL (" + d + "/sys/a.dll)\n"
                           "  MISSING.DLL (file not found)\n");
 }
@@ -83,7 +81,7 @@ TEST(Vostscan, EachFamilyIsSearchedInItsOwnFolders) {
     files.write("app/narrow.exe", buildPe(layout).bytes);
     files.write("sys32/shared.dll", buildPe(PeImageLayout{}).bytes);
 
-    const std::string d = asciiLowerCopy(files.path());
+    const std::string d = files.path();
     const ScannerRun run = runVostscan({"--search-dir", files / "sys32", "--search-dir-64=" + files / "sys64",
                                         files / "app/wide.exe", files / "app/narrow.exe"});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -106,7 +104,7 @@ TEST(Vostscan, ScansInOneRunKeepTheirOwnFolders) {
     files.writePe("two/near.dll", {"second.dll"});
     const ScannerRun run = runVostscan({"--search-dir", files / "one", files / "two/r.exe", files / "one/r.exe",
                                         files / "two/r.exe"});
-    const std::string d = asciiLowerCopy(files.path());
+    const std::string d = files.path();
     const std::string two = "R.EXE(" + d + "/two/r.exe)\n  NEAR.DLL (" + d + "/two/near.dll)\n"
                             "    SECOND.DLL (file not found)\n";
     const std::string one = "R.EXE(" + d + "/one/r.exe)\n  NEAR.DLL (" + d + "/one/near.dll)\n"
@@ -123,10 +121,10 @@ TEST(Vostscan, ScansInOneRunKeepTheirOwnFolders) {
 
 TEST(Vostscan, ListIsTheClipboardTextAndSortsLikeColumnClicks) {
     Files files;
-    const std::string& d = files.lower;
+    const std::string& d = files.path();
     const std::string header = "Module\tDate\tFileversion\tProductversion\tPath\t\r\n\r\n";
-    const std::string root = "ROOT.EXE\t3/4/2021\t\t\t" + d + "/app/root.exe\t\r\n";
-    const std::string b = "B\t3/4/2021\t\t\t" + d + "/app/b.dll\t\r\n";
+    const std::string root = "ROOT.EXE\t3/4/2021\t\t\t" + d + "/App/Root.EXE\t\r\n";
+    const std::string b = "B\t3/4/2021\t\t\t" + d + "/App/b.dll\t\r\n";
     const std::string a = "A.DLL\t3/4/2021\t\t\t" + d + "/sys/a.dll\t\r\n";
     const std::string missing = "MISSING.DLL\t\t\t\tfile not found\t\r\n";
 
@@ -145,7 +143,7 @@ TEST(Vostscan, JsonDocumentPerFile) {
     DiskFolder files;
     files.writePe("one.exe", {"gone.dll"});
     setTime(files / "one.exe", kMarch4th2021);
-    const std::string path = asciiLowerCopy(files / "one.exe");
+    const std::string path = files / "one.exe";
     const ScannerRun run = runVostscan({"--json", "--search-dir", files.path(), files / "one.exe", files / "one.exe"});
     EXPECT_EQ(run.status, 0);
     const std::string time = std::to_string((kMarch4th2021 + kUnixTo1601) * 10000000LL);
@@ -192,10 +190,7 @@ TEST(Vostscan, BareFileNameFindsModulesInTheCurrentDirectory) {
     ASSERT_EQ(chdir(previous), 0);
     EXPECT_EQ(run.status, 0) << run.err;
     // Found modules carry full paths, as the platform's search gives them.
-    // The scan shows paths lower-cased.
-    std::string folder = files / "app";
-    for (char& c : folder) c = char(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_EQ(run.out, "R.EXE(r.exe)\n  NEAR.DLL (" + folder + "/near.dll)\n");
+    EXPECT_EQ(run.out, "R.EXE(r.exe)\n  NEAR.DLL (" + files / "app" + "/near.dll)\n");
 }
 
 TEST(Vostscan, RelativeSearchFoldersAndFilesGiveAbsoluteModulePaths) {
@@ -214,7 +209,7 @@ TEST(Vostscan, RelativeSearchFoldersAndFilesGiveAbsoluteModulePaths) {
     const ScannerRun list = runVostscan({"--list", "--search-dir", "./sys/", "app/r.exe"});
     const ScannerRun json = runVostscan({"--json", "--search-dir=sys", "app/../app/r.exe"});
     ASSERT_EQ(chdir(previous), 0);
-    const std::string d = asciiLowerCopy(files.path());
+    const std::string d = files.path();
     EXPECT_EQ(tree.out, "R.EXE(app/r.exe)\n"
                         "  NEAR.DLL (" + d + "/app/near.dll)\n"
                         "  SHARED.DLL (" + d + "/sys/shared.dll)\n");
@@ -239,7 +234,7 @@ TEST(Vostscan, AModuleCutAtTheBoundOnChildrenGetsALineOnStderr) {
     const ScannerRun run = runVostscan({"--direct", files / "wide.exe"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(count(run.out, "\n"), std::size_t(kMaxReferencesPerModule + 1));  // the same tree
-    EXPECT_EQ(run.err, "vostscan: " + files / "wide.exe" + ": WIDE.EXE (" + asciiLowerCopy(files / "wide.exe") +
+    EXPECT_EQ(run.err, "vostscan: " + files / "wide.exe" + ": WIDE.EXE (" + files / "wide.exe" +
                            "): references more modules than the 8192 shown\n");
 }
 
@@ -291,13 +286,13 @@ TEST(Vostscan, CopyToFolderNeverOverwrites) {
     const ScannerRun first = runVostscan(arguments);
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_NE(first.err.find("not copied: MISSING.DLL (module not found)"), std::string::npos);
-    EXPECT_EQ(files.list("out"), (std::vector<std::string>{"a.dll", "b.dll", "root.exe"}));
+    EXPECT_EQ(files.list("out"), (std::vector<std::string>{"Root.EXE", "a.dll", "b.dll"}));
     runVostscan(arguments);
     runVostscan(arguments);
     EXPECT_EQ(files.list("out"),
-              (std::vector<std::string>{"Copy (2) of a.dll", "Copy (2) of b.dll", "Copy (2) of root.exe",
-                                        "Copy of a.dll", "Copy of b.dll", "Copy of root.exe", "a.dll",
-                                        "b.dll", "root.exe"}));
+              (std::vector<std::string>{"Copy (2) of Root.EXE", "Copy (2) of a.dll", "Copy (2) of b.dll",
+                                        "Copy of Root.EXE", "Copy of a.dll", "Copy of b.dll", "Root.EXE",
+                                        "a.dll", "b.dll"}));
     EXPECT_EQ(files.read("out/Copy of b.dll"), files.read("App/b.dll"));
 
     // A file of several read pieces arrives whole.
@@ -311,7 +306,16 @@ TEST(Vostscan, CopyToFolderNeverOverwrites) {
 
     const ScannerRun nowhere = runVostscan({"--copy-to", files / "no/such", "--search-dir", files.sys(), files.root()});
     EXPECT_EQ(nowhere.status, 1);
-    EXPECT_NE(nowhere.err.find("not copied: " + files.lower + "/app/root.exe"), std::string::npos);
+    EXPECT_NE(nowhere.err.find("not copied: " + files.path() + "/App/Root.EXE"), std::string::npos);
+
+    // Every module not found gets its line, though all share the one path text.
+    std::vector<std::string> gone;
+    for (int i = 1; i <= 9; ++i) gone.push_back("gone" + std::to_string(i) + ".dll");
+    files.writePe("App/nine-gone.exe", gone);
+    const ScannerRun nine = runVostscan({"--copy-to", files / "out2", files / "App/nine-gone.exe"});
+    EXPECT_EQ(nine.status, 0) << nine.err;
+    EXPECT_EQ(count(nine.err, " (module not found)\n"), 9u) << nine.err;
+    EXPECT_NE(nine.err.find("not copied: GONE9.DLL (module not found)"), std::string::npos) << nine.err;
 }
 
 TEST(Vostscan, ParallelScansWriteInTheOrderOfTheFiles) {

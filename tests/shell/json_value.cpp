@@ -85,6 +85,13 @@ struct Reader {
             i += 4;
             return v;
         }
+        for (const std::string word : {"false", "true"})
+            if (s.compare(i, word.size(), word) == 0) {
+                i += word.size();
+                v.kind = JsonValue::number;
+                v.integer = word == "true";
+                return v;
+            }
         std::size_t used = 0;
         v.kind = JsonValue::number;
         try {

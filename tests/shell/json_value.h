@@ -1,5 +1,6 @@
 // A small reader for the scanner's JSON output: objects, arrays, strings
-// (escapes \uXXXX below 0x100 become that byte) and integers.
+// (escapes \uXXXX below 0x100 become that byte), integers, and true and
+// false as the numbers 1 and 0.
 #pragma once
 
 #include <map>

@@ -32,12 +32,13 @@ def main():
     programs = [os.path.join(shell, "contracts", name) for name in ("synch.exe", "contracts.exe")]
 
     def windows_name(path):
-        """The name Wine gives the file at the Linux path `path`, lower-cased."""
-        low = drive_c.lower() + "/"
-        if path.startswith(low):
-            return "c:\\" + path[len(low):].replace("/", "\\")
+        """The name Wine gives the file at the Linux path `path` (spelled as on
+        disk), lower-cased as the Windows build shows found paths."""
+        inside = drive_c + "/"
+        if path.startswith(inside):
+            return ("c:\\" + path[len(inside):].replace("/", "\\")).lower()
         if path.startswith("/"):
-            return "z:" + path.replace("/", "\\")
+            return ("z:" + path.replace("/", "\\")).lower()
         return path
 
     def label_in_windows_names(label):

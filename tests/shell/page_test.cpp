@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <random>
 
 #include "analysis/pe_headers.h"
 #include "analysis/text.h"
+#include "tests/commands/import_hook.h"
 #include "tests/shell/scanner_compare.h"
 #include "tests/shell/shell_host.h"
 #include "tests/support/image_builder.h"
@@ -285,6 +287,15 @@ REGSAM settingsAccess() {
     return KEY_ALL_ACCESS | (sixtyFour ? KEY_WOW64_64KEY : 0);
 }
 
+// The access vost.dll asks for when it opens the settings key.
+std::vector<REGSAM> settingsRequests;
+decltype(&RegOpenKeyExA) realRegOpenKeyExA = nullptr;
+LSTATUS WINAPI recordRegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    if (root == HKEY_LOCAL_MACHINE && subKey && lstrcmpiA(subKey, "Software\\Aldervane\\VOST") == 0)
+        settingsRequests.push_back(access);
+    return realRegOpenKeyExA(root, subKey, options, access, result);
+}
+
 TEST_F(PageTest, MiniIconSettingDecidesTheTabIcon) {
     const char* key = "Software\\Aldervane\\VOST";
     struct Case {
@@ -316,6 +327,28 @@ TEST_F(PageTest, MiniIconSettingDecidesTheTabIcon) {
         EXPECT_LT(sheet.tabImage(0), 0);
     }
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, settingsAccess() & KEY_WOW64_64KEY, 0);
+
+    // Reading the setting asks for no more than read access (an Explorer
+    // under UAC gets no more for HKLM), and a missing key stays missing.
+    settingsRequests.clear();
+    ImportHook hook("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(recordRegOpenKeyExA),
+                    Component::get().module);
+    ASSERT_TRUE(hook.installed());
+    realRegOpenKeyExA = reinterpret_cast<decltype(&RegOpenKeyExA)>(hook.original());
+    {
+        ComPtr<IShellExtInit> ext = createExtension();
+        ComPtr<IDataObject> data = shellDataObject({file});
+        ext->Initialize(nullptr, data.get(), nullptr);
+        Sheet sheet(addPages(ext.get()), 0);
+        EXPECT_GE(sheet.tabImage(1), 0);
+    }
+    ASSERT_EQ(settingsRequests.size(), 1u);
+    EXPECT_EQ(settingsRequests[0] & ~REGSAM(KEY_WOW64_64KEY), REGSAM(KEY_READ));
+    EXPECT_EQ(settingsRequests[0] & KEY_WOW64_64KEY, settingsAccess() & KEY_WOW64_64KEY);
+    HKEY created = nullptr;
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | (settingsAccess() & KEY_WOW64_64KEY), &created),
+              ERROR_SUCCESS);
+    if (created) RegCloseKey(created);
 }
 
 // On 64-bit Windows every module of a closure is of the root's family and
@@ -365,6 +398,48 @@ TEST_F(PageTest, EveryModuleIsOfTheRootsFamily) {
             EXPECT_EQ(optionalHeaderMagic(image, newHeader), c.magic) << path;
         }
     }
+}
+
+// The folder of the program that shows the scan is no folder of the scanned
+// program's loader: a DLL there is not found, whether the host is the page's
+// (this test) or vostscan.exe, and the 32-bit vostscan.exe run from SysWOW64
+// still finds a 64-bit program's modules in System32.
+struct RemovedAtEnd {
+    std::string path;
+    ~RemovedAtEnd() { DeleteFileA(path.c_str()); }
+};
+
+TEST_F(PageTest, TheHostsOwnFolderIsNeverSearched) {
+    const RemovedAtEnd planted{programFolder() + "vost-host-only.dll"};
+    std::ofstream(planted.path, std::ios::binary) << asText(buildPe(PeImageLayout{}).bytes);
+    TempFolder folder;
+    PeImageLayout app;
+    app.imports = {"vost-host-only.dll"};
+    const std::string file = folder.write("App.exe", asText(buildPe(app).bytes));
+    {
+        OpenedPage opened = openPage(file);
+        ASSERT_NE(opened.page, nullptr);
+        expectPageMatchesScanner(opened, file);
+        const std::vector<ListRow> list = readList(opened.page);
+        ASSERT_EQ(list.size(), 2u);
+        EXPECT_EQ(list[1][4], "file not found");
+    }
+
+    char wow64[MAX_PATH] = {};
+    BOOL redirected = FALSE;
+    if (!GetSystemWow64DirectoryA(wow64, MAX_PATH) || !IsWow64Process(GetCurrentProcess(), &redirected) ||
+        !redirected)
+        return;  // only a 32-bit host on 64-bit Windows sees two system folders
+    const RemovedAtEnd scanner{std::string(wow64) + "\\vostscan.exe"};
+    ASSERT_TRUE(CopyFileA((programFolder() + "vostscan.exe").c_str(), scanner.path.c_str(), FALSE));
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    const JsonValue scan = scannerOutput(std::string(windows) + "\\sysnative\\notepad.exe", "", scanner.path);
+    const std::string system = lowerAscii(std::string(windows) + "\\system32\\");
+    const std::vector<JsonValue>& rows = scan["list"].items;
+    ASSERT_GE(rows.size(), 3u);
+    for (std::size_t row = 1; row < rows.size(); ++row)
+        EXPECT_EQ(rows[row]["path"].text.rfind(system, 0), 0u) << rows[row]["path"].text;
 }
 
 }  // namespace

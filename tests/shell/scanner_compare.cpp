@@ -6,8 +6,8 @@
 
 namespace vost::test {
 
-// vostscan.exe --json for `file`, from the test's own folder.
-JsonValue scannerOutput(const std::string& file) {
+// vostscan.exe --json for `file`, from the test's own folder unless told.
+JsonValue scannerOutput(const std::string& file, const std::string& options, const std::string& scanner) {
     TempFolder scratch;
     const std::string outPath = scratch.path() + "\\out.json";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -20,7 +20,8 @@ JsonValue scannerOutput(const std::string& file) {
     HANDLE discard = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
                                  nullptr);
     startup.hStdError = discard;  // the scanner's own complaints; its messages are in the JSON
-    std::string command = "\"" + programFolder() + "vostscan.exe\" --json \"" + file + "\"";
+    const std::string program = scanner.empty() ? programFolder() + "vostscan.exe" : scanner;
+    std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") + "--json \"" + file + "\"";
     PROCESS_INFORMATION process{};
     if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                        &process)) {

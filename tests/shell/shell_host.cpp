@@ -261,6 +261,19 @@ std::vector<TreeEntry> readSiblings(HWND tree, HTREEITEM first) {
         image.mask = TVIF_IMAGE | TVIF_HANDLE;
         image.hItem = item;
         if (SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&image))) entry.image = image.iImage;
+        entry.stateImage = int(SendMessageA(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item),
+                                            TVIS_STATEIMAGEMASK) >> 12);
+        if (entry.stateImage) {
+            // Asked of the page as the control asks when the mouse rests on the item.
+            char text[INFOTIPSIZE] = {};
+            NMTVGETINFOTIPA ask{};
+            ask.hdr = NMHDR{tree, UINT_PTR(GetDlgCtrlID(tree)), UINT(TVN_GETINFOTIPA)};
+            ask.pszText = text;
+            ask.cchTextMax = sizeof text;
+            ask.hItem = item;
+            SendMessageA(GetParent(tree), WM_NOTIFY, ask.hdr.idFrom, reinterpret_cast<LPARAM>(&ask));
+            entry.tip = text;
+        }
         entry.children = readSiblings(
             tree, reinterpret_cast<HTREEITEM>(
                       SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))));
@@ -289,6 +302,25 @@ std::vector<ListRow> readList(HWND page) {
             SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
             rows[row][column] = text;
         }
+    }
+    return rows;
+}
+
+std::vector<std::pair<int, std::string>> readRowMarks(HWND page) {
+    HWND list = GetDlgItem(page, 1012);
+    std::vector<std::pair<int, std::string>> rows(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        rows[row].first = int(SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK) >> 12);
+        if (!rows[row].first) continue;
+        char text[INFOTIPSIZE] = {};
+        NMLVGETINFOTIPA ask{};
+        ask.hdr = NMHDR{list, UINT_PTR(GetDlgCtrlID(list)), UINT(LVN_GETINFOTIPA)};
+        ask.dwFlags = LVGIT_UNFOLDED;
+        ask.pszText = text;
+        ask.cchTextMax = sizeof text;
+        ask.iItem = int(row);
+        SendMessageA(page, WM_NOTIFY, ask.hdr.idFrom, reinterpret_cast<LPARAM>(&ask));
+        rows[row].second = text;
     }
     return rows;
 }

@@ -91,6 +91,8 @@ struct TreeEntry {
     std::string label;
     int hasChildren = 0;
     int image = -1;  // the item's image index (-1 when it could not be read)
+    int stateImage = 0;
+    std::string tip;  // the page's info tip, asked for items with a state image
     std::vector<TreeEntry> children;
 };
 // One tree item's label (read through a 520-character buffer) and its
@@ -102,6 +104,8 @@ std::vector<TreeEntry> readTree(HWND page);
 
 using ListRow = std::array<std::string, 5>;
 std::vector<ListRow> readList(HWND page);  // the list (id 1012), all cells
+// Each row's state image and, for a row that has one, its info tip.
+std::vector<std::pair<int, std::string>> readRowMarks(HWND page);
 
 bool isVisible(HWND page, int id);
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <thread>
 
 namespace vost {
@@ -75,6 +76,46 @@ TEST(FaultGuard, CatchesFaultsAndRaisedExceptionsAndLeavesTheChainWhole) {
     bool ran = false;
     EXPECT_TRUE(runGuarded(&setFlag, &ran));
 }
+
+#if defined(__x86_64__)
+// rbx, rbp, rsi, rdi, r12-r15, then xmm6-xmm15 (fault_guard_registers_x64.S).
+struct RegisterValues {
+    std::uint64_t general[8];
+    std::uint64_t xmm[10][2];
+};
+extern "C" {
+bool vostGuardedCallKeeping(const RegisterValues* in, RegisterValues* out, void (*fn)(void*), void* argument);
+void vostClobberAndFault(void*);
+bool vostTestRunGuarded(void (*fn)(void*), void* argument) { return runGuarded(fn, argument); }
+}
+
+// The caller's non-volatile registers come back from a guarded call whose
+// callee overwrote all of them before it faulted, and from one that ran
+// through.
+TEST(FaultGuard, ACaughtFaultGivesTheCallerBackItsNonVolatileRegisters) {
+    RegisterValues in{};
+    for (int i = 0; i < 8; ++i) in.general[i] = 0x0123456789ABCDEFull ^ (std::uint64_t(i + 1) << 56);
+    for (int i = 0; i < 10; ++i) {
+        in.xmm[i][0] = 0x1111111111111111ull * std::uint64_t(i + 1);
+        in.xmm[i][1] = ~in.xmm[i][0];
+    }
+    bool ran = false;
+    const struct {
+        void (*fn)(void*);
+        void* argument;
+        bool returns;
+    } cases[] = {{&vostClobberAndFault, nullptr, false}, {&readNull, nullptr, false}, {&setFlag, &ran, true}};
+    for (const auto& c : cases) {
+        RegisterValues out{};
+        EXPECT_EQ(c.returns, vostGuardedCallKeeping(&in, &out, c.fn, c.argument));
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(in.general[i], out.general[i]) << "general register " << i;
+        for (int i = 0; i < 10; ++i) {
+            EXPECT_EQ(in.xmm[i][0], out.xmm[i][0]) << "xmm" << i + 6;
+            EXPECT_EQ(in.xmm[i][1], out.xmm[i][1]) << "xmm" << i + 6;
+        }
+    }
+}
+#endif
 
 TEST(FaultGuard, NestsAndWorksOnOtherThreads) {
     bool innerCompleted = true;

@@ -20,7 +20,7 @@
 #include "page/caching_platform.h"
 #include "page/scan.h"
 #include "platform/platform_factory.h"
-#include "scanner/closure_check.h"
+#include "scanner/check_json.h"
 #include "scanner/scan_session.h"
 #include "tests/windows/temp_folder.h"
 

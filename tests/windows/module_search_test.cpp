@@ -1,6 +1,8 @@
 // The module search with the scan's folder in place of the current directory
 // gives the answers SearchPathA(NULL, ...) gives with the current directory
-// set to that folder.
+// set to that folder, but for the running program's own folder, which
+// SearchPathA looks in first and the search never does. (This program's
+// folder holds none of the names these tests compare, but one planted there.)
 #include "platform/win32/module_search.h"
 
 #include <windows.h>
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "analysis/scan_module.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/win32_platform.h"
 #include "tests/windows/temp_folder.h"
 
@@ -75,16 +78,25 @@ private:
     Win32Platform files{PlatformOptions{}};
 };
 
-TEST(ModuleSearch, FoldersFollowTheProgramScanSystemWindowsPathOrder) {
+TEST(ModuleSearch, FoldersFollowTheScanSystemWindowsPathOrderWithoutTheProgramsFolder) {
     const std::vector<std::string> folders = moduleSearchFolders("C:\\scan", kProcessBits);
-    ASSERT_GE(folders.size(), 5u);
-    EXPECT_EQ(programFolder(), folders[0]);
-    EXPECT_EQ("C:\\scan", folders[1]);
-    EXPECT_EQ(test::systemFolder(), folders[2]);
+    ASSERT_GE(folders.size(), 4u);
+    EXPECT_EQ("C:\\scan", folders[0]);
+    EXPECT_EQ(test::systemFolder(), folders[1]);
     char windows[MAX_PATH] = {};
     GetWindowsDirectoryA(windows, sizeof windows);
-    EXPECT_EQ(std::string(windows) + "\\system", folders[3]);
-    EXPECT_EQ(std::string(windows), folders[4]);
+    EXPECT_EQ(std::string(windows) + "\\system", folders[2]);
+    EXPECT_EQ(std::string(windows), folders[3]);
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_NE(programFolder(), folders[i]) << i;
+
+    // A module beside this program is found by SearchPathA, not by the search.
+    TempFolder scan;
+    const std::string planted = programFolder() + "\\vost-beside-the-program.dll";
+    const KernelHandle file(CreateFileA(planted.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                        nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(planted, referenceSearch(scan.path(), "vost-beside-the-program.dll").path);
+    EXPECT_EQ(0u, layerSearch(scan.path(), "vost-beside-the-program.dll").result);
 }
 
 TEST(ModuleSearch, MatchesTheCurrentDirectorySearchOnCraftedFolders) {

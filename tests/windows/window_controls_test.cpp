@@ -28,7 +28,8 @@ namespace {
 // The page's answers to the worker's requests (page_dialog.cpp does the same).
 WNDPROC plainPageProc = nullptr;
 LRESULT CALLBACK answeringPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kInsertItemRequestMessage || message == kFullRowRequestMessage)
+    if (message == kInsertItemRequestMessage || message == kFullRowRequestMessage ||
+        message == kStateImageRequestMessage)
         return answerPageRequest(window, message, lParam);
     return CallWindowProcA(plainPageProc, window, message, wParam, lParam);
 }
@@ -139,13 +140,15 @@ struct Outcome {
     int rowCount = 0;
     int selected = 0;
     std::string longCell;
+    std::vector<int> itemStates, rowStates;
     bool operator==(const Outcome& o) const {
         return childLabels == o.childLabels && childNodes == o.childNodes &&
                fullRow == o.fullRow &&
                rootHasChildren == o.rootHasChildren && rootHasChildrenAfterClear == o.rootHasChildrenAfterClear &&
                childHasChildren == o.childHasChildren && rootExpanded == o.rootExpanded && finds == o.finds &&
                sortedRows == o.sortedRows && descendingRows == o.descendingRows && pastEnd == o.pastEnd &&
-               rowCount == o.rowCount && selected == o.selected && longCell == o.longCell;
+               rowCount == o.rowCount && selected == o.selected && longCell == o.longCell &&
+               itemStates == o.itemStates && rowStates == o.rowStates;
     }
 };
 
@@ -231,6 +234,16 @@ Outcome runScenario(TreeControl& tree, ListControl& list) {
     const int full = list.insertFullRow(100, cells, &pool.back());
     for (int column = 0; column < 5; ++column) outcome.fullRow.push_back(list.cellText(full, column));
     EXPECT_EQ(&pool.back(), list.rowNode(full));
+
+    // State images: items by handle; rows by their whole Module text, case
+    // ignored, wherever the sort has put them.
+    const TreeItem first = tree.firstChild(root);
+    tree.setItemStateImages({{root, 2}, {first, 1}});
+    outcome.itemStates = {tree.itemStateImage(root), tree.itemStateImage(first),
+                          tree.itemStateImage(tree.nextSibling(first))};
+    list.setRowStateImages({"msvcrt", "ntdll.dll", "NOTHERE.DLL"}, 1);
+    list.setRowStateImage("View.exe", 2);
+    for (int row = 0; row < list.rowCount(); ++row) outcome.rowStates.push_back(list.rowStateImage(row));
     return outcome;
 }
 
@@ -274,6 +287,9 @@ TEST(WindowControls, BehaveAsThePageNeedsWhenDrivenFromAWorkerThread) {
               outcome.descendingRows);
     EXPECT_EQ(-1, outcome.selected);
     EXPECT_EQ(std::string(259, 'x'), outcome.longCell);
+    EXPECT_EQ((std::vector<int>{2, 1, 0}), outcome.itemStates);
+    // VIEW.EXE, NTDLL.DLL, MSVCRT.DLL, MSVCRT, then the others.
+    EXPECT_EQ((std::vector<int>{2, 1, 0, 1, 0, 0, 0, 0}), outcome.rowStates);
 }
 
 // The real page answers the worker's requests: the same outcome as asking

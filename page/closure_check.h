@@ -1,9 +1,11 @@
-// vostscan --check: every module of a scanned tree checked for whether it
-// would load, with what each module reads and each module's findings kept
-// once per run for all the files scanned, whatever thread scans them.
+// Will it load? Every module of a scanned tree checked for whether it would
+// load, for vostscan --check and for the page's marks alike, with what each
+// module reads and each module's findings kept once per run for all the
+// files scanned, whatever thread scans them.
 #pragma once
 
 #include <condition_variable>
+#include <iosfwd>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,7 +13,7 @@
 #include <vector>
 
 #include "analysis/import_check.h"
-#include "platform/memory/memory_tree.h"
+#include "page/controls.h"
 
 namespace vost {
 
@@ -88,17 +90,44 @@ struct ClosureCheck {
     std::size_t findingCount() const;
 };
 
+// One item of a scanned tree: its node (null when unreadable) and the index
+// of its parent's entry (kNoParent for the root).
+constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
+struct RecordedItem {
+    TreeItem item;
+    const ModuleNode* node;
+    std::size_t parent;
+};
+// Every item of a tree in pre-order, as the scan's walk met them or as read
+// back from the control.
+using TreeRecord = std::vector<RecordedItem>;
+
+// Reads the whole of `tree` into a record (a message per step for the real
+// control: the page records its tree while the scan builds it instead).
+TreeRecord recordTree(TreeControl& tree);
+
 // Checks every module file of `tree` (only the root's with `rootOnly`), in
 // the tree's order. `platform` is the scan's, with its search folder
 // (`searchFolder`) still set. A module checked before in this run with the
 // same search folder is not checked again (nor visited).
-ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCache& cache,
+ClosureCheck checkClosure(const TreeRecord& tree, AnalysisPlatform& platform, CheckCache& cache,
                           const std::string& searchFolder, const CheckSettings& settings, bool rootOnly);
+ClosureCheck checkClosure(TreeControl& tree, AnalysisPlatform& platform, CheckCache& cache,
+                          const std::string& searchFolder, const CheckSettings& settings, bool rootOnly);
+
+// "not-found", "other-machine", "not-an-image", "unresolved", or for what
+// kept an activation context from being built "missing-assembly",
+// "bad-manifest" or "no-context".
+const char* findingKindText(FindingKind kind);
+
+// A finding about an activation context rather than a reference: its module
+// names an assembly (or nothing) and its reason says what went wrong.
+bool isContextFinding(FindingKind kind);
+
+// A finding's function: its name, or "#" and its ordinal.
+std::string findingFunctionText(const Finding& finding);
 
 // The findings, one line each: "KIND IMPORTER -> MODULE[!FUNCTION] (DETAIL)".
 void writeCheckText(const ClosureCheck& check, std::ostream& out);
-
-// The "check" member of the JSON document (without the name).
-void writeCheckJson(const ClosureCheck& check, std::ostream& out);
 
 }  // namespace vost

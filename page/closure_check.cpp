@@ -1,12 +1,12 @@
-#include "scanner/closure_check.h"
+#include "page/closure_check.h"
 
 #include <cstdio>
+
 #include <ostream>
 #include <unordered_set>
 
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
-#include "scanner/output.h"
 
 namespace vost {
 
@@ -22,7 +22,33 @@ private:
     AnalysisPlatform& platform_;
 };
 
-const char* kindText(FindingKind kind) {
+std::string upper(std::string text) {
+    for (char& c : text) c = asciiUpper(c);
+    return text;
+}
+
+// The modules the tree shows as not found under the item at `index`.
+std::vector<Finding> notFoundChildren(const TreeRecord& tree, std::size_t index) {
+    std::vector<Finding> findings;
+    std::unordered_set<std::string> given;
+    // Its children follow it, each subtree whole, until the first item that
+    // is not below it.
+    for (std::size_t i = index + 1; i < tree.size() && tree[i].parent != kNoParent && tree[i].parent >= index; ++i) {
+        if (tree[i].parent != index) continue;
+        const ModuleNode* node = tree[i].node;
+        if (!node || compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0) continue;
+        if (!given.insert(lowerAscii(node->moduleName)).second) continue;
+        Finding finding;
+        finding.kind = FindingKind::notFound;
+        finding.module = node->moduleName;
+        finding.delayLoad = node->delayLoaded;
+        findings.push_back(std::move(finding));
+    }
+    return findings;
+}
+}  // namespace
+
+const char* findingKindText(FindingKind kind) {
     switch (kind) {
     case FindingKind::notFound: return "not-found";
     case FindingKind::otherMachine: return "other-machine";
@@ -39,32 +65,26 @@ bool isContextFinding(FindingKind kind) {
     return kind == FindingKind::missingAssembly || kind == FindingKind::badManifest || kind == FindingKind::noContext;
 }
 
-std::string upper(std::string text) {
-    for (char& c : text) c = asciiUpper(c);
-    return text;
-}
-
-std::string functionText(const Finding& f) {
+std::string findingFunctionText(const Finding& f) {
     return f.byOrdinal ? "#" + std::to_string(f.ordinal) : f.function;
 }
 
-// The modules the tree shows as not found under `item`.
-std::vector<Finding> notFoundChildren(MemoryTree& tree, TreeItem item) {
-    std::vector<Finding> findings;
-    std::unordered_set<std::string> given;
-    for (TreeItem child = tree.firstChild(item); child; child = tree.nextSibling(child)) {
-        const ModuleNode* node = tree.itemNode(child);
-        if (!node || compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0) continue;
-        if (!given.insert(lowerAscii(node->moduleName)).second) continue;
-        Finding finding;
-        finding.kind = FindingKind::notFound;
-        finding.module = node->moduleName;
-        finding.delayLoad = node->delayLoaded;
-        findings.push_back(std::move(finding));
-    }
-    return findings;
+TreeRecord recordTree(TreeControl& tree) {
+    TreeRecord record;
+    std::vector<std::size_t> open;  // the entries of the items on the path to the current one
+    visitInPreOrder(tree, [&](TreeItem item, std::size_t depth) {
+        open.resize(depth);
+        record.push_back(RecordedItem{item, tree.itemNode(item), depth ? open.back() : kNoParent});
+        open.push_back(record.size() - 1);
+        return true;
+    });
+    return record;
 }
-}  // namespace
+
+ClosureCheck checkClosure(TreeControl& tree, AnalysisPlatform& platform, CheckCache& cache,
+                          const std::string& searchFolder, const CheckSettings& settings, bool rootOnly) {
+    return checkClosure(recordTree(tree), platform, cache, searchFolder, settings, rootOnly);
+}
 
 std::size_t ClosureCheck::findingCount() const {
     std::size_t count = 0;
@@ -72,7 +92,7 @@ std::size_t ClosureCheck::findingCount() const {
     return count;
 }
 
-ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCache& cache,
+ClosureCheck checkClosure(const TreeRecord& tree, AnalysisPlatform& platform, CheckCache& cache,
                           const std::string& searchFolder, const CheckSettings& settings, bool rootOnly) {
     ClosureCheck result;
     ThreadExports exports(cache, platform);
@@ -80,14 +100,13 @@ ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCac
     // Every module's imports are resolved under the scanned program's
     // activation context, which its findings then depend on too.
     CheckSettings withContext = settings;
-    if (const TreeItem root = tree.rootItem())
-        if (const ModuleNode* node = tree.itemNode(root)) withContext.processContext = node->processContext;
+    if (!tree.empty() && tree[0].node) withContext.processContext = tree[0].node->processContext;
     char contextKey[2 * sizeof(void*) + 3];
     std::snprintf(contextKey, sizeof contextKey, "%p", static_cast<const void*>(withContext.processContext));
 
     // In the order the tree is written.
-    visitInPreOrder(tree, [&](TreeItem item, std::size_t) {
-        const ModuleNode* node = tree.itemNode(item);
+    for (std::size_t index = 0; index < tree.size() && (index == 0 || !rootOnly); ++index) {
+        const ModuleNode* node = tree[index].node;
         if (node && compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0 &&
             checked.insert(node->fullPath).second) {
             const std::string key = searchFolder + '\0' + contextKey + '\0' + (settings.delayLoads ? 'd' : 'i') +
@@ -97,25 +116,21 @@ ClosureCheck checkClosure(MemoryTree& tree, AnalysisPlatform& platform, CheckCac
             CheckedModule module{node->moduleName, node->fullPath, &check, {}};
             // A 16-bit module's references are not read by function; the
             // modules the tree shows missing under it are its findings.
-            if (!check.pe && node->scanned) module.treeFindings = notFoundChildren(tree, item);
+            if (!check.pe && node->scanned) module.treeFindings = notFoundChildren(tree, index);
             result.modules.push_back(std::move(module));
         }
-        return !rootOnly;
-    });
+    }
     return result;
 }
 
 void writeCheckText(const ClosureCheck& check, std::ostream& out) {
     for (const CheckedModule& m : check.modules) {
         const auto write = [&](const Finding& f) {
-            out << kindText(f.kind) << ' ' << m.name;
+            out << findingKindText(f.kind) << ' ' << m.name;
             // An assembly keeps its name as its manifest spells it.
-            if (isContextFinding(f.kind)) {
-                if (!f.module.empty()) out << " -> " << f.module;
-            } else {
-                out << " -> " << upper(f.module);
-            }
-            if (f.kind == FindingKind::unresolved) out << '!' << functionText(f);
+            if (!isContextFinding(f.kind)) out << " -> " << upper(f.module);
+            else if (!f.module.empty()) out << " -> " << f.module;
+            if (f.kind == FindingKind::unresolved) out << '!' << findingFunctionText(f);
             std::string detail;
             const auto add = [&detail](const std::string& part) { detail += (detail.empty() ? "" : "; ") + part; };
             if (f.delayLoad) add("delay-load");
@@ -129,40 +144,6 @@ void writeCheckText(const ClosureCheck& check, std::ostream& out) {
         for (const Finding& f : m.check->findings) write(f);
         for (const Finding& f : m.treeFindings) write(f);
     }
-}
-
-void writeCheckJson(const ClosureCheck& check, std::ostream& out) {
-    out << "{\"unresolved\":" << check.findingCount() << ",\"modules\":[";
-    bool firstModule = true;
-    for (const CheckedModule& m : check.modules) {
-        if (!firstModule) out << ',';
-        firstModule = false;
-        out << "{\"module\":" << jsonString(m.name) << ",\"path\":" << jsonString(m.path)
-            << ",\"machine\":" << jsonString(m.check->pe ? machineName(m.check->machine) : "")
-            << ",\"importedModules\":" << m.check->modules << ",\"importedFunctions\":" << m.check->functions
-            << ",\"findings\":[";
-        bool first = true;
-        const auto write = [&](const Finding& f) {
-            if (!first) out << ',';
-            first = false;
-            out << "{\"kind\":" << jsonString(kindText(f.kind)) << ",\"module\":" << jsonString(f.module)
-                << ",\"path\":" << jsonString(f.path) << ",\"delayLoad\":" << (f.delayLoad ? "true" : "false");
-            if (f.kind == FindingKind::unresolved) {
-                if (f.byOrdinal)
-                    out << ",\"ordinal\":" << f.ordinal;
-                else
-                    out << ",\"function\":" << jsonString(f.function);
-                out << ",\"reason\":" << jsonString(f.reason);
-            }
-            if (f.kind == FindingKind::otherMachine) out << ",\"machine\":" << jsonString(machineName(f.machine));
-            if (isContextFinding(f.kind)) out << ",\"reason\":" << jsonString(f.reason);
-            out << '}';
-        };
-        for (const Finding& f : m.check->findings) write(f);
-        for (const Finding& f : m.treeFindings) write(f);
-        out << "]}";
-    }
-    out << "]}";
 }
 
 }  // namespace vost

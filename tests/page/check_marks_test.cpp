@@ -1,0 +1,185 @@
+// The page's check over the in-memory controls: which items and rows get
+// which state image and tip, for each kind of failing reference, and the
+// findings it copies, which are vostscan --check's lines.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analysis/text.h"
+#include "page/check_marks.h"
+#include "tests/page/page_fixture.h"
+#include "tests/support/image_builder.h"
+
+namespace vost::test {
+namespace {
+
+ImportThunk byName(const std::string& name) { return ImportThunk{name, 0, std::nullopt}; }
+ImportThunk byOrdinal(std::uint16_t ordinal) { return ImportThunk{"", 0, ordinal}; }
+
+PeImageLayout importing(const std::vector<std::string>& modules,
+                        const std::vector<std::vector<ImportThunk>>& functions = {}) {
+    PeImageLayout layout;
+    layout.imports = modules;
+    layout.importFunctions = functions;
+    if (layout.importFunctions.empty())
+        for (std::size_t i = 0; i < modules.size(); ++i) layout.importFunctions.push_back({byName("f")});
+    return layout;
+}
+
+// A library exporting `names` (f always), each name a forwarder when given one.
+PeImageLayout exporting(const std::map<std::string, std::string>& names, const std::vector<std::string>& imports = {},
+                        bool wide = false) {
+    PeImageLayout layout = importing(imports);
+    layout.pe32plus = wide;
+    layout.exports.emplace();
+    layout.exports->entries.push_back(ExportEntry{{"f"}, 0x40010, ""});
+    for (const auto& [name, forwarder] : names)
+        layout.exports->entries.push_back(ExportEntry{{name}, forwarder.empty() ? 0x40010u : 0u, forwarder});
+    return layout;
+}
+
+// Each item: its module name, its state image when it has one and its tip's
+// lines after " | ", indented by depth.
+std::string markedOutline(MemoryTree& tree, const CheckMarks& marks) {
+    std::string out;
+    visitInPreOrder(tree, [&](TreeItem item, std::size_t depth) {
+        const std::string label = tree.itemLabel(item);
+        out += std::string(2 * depth, ' ') + label.substr(0, label.find('('));
+        while (!out.empty() && out.back() == ' ') out.pop_back();
+        if (const int image = tree.itemStateImage(item)) out += " =" + std::to_string(image);
+        if (const Tip* tip = marks.itemTip(item)) {
+            std::string text = tip->text;
+            for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
+            out += " | " + text;
+        }
+        out += '\n';
+        return true;
+    });
+    return out;
+}
+
+std::string markedRows(MemoryList& list) {
+    std::string out;
+    for (int row = 0; row < list.rowCount(); ++row)
+        if (const int image = list.rowStateImage(row)) out += list.cellText(row, 0) + "=" + std::to_string(image) + " ";
+    return out;
+}
+
+struct MarkCase {
+    const char* name;
+    std::map<std::string, PeImageLayout> files;  // c:\app\ and c:\windows\system32\ paths
+    std::string outline;
+    std::string rows;
+    std::string problems;
+    std::string firstRowTip;  // lines joined by " / "
+};
+
+TEST(PageCheck, MarksAndTipsForEachKindOfFailingReference) {
+    const std::string sys = "c:\\windows\\system32\\";
+    const std::vector<MarkCase> cases = {
+        {"nothing fails: no marks, nothing to copy",
+         {{"c:\\app\\app.exe", importing({"lib.dll"})}, {sys + "lib.dll", exporting({})}},
+         "APP.EXE\n  LIB.DLL\n", "", "", ""},
+        {"functions missing by name and by ordinal, and one forwarded to a missing module",
+         {{"c:\\app\\app.exe",
+           importing({"lib.dll"}, {{byName("f"), byName("g"), byOrdinal(9), byName("fwd"), byName("fine")}})},
+          {sys + "lib.dll", exporting({{"fwd", "gone.x"}, {"fine", "other.f"}})},
+          {sys + "other.dll", exporting({})}},
+         "APP.EXE =2 | 1 reference below will not load\n"
+         "  LIB.DLL =1 | Missing in LIB.DLL: g, #9, fwd (forwarded to gone.x: gone.dll not found)\n",
+         "LIB.DLL=1 ",
+         "unresolved APP.EXE -> LIB.DLL!g (not exported)\r\n"
+         "unresolved APP.EXE -> LIB.DLL!#9 (not exported)\r\n"
+         "unresolved APP.EXE -> LIB.DLL!fwd (forwarded to gone.x: gone.dll not found)\r\n",
+         "APP.EXE: Missing in LIB.DLL: g, #9, fwd (forwarded to gone.x: gone.dll not found)"},
+        {"a module not found and one of another machine",
+         {{"c:\\app\\app.exe", importing({"gone.dll", "wide.dll"})},
+          {sys + "wide.dll", exporting({}, {}, true)}},
+         "APP.EXE =2 | 2 references below will not load\n"
+         "  GONE.DLL =1 | not found\n"
+         "  WIDE.DLL =1 | 64-bit module, 32-bit importer\n",
+         "GONE.DLL=1 WIDE.DLL=1 ",
+         "not-found APP.EXE -> GONE.DLL\r\n"
+         "other-machine APP.EXE -> WIDE.DLL (x64, importer i386: c:\\windows\\system32\\wide.dll)\r\n",
+         "APP.EXE: not found"},
+        {"a missing module deep down marks every ancestor, not the module's other places",
+         {{"c:\\app\\app.exe", importing({"a.dll", "b.dll"})},
+          {sys + "a.dll", exporting({}, {"b.dll"})},
+          {sys + "b.dll", exporting({}, {"gone.dll", "c.dll"})},
+          {sys + "c.dll", exporting({}, {"gone.dll"})}},
+         "APP.EXE =2 | 2 references below will not load\n"
+         "  A.DLL =2 | 2 references below will not load\n"
+         "    B.DLL =2 | 2 references below will not load\n"
+         "      C.DLL =2 | 1 reference below will not load\n"
+         "        GONE.DLL =1 | not found\n"
+         "      GONE.DLL =1 | not found\n"
+         "  B.DLL\n",
+         "GONE.DLL=1 ",
+         "not-found B.DLL -> GONE.DLL\r\n"
+         "not-found C.DLL -> GONE.DLL\r\n",
+         "C.DLL: not found / B.DLL: not found"},
+    };
+    for (const MarkCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        PageFixture page;
+        for (const auto& [path, layout] : c.files) page.platform->fake.addFile(path, buildPe(layout).bytes);
+        copyBounded(page.ext.selectedPath, sizeof page.ext.selectedPath, "c:\\app\\app.exe");
+        scanThread(page.ext);
+        ASSERT_EQ(page.ext.scanState, kScanFinished);
+        ASSERT_NE(page.ext.checkMarks, nullptr);
+        EXPECT_EQ(markedOutline(*page.tree, *page.ext.checkMarks), c.outline);
+        EXPECT_EQ(markedRows(*page.list), c.rows);
+        EXPECT_EQ(page.ext.checkMarks->problems, c.problems);
+        if (!c.rows.empty()) {
+            const Tip* tip = page.ext.checkMarks->rowTip(c.rows.substr(0, c.rows.find('=')));
+            ASSERT_NE(tip, nullptr);
+            std::string text = tip->text;
+            for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
+            EXPECT_EQ(text, c.firstRowTip);
+        }
+    }
+}
+
+TEST(PageCheck, DelayLoadsGetNoMarkEvenWhenTheScanShowsThem) {
+    for (const bool delayLoads : {false, true}) {
+        SCOPED_TRACE(delayLoads);
+        PageFixture page;
+        PeImageLayout app = importing({"lib.dll"});
+        app.delayImports = {{"late.dll", {byName("l")}}, {"lib.dll", {byName("h")}}};
+        page.platform->fake.addFile("c:\\app\\app.exe", buildPe(app).bytes);
+        page.platform->fake.addFile("c:\\windows\\system32\\lib.dll", buildPe(exporting({})).bytes);
+        page.ext.delayLoads = delayLoads;
+        copyBounded(page.ext.selectedPath, sizeof page.ext.selectedPath, "c:\\app\\app.exe");
+        scanThread(page.ext);
+        EXPECT_EQ(markedOutline(*page.tree, *page.ext.checkMarks),
+                  delayLoads ? "APP.EXE\n  LATE.DLL\n  LIB.DLL\n" : "APP.EXE\n  LIB.DLL\n");
+        EXPECT_EQ(markedRows(*page.list), "");
+        // The findings still name them when the scan read the delay-load directory.
+        EXPECT_EQ(page.ext.checkMarks->findingCount, delayLoads ? 2u : 0u);
+    }
+}
+
+TEST(PageCheck, LongTipsAreCutAtAnEntryOrLine) {
+    std::string entries;
+    for (int i = 0; i < 400; ++i) entries += (i ? ", " : "") + std::string("Function") + std::to_string(i);
+    const Tip wide = cutTip("Missing in LIB.DLL: " + entries);
+    EXPECT_TRUE(wide.cut);
+    EXPECT_LE(wide.text.size(), kTipCharacters);
+    EXPECT_NE(wide.text.back(), ' ');
+    EXPECT_EQ(wide.text.substr(wide.text.rfind(' ') + 1, 8), "Function");
+
+    std::string lines;
+    for (int i = 0; i < 100; ++i) lines += (i ? "\r\n" : "") + std::string("line");
+    const Tip tall = cutTip(lines);
+    EXPECT_TRUE(tall.cut);
+    EXPECT_EQ(std::count(tall.text.begin(), tall.text.end(), '\n') + 1, long(kTipLines));
+
+    EXPECT_FALSE(cutTip("not found").cut);
+}
+
+}  // namespace
+}  // namespace vost::test
