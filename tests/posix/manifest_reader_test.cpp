@@ -173,8 +173,8 @@ TEST(ManifestReader, DamagedCopiesOfARealManifestGiveAnAnswer) {
     for (std::size_t length = 0; length <= bytes.size(); ++length) {
         ByteView resource;
         const bool found = findManifestResource(ByteView(bytes.data(), length), kProcessManifestId, resource);
-        if (found) EXPECT_LE(resource.start() + resource.size(), length);
-        if (length >= end) EXPECT_TRUE(found && resource.start() == whole.start() && resource.size() == whole.size());
+        if (found) { EXPECT_LE(resource.start() + resource.size(), length); }
+        if (length >= end) { EXPECT_TRUE(found && resource.start() == whole.start() && resource.size() == whole.size()); }
     }
 
     std::string text(std::size_t(whole.size()), '\0');

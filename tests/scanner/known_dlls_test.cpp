@@ -116,11 +116,11 @@ TEST(VostscanKnownDlls, AKnownDllPlantedBesideTheProgramComesFromTheSystemFolder
     folder.writePe("app/app.exe", {"kernel32.dll", "user32.dll"});
     folder.writePe("app/kernel32.dll", {});
     folder.writePe("app/user32.dll", {});
-    const std::string app = asciiLowerCopy(folder / "app"), win = asciiLowerCopy(folder / "win");
+    const std::string app = folder / "app", win = folder / "win";
 
     const ScannerRun run = runVostscan({"--json", "--windows", folder / "win", folder / "app/app.exe"});
     EXPECT_EQ(0, run.status) << run.err;
-    EXPECT_NE(std::string::npos, run.out.find(win + "/syswow64/kernel32.dll\"")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find(win + "/SysWOW64/kernel32.dll\"")) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("\"foundBy\":\"knownDll\"")) << run.out;
     EXPECT_NE(std::string::npos, run.out.find(app + "/user32.dll\"")) << run.out;  // known in set 1 only
     EXPECT_EQ(std::string::npos, run.out.find(app + "/kernel32.dll\"")) << run.out;

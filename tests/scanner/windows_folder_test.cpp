@@ -24,7 +24,6 @@ const char* const kCommonControls = "microsoft.windows.common-controls_6595b6414
 
 struct WindowsFolder : DiskFolder {
     std::string windows = *this / "drive_c/windows";
-    std::string lower = asciiLowerCopy(windows);  // as the list shows paths
     WindowsFolder() {
         fs::create_directories(windows + "/winsxs/manifests");
         fs::create_directory_symlink(kWine64, windows + "/system32");
@@ -67,10 +66,10 @@ TEST(VostscanWindowsFolder, ProgramsWithManifestsTakeCommonControlsFromTheStore)
             const std::string file = folder.windows + "/" + system + "/" + program;
             const ScannerRun with = runVostscan({"--list", "--windows", folder.windows, file});
             EXPECT_EQ(0, with.status) << with.err;
-            EXPECT_EQ(folder.lower + "/winsxs/" + arch + "_" + kCommonControls + "/comctl32.dll",
+            EXPECT_EQ(folder.windows + "/winsxs/" + arch + "_" + kCommonControls + "/comctl32.dll",
                       listedPath(with.out, "COMCTL32.DLL"))
                 << program << " " << system;
-            EXPECT_EQ(folder.lower + "/" + system + "/user32.dll", listedPath(with.out, "USER32.DLL")) << program;
+            EXPECT_EQ(folder.windows + "/" + system + "/user32.dll", listedPath(with.out, "USER32.DLL")) << program;
             const ScannerRun json = runVostscan({"--json", "--windows", folder.windows, file});
             EXPECT_NE(std::string::npos, json.out.find("\"foundBy\":\"sideBySide\"")) << program;
         }
@@ -82,7 +81,7 @@ TEST(VostscanWindowsFolder, ProgramsWithManifestsTakeCommonControlsFromTheStore)
     // Without --windows the output does not know the store.
     const ScannerRun without = runVostscan({"--list", "--search-dir-64", folder.windows + "/system32",
                                             folder.windows + "/system32/notepad.exe"});
-    EXPECT_EQ(folder.lower + "/system32/comctl32.dll", listedPath(without.out, "COMCTL32.DLL"));
+    EXPECT_EQ(folder.windows + "/system32/comctl32.dll", listedPath(without.out, "COMCTL32.DLL"));
     // A Windows folder that is not there is a usage error.
     const ScannerRun missing = runVostscan({"--windows", folder / "nowhere", folder.windows + "/system32/cmd.exe"});
     EXPECT_EQ(2, missing.status);
@@ -146,9 +145,9 @@ TEST(VostscanWindowsFolder, ADllResolvesItsOwnImportsUnderItsOwnManifest) {
                              "x86_64-w64-mingw32-gcc -o app.exe app.c own.dll -lcomctl32"));
     const ScannerRun run = runVostscan({"--windows", folder.windows, app + "/app.exe"});
     EXPECT_EQ(0, run.status) << run.err;
-    EXPECT_NE(std::string::npos, run.out.find("\n  COMCTL32.DLL (" + folder.lower + "/system32/comctl32.dll ["))
+    EXPECT_NE(std::string::npos, run.out.find("\n  COMCTL32.DLL (" + folder.windows + "/system32/comctl32.dll ["))
         << run.out;
-    EXPECT_NE(std::string::npos, run.out.find("\n    COMCTL32.DLL (" + folder.lower + "/winsxs/amd64_" +
+    EXPECT_NE(std::string::npos, run.out.find("\n    COMCTL32.DLL (" + folder.windows + "/winsxs/amd64_" +
                                               kCommonControls + "/comctl32.dll ["))
         << run.out;
 }
