@@ -14,8 +14,9 @@ constexpr std::size_t kLabelCapacity = 520;
 
 ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion) {
     char path[kPathCapacity] = {};
-    const std::uint32_t found =
-        searchReference(ctx.platform, Referrer{node.bits, node.fullPath, readVersion != 0}, name, path, sizeof path);
+    SearchOutcome outcome;
+    const Referrer referrer{node.bits, node.fullPath, readVersion != 0, node.ownContext, node.processContext};
+    const std::uint32_t found = searchReference(ctx.platform, referrer, name, path, sizeof path, &outcome);
     // A path that does not fit the buffer is no usable path: the module
     // counts as not found.
     const bool usable = found != 0 && found < sizeof path;
@@ -36,6 +37,9 @@ ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, 
     appendBounded(label, sizeof label, path);
 
     ModuleNode* child = ctx.nodes.create(ctx.platform, path, name, &node, readVersion, usable);
+    child->foundBy = usable ? outcome.how : FoundBy::notFound;
+    if (usable && outcome.how == FoundBy::sideBySide) child->assembly = outcome.assembly.text();
+    child->processContext = node.processContext;
     if (child->readVersion && child->fileVersion[0]) {
         appendBounded(label, sizeof label, " [");
         appendBounded(label, sizeof label, child->fileVersion);

@@ -1,6 +1,7 @@
 // scanModule: tells a PE from an NE file by its signature and walks it.
 #include <cstdint>
 
+#include "analysis/module_contexts.h"
 #include "analysis/pe_headers.h"
 #include "analysis/scan_module.h"
 
@@ -53,6 +54,13 @@ int scanModule(ScanContext& ctx, ModuleNode& node) {
         // file's, like an NE file's, are 32-bit (or 16-bit) ones.
         node.machine = coffMachine(image, newHeader);
         node.bits = isPe32Plus(image, newHeader) ? ModuleBits::bits64 : ModuleBits::bits32;
+        // The root program's manifest makes the context of the whole
+        // process; a DLL's own manifest adds one for its own imports.
+        ManifestUse use;
+        if (readManifestUse(image, newHeader, use)) {
+            if (!node.parent) node.processContext = processContextOf(ctx.platform, node.fullPath, node.bits, use);
+            node.ownContext = ownContextOf(ctx.platform, node.fullPath, node.bits, use);
+        }
         return walkPeImports(ctx, node, image, newHeader);
     }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "analysis/resource_directory.h"
+
 namespace vost {
 
 namespace {
@@ -16,7 +18,6 @@ constexpr std::uint16_t kRtIcon = 3;
 constexpr std::uint16_t kRtGroupIcon = 14;
 constexpr std::uint16_t kNeRtIcon = 0x8000 | kRtIcon;
 constexpr std::uint16_t kNeRtGroupIcon = 0x8000 | kRtGroupIcon;
-constexpr std::uint32_t kOffsetBits = 0x7FFFFFFFu;
 constexpr std::uint64_t kGroupEntrySize = 14;
 constexpr std::uint64_t kIconFileEntrySize = 16;
 constexpr std::uint64_t kNeResourceSize = 12;
@@ -174,27 +175,7 @@ private:
     // The entry with `id` among the id entries of the directory at `dir`, by
     // the platform's binary search; its target, from the root.
     bool findById(std::uint64_t dir, std::uint16_t id, std::uint64_t& target) {
-        std::uint16_t named = 0, ids = 0;
-        if (!walk_.u16(dir + 12, named) || !walk_.u16(dir + 14, ids)) return false;
-        int low = named;
-        int high = int(named) + int(ids) - 1;
-        while (low <= high) {
-            const int pos = (low + high) / 2;
-            const std::uint64_t entry = dir + 16 + 8 * std::uint64_t(pos);
-            std::uint16_t entryId = 0;
-            if (!walk_.u16(entry, entryId)) return false;
-            if (entryId == id) {
-                std::uint32_t offset = 0;
-                if (!walk_.u32(entry + 4, offset)) return false;
-                target = root_ + (offset & kOffsetBits);
-                return true;
-            }
-            if (entryId > id)
-                high = pos - 1;
-            else
-                low = pos + 1;
-        }
-        return false;
+        return findResourceId(walk_, root_, dir, id, target);
     }
 
     // The target of the first entry of the directory at `dir`, read whatever
@@ -202,7 +183,7 @@ private:
     bool firstTarget(std::uint64_t dir, std::uint64_t& target) {
         std::uint32_t offset = 0;
         if (!walk_.u32(dir + 16 + 4, offset)) return false;
-        target = root_ + (offset & kOffsetBits);
+        target = root_ + (offset & kResourceOffsetBits);
         return true;
     }
 

@@ -24,6 +24,7 @@ ModuleExports readModuleExports(AnalysisPlatform& platform, const char* path) {
     module.image = true;
     module.machine = coffMachine(image, newHeader);
     module.bits = isPe32Plus(image, newHeader) ? ModuleBits::bits64 : ModuleBits::bits32;
+    readManifestUse(image, newHeader, module.manifests);
     module.exports = readPeExports(image, newHeader);
     return module;
 }
@@ -97,20 +98,21 @@ struct ForwardVerdicts {
     std::unordered_map<std::pair<const ModuleExports*, std::uint32_t>, std::string, Hash> known;
 };
 
-std::string follow(AnalysisPlatform& platform, ExportSource& source, const std::string& startPath,
-                   const ModuleExports* module, Wanted wanted);
+std::string follow(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
+                   const std::string& startPath, const ModuleExports* module, Wanted wanted);
 
 // Whether `wanted` is found in `module` (whose file is at `startPath`):
 // empty when it is, else why not.
-std::string resolve(AnalysisPlatform& platform, ExportSource& source, const std::string& startPath,
-                    const ModuleExports* module, const Wanted& wanted, ForwardVerdicts& verdicts) {
+std::string resolve(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
+                    const std::string& startPath, const ModuleExports* module, const Wanted& wanted,
+                    ForwardVerdicts& verdicts) {
     const ExportTarget target = lookUp(module->exports, wanted);
     if (target.kind == ExportKind::NotExported) return whyMissing(module->exports, wanted);
     if (target.kind == ExportKind::Address) return std::string();
     const auto key = std::make_pair(module, target.index);
     const auto known = verdicts.known.find(key);
     if (known != verdicts.known.end()) return known->second;
-    return verdicts.known.emplace(key, follow(platform, source, startPath, module, wanted)).first->second;
+    return verdicts.known.emplace(key, follow(platform, source, process, startPath, module, wanted)).first->second;
 }
 
 // Follows `wanted` from `module` through its forwarders to an export with an
@@ -118,8 +120,8 @@ std::string resolve(AnalysisPlatform& platform, ExportSource& source, const std:
 // searched for as the forwarding module's import of that name would be: the
 // part before the last dot, with ".dll" when it has no dot of its own. A
 // chain that comes back to an entry it passed is a loop.
-std::string follow(AnalysisPlatform& platform, ExportSource& source, const std::string& startPath,
-                   const ModuleExports* module, Wanted wanted) {
+std::string follow(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
+                   const std::string& startPath, const ModuleExports* module, Wanted wanted) {
     const std::string* path = &startPath;
     std::string nextPath;
     std::vector<std::string_view> chain;  // the forwarder texts followed (they live in the source's records)
@@ -147,7 +149,8 @@ std::string follow(AnalysisPlatform& platform, ExportSource& source, const std::
         std::string moduleName(forward.module);
         if (moduleName.find('.') == std::string::npos) moduleName += ".dll";
 
-        const Referrer referrer{module->bits, path->c_str(), true};
+        const Referrer referrer{module->bits, path->c_str(), true,
+                                ownContextOf(platform, path->c_str(), module->bits, module->manifests), process};
         std::string found = searchFor(platform, referrer, moduleName.c_str());
         if (found.empty()) return failed(moduleName + " not found");
         const ModuleExports& nextModule = source.exportsOf(found);
@@ -164,7 +167,8 @@ std::string follow(AnalysisPlatform& platform, ExportSource& source, const std::
 // The imports of the module at `path`, with its facts; false when it is no
 // PE image. The file is let go before any other is read.
 bool readImports(AnalysisPlatform& platform, const char* path, bool delayLoads, ModuleCheck& check,
-                 std::vector<ImportedModule>& imported, std::vector<ImportedModule>& delayed, ModuleBits& bits) {
+                 std::vector<ImportedModule>& imported, std::vector<ImportedModule>& delayed, ModuleBits& bits,
+                 ManifestUse& manifests) {
     const std::unique_ptr<MappedFile> file = platform.mapFile(path);
     if (!file) return false;
     const ByteView image = file->bytes();
@@ -173,6 +177,7 @@ bool readImports(AnalysisPlatform& platform, const char* path, bool delayLoads, 
     check.pe = true;
     check.machine = coffMachine(image, newHeader);
     bits = isPe32Plus(image, newHeader) ? ModuleBits::bits64 : ModuleBits::bits32;
+    readManifestUse(image, newHeader, manifests);
     const SectionIndex sections(image, newHeader);
     imported = readPeImportFunctions(image, newHeader, sections);
     if (delayLoads) delayed = readPeDelayImports(image, newHeader, sections);
@@ -182,12 +187,12 @@ bool readImports(AnalysisPlatform& platform, const char* path, bool delayLoads, 
 }  // namespace
 
 std::string resolveFunction(AnalysisPlatform& platform, ExportSource& exports, const std::string& path,
-                            const ImportedFunction& function) {
+                            const ImportedFunction& function, const ActivationContext* processContext) {
     const ModuleExports& module = exports.exportsOf(path);
     if (!module.image) return path + " is no PE image";
     if (function.kind == ImportKind::Unreadable) return "unreadable import";
     ForwardVerdicts forwards;
-    return resolve(platform, exports, path, &module,
+    return resolve(platform, exports, processContext, path, &module,
                    Wanted{function.kind == ImportKind::ByOrdinal, function.ordinal, function.name,
                           function.kind == ImportKind::ByName ? std::int32_t(function.hint) : -1},
                    forwards);
@@ -198,10 +203,12 @@ ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports
     ModuleCheck check;
     std::vector<ImportedModule> imported, delayed;
     ModuleBits bits = ModuleBits::bits32;
+    ManifestUse manifests;
     ForwardVerdicts forwards;
-    if (!readImports(platform, path, settings.delayLoads, check, imported, delayed, bits)) return check;
+    if (!readImports(platform, path, settings.delayLoads, check, imported, delayed, bits, manifests)) return check;
 
-    const Referrer referrer{bits, path, true};
+    const ActivationContext* own = ownContextOf(platform, path, bits, manifests);
+    const Referrer referrer{bits, path, true, own, settings.processContext};
     std::unordered_set<std::string> given;  // findings given so far, by kind, module and function
     const auto add = [&](Finding finding) {
         const std::string key = std::to_string(int(finding.kind)) + lowerAscii(finding.module) + '\0' +
@@ -241,7 +248,7 @@ ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports
             } else {
                 wanted = Wanted{f.kind == ImportKind::ByOrdinal, f.ordinal, f.name,
                                 f.kind == ImportKind::ByName ? std::int32_t(f.hint) : -1};
-                why = resolve(platform, exports, base.path, &module, wanted, forwards);
+                why = resolve(platform, exports, settings.processContext, base.path, &module, wanted, forwards);
             }
             if (settings.visit) settings.visit(CheckedImport{imports.name, base.path, f, delayLoad, why.empty(), why});
             if (why.empty()) continue;
@@ -254,6 +261,27 @@ ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports
             add(std::move(finding));
         }
     };
+    // What kept the module's contexts from being built comes first: its own,
+    // and the process's when this module is the program that made it.
+    const auto addProblems = [&](const ActivationContext* context) {
+        if (!context) return;
+        for (const ContextProblem& problem : context->problems) {
+            Finding finding;
+            switch (problem.kind) {
+            case ContextProblem::Kind::missingAssembly: finding.kind = FindingKind::missingAssembly; break;
+            case ContextProblem::Kind::badManifest: finding.kind = FindingKind::badManifest; break;
+            case ContextProblem::Kind::refused: finding.kind = FindingKind::noContext; break;
+            }
+            finding.module = problem.assembly.text();
+            finding.reason = problem.detail;
+            add(std::move(finding));
+        }
+    };
+    if (settings.processContext && !manifests.dll && !manifests.noIsolation &&
+        settings.processContext == platform.activationContext(path, bits, ManifestRole::process))
+        addProblems(settings.processContext);
+    addProblems(own);
+
     // A module both imported and delay-loaded is reported as imported: the
     // delay-loaded copy's findings about the module itself are the same and
     // are given once, while the functions it alone names are still checked.

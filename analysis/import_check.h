@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "analysis/activation_context.h"
+#include "analysis/module_contexts.h"
 #include "analysis/pe_exports.h"
 #include "analysis/pe_import_functions.h"
 #include "analysis/platform.h"
@@ -30,6 +32,7 @@ struct ModuleExports {
     bool image = false;  // opened, and a PE image ("MZ", then "PE\0\0")
     std::uint16_t machine = 0;
     ModuleBits bits = ModuleBits::bits32;
+    ManifestUse manifests;  // decides the module's own activation context
     PeExports exports;
 };
 
@@ -62,6 +65,12 @@ enum class FindingKind : std::uint8_t {
     otherMachine,  // found, but a PE image of another machine than its importer
     notAnImage,    // found, but no PE image (unreadable, no "MZ", an NE module...)
     unresolved,    // a function the module (or a forward's target) does not export
+    // The module's activation context (a DLL's own, or the program's for the
+    // process) could not be built whole: `module` names the assembly, or is
+    // empty, and `reason` says what.
+    missingAssembly,  // a required assembly found nowhere
+    badManifest,      // a manifest that could not be read
+    noContext,        // the platform refused to build the context
 };
 
 struct Finding {
@@ -98,6 +107,10 @@ struct ModuleCheck {
 
 struct CheckSettings {
     bool delayLoads = false;  // check the delay-load directory's modules too
+    // The process's activation context (the scanned program's), in force for
+    // every module; a module's own is found by the check itself. When the
+    // module checked is the program that made it, its problems are findings.
+    const ActivationContext* processContext = nullptr;
     // Called for every import with its verdict, when set.
     std::function<void(const CheckedImport&)> visit;
 };
@@ -113,7 +126,7 @@ ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports
 // empty when it is, else why not. For callers that ask about functions no
 // module imports (a test comparing whole export tables with a loader).
 std::string resolveFunction(AnalysisPlatform& platform, ExportSource& exports, const std::string& path,
-                            const ImportedFunction& function);
+                            const ImportedFunction& function, const ActivationContext* processContext = nullptr);
 
 // A COFF machine as users know it: "i386", "x64", "arm64"... or its value in
 // hexadecimal; "none" for 0.

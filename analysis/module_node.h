@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <string>
 
+#include "analysis/activation_context.h"
 #include "analysis/module_tree.h"
 #include "analysis/platform.h"
 
@@ -59,6 +61,16 @@ struct ModuleNode {
     // Set by a walk that stopped at kMaxReferencesPerModule children while
     // the file named more modules.
     bool referencesCut = false;
+    // How the loader came to the file, and for a side-by-side module the
+    // assembly that lists it (AssemblyIdentity::text()).
+    FoundBy foundBy = FoundBy::search;
+    std::string assembly;
+    // The activation contexts in force for this module's own imports: the
+    // process's (the root program's, passed down to every module of its
+    // closure) and the module's own (a DLL's manifest). Owned by the
+    // platform; null when none.
+    const ActivationContext* processContext = nullptr;
+    const ActivationContext* ownContext = nullptr;
 
 private:
     void readVersionInfo(AnalysisPlatform& platform);

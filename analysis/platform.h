@@ -30,6 +30,8 @@ enum class ModuleBits : std::uint8_t { bits32, bits64 };
 using WindowHandle = void*;
 
 struct ApiSetSchema;
+class ActivationContext;
+enum class ManifestRole : std::uint8_t;
 
 // A read-only view of a whole file: mapped, or read on demand. Destroying it
 // unmaps the view and closes every handle that was obtained for it.
@@ -73,6 +75,41 @@ public:
     virtual const ApiSetSchema* apiSetSchema(ModuleBits bits) {
         (void)bits;
         return nullptr;
+    }
+
+    // The activation context the loader builds for the PE module at `path`
+    // (of family `bits`, whose architecture decides the assemblies taken)
+    // from its manifest of `role`; null when it has none. Callers leave out
+    // modules linked with IMAGE_DLLCHARACTERISTICS_NO_ISOLATION. Built at
+    // most once per file, role and family per platform object, and kept for
+    // the object's life.
+    virtual const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) {
+        (void)path;
+        (void)bits;
+        (void)role;
+        return nullptr;
+    }
+
+    // The system's default context, in force for a process of `bits` whose
+    // program has no manifest (real Windows still sends comctl32.dll to the
+    // store's 5.82 copy through it); null where there is none.
+    virtual const ActivationContext* defaultContext(ModuleBits bits) {
+        (void)bits;
+        return nullptr;
+    }
+
+    // Whether `name` (a plain file name, ".dll" appended when it has no
+    // extension) is one of the system's known DLLs for modules of `bits`,
+    // which the loader takes from that family's system folder whatever the
+    // search order says. Answers as searchModule does: the length of the
+    // path written to `out`, 0 when it is no known DLL, `capacity` or more
+    // when the path does not fit.
+    virtual std::uint32_t knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) {
+        (void)name;
+        (void)bits;
+        (void)out;
+        (void)capacity;
+        return 0;
     }
 
     // Whether file names on this platform ignore letter case. Found paths are

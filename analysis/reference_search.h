@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "analysis/activation_context.h"
 #include "analysis/platform.h"
 
 namespace vost {
@@ -16,11 +17,25 @@ struct Referrer {
     ModuleBits bits = ModuleBits::bits32;
     const char* path = "";  // the referring module's file
     bool pe = true;         // a PE module's reference (an NE module's otherwise)
+    // The activation contexts in force for its imports, asked in this order:
+    // the module's own (a DLL's resource-2 manifest), then the process's (the
+    // program's manifest, or the system's default). Null when none.
+    const ActivationContext* own = nullptr;
+    const ActivationContext* process = nullptr;
+};
+
+// How a search came to its answer, for callers that show it.
+struct SearchOutcome {
+    FoundBy how = FoundBy::notFound;
+    AssemblyIdentity assembly;  // sideBySide: the assembly that lists the name
 };
 
 // As AnalysisPlatform::searchModule: the length of the path written to
 // `out`, 0 when nothing was found, `capacity` or more when it does not fit.
+// The loader's order: an API set contract maps to its host; a name an
+// activation context redirects goes to its assembly's folder; a known DLL
+// comes from its family's system folder; anything else is searched for.
 std::uint32_t searchReference(AnalysisPlatform& platform, const Referrer& referrer, const char* name, char* out,
-                              std::uint32_t capacity);
+                              std::uint32_t capacity, SearchOutcome* outcome = nullptr);
 
 }  // namespace vost

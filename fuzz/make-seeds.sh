@@ -44,5 +44,15 @@ bundle() {  # NAME FILE...
 bundle cng "$pe_dir/cng.sys" "$pe_dir/icmp.dll" "$font_dir/vgasys.fon"
 bundle ole2thk "$pe_dir/ole2thk.dll16" "$font_dir/coure.fon" "$pe_dir/security.dll"
 bundle fonts "$font_dir/sserife.fon" "$font_dir/smalle.fon"
+# Manifest texts for fuzz_manifest: the embedded ones of Wine's programs
+# (wrestool, from icoutils), and the UTF-16 form of one.
+if command -v wrestool >/dev/null 2>&1; then
+  for f in "$pe_dir"/notepad.exe "$pe_dir"/winecfg.exe "$pe_dir"/hh.exe; do
+    [ -f "$f" ] && wrestool -x --raw -t 24 "$f" >"$corpus/manifest-$(basename "$f" .exe).xml" 2>/dev/null || true
+  done
+  if [ -s "$corpus/manifest-notepad.xml" ] && command -v iconv >/dev/null 2>&1; then
+    iconv -f UTF-8 -t UTF-16 "$corpus/manifest-notepad.xml" >"$corpus/manifest-notepad-utf16.xml" || true
+  fi
+fi
 "$build/fuzz/make_seed_images" "$corpus"
 echo "$(ls "$corpus" | wc -l) seeds in $corpus"

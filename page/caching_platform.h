@@ -25,6 +25,14 @@ public:
     std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
                                std::uint32_t capacity) override;
     const ApiSetSchema* apiSetSchema(ModuleBits bits) override { return inner_->apiSetSchema(bits); }
+    // Contexts and the known-DLL set are kept by the inner platform already.
+    const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) override {
+        return inner_->activationContext(path, bits, role);
+    }
+    const ActivationContext* defaultContext(ModuleBits bits) override { return inner_->defaultContext(bits); }
+    std::uint32_t knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) override {
+        return inner_->knownDll(name, bits, out, capacity);
+    }
     bool pathsIgnoreCase() const override { return inner_->pathsIgnoreCase(); }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;

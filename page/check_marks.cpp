@@ -48,6 +48,11 @@ std::vector<std::string> referenceLines(const std::vector<const Finding*>& findi
             if (f->reason != "not exported") missing += " (" + f->reason + ")";
             missingModule = f->module;
             break;
+        // What kept an activation context from being built concerns the
+        // module whose manifest it is, not one of its references.
+        case FindingKind::missingAssembly:
+        case FindingKind::badManifest:
+        case FindingKind::noContext: break;
         }
     }
     if (!missing.empty()) lines.push_back("Missing in " + upper(missingModule) + ": " + missing);

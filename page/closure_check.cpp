@@ -1,5 +1,7 @@
 #include "page/closure_check.h"
 
+#include <cstdio>
+
 #include <ostream>
 #include <unordered_set>
 
@@ -52,8 +54,15 @@ const char* findingKindText(FindingKind kind) {
     case FindingKind::otherMachine: return "other-machine";
     case FindingKind::notAnImage: return "not-an-image";
     case FindingKind::unresolved: return "unresolved";
+    case FindingKind::missingAssembly: return "missing-assembly";
+    case FindingKind::badManifest: return "bad-manifest";
+    case FindingKind::noContext: return "no-context";
     }
     return "";
+}
+
+bool isContextFinding(FindingKind kind) {
+    return kind == FindingKind::missingAssembly || kind == FindingKind::badManifest || kind == FindingKind::noContext;
 }
 
 std::string findingFunctionText(const Finding& f) {
@@ -88,15 +97,22 @@ ClosureCheck checkClosure(const TreeRecord& tree, AnalysisPlatform& platform, Ch
     ClosureCheck result;
     ThreadExports exports(cache, platform);
     std::unordered_set<std::string> checked;  // module files, by path
+    // Every module's imports are resolved under the scanned program's
+    // activation context, which its findings then depend on too.
+    CheckSettings withContext = settings;
+    if (!tree.empty() && tree[0].node) withContext.processContext = tree[0].node->processContext;
+    char contextKey[2 * sizeof(void*) + 3];
+    std::snprintf(contextKey, sizeof contextKey, "%p", static_cast<const void*>(withContext.processContext));
 
     // In the order the tree is written.
     for (std::size_t index = 0; index < tree.size() && (index == 0 || !rootOnly); ++index) {
         const ModuleNode* node = tree[index].node;
         if (node && compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0 &&
             checked.insert(node->fullPath).second) {
-            const std::string key = searchFolder + '\0' + (settings.delayLoads ? 'd' : 'i') + node->fullPath;
+            const std::string key = searchFolder + '\0' + contextKey + '\0' + (settings.delayLoads ? 'd' : 'i') +
+                                    node->fullPath;
             const ModuleCheck& check = cache.moduleCheck(
-                key, [&] { return checkModuleImports(platform, exports, node->fullPath, settings); });
+                key, [&] { return checkModuleImports(platform, exports, node->fullPath, withContext); });
             CheckedModule module{node->moduleName, node->fullPath, &check, {}};
             // A 16-bit module's references are not read by function; the
             // modules the tree shows missing under it are its findings.
@@ -110,12 +126,15 @@ ClosureCheck checkClosure(const TreeRecord& tree, AnalysisPlatform& platform, Ch
 void writeCheckText(const ClosureCheck& check, std::ostream& out) {
     for (const CheckedModule& m : check.modules) {
         const auto write = [&](const Finding& f) {
-            out << findingKindText(f.kind) << ' ' << m.name << " -> " << upper(f.module);
+            out << findingKindText(f.kind) << ' ' << m.name;
+            // An assembly keeps its name as its manifest spells it.
+            if (!isContextFinding(f.kind)) out << " -> " << upper(f.module);
+            else if (!f.module.empty()) out << " -> " << f.module;
             if (f.kind == FindingKind::unresolved) out << '!' << findingFunctionText(f);
             std::string detail;
             const auto add = [&detail](const std::string& part) { detail += (detail.empty() ? "" : "; ") + part; };
             if (f.delayLoad) add("delay-load");
-            if (f.kind == FindingKind::unresolved) add(f.reason);
+            if (f.kind == FindingKind::unresolved || isContextFinding(f.kind)) add(f.reason);
             if (f.kind == FindingKind::otherMachine)
                 add(machineName(f.machine) + ", importer " + machineName(m.check->machine) + ": " + f.path);
             if (f.kind == FindingKind::notAnImage) add(f.path);

@@ -115,8 +115,14 @@ ClosureCheck checkClosure(const TreeRecord& tree, AnalysisPlatform& platform, Ch
 ClosureCheck checkClosure(TreeControl& tree, AnalysisPlatform& platform, CheckCache& cache,
                           const std::string& searchFolder, const CheckSettings& settings, bool rootOnly);
 
-// "not-found", "other-machine", "not-an-image" or "unresolved".
+// "not-found", "other-machine", "not-an-image", "unresolved", or for what
+// kept an activation context from being built "missing-assembly",
+// "bad-manifest" or "no-context".
 const char* findingKindText(FindingKind kind);
+
+// A finding about an activation context rather than a reference: its module
+// names an assembly (or nothing) and its reason says what went wrong.
+bool isContextFinding(FindingKind kind);
 
 // A finding's function: its name, or "#" and its ordinal.
 std::string findingFunctionText(const Finding& finding);

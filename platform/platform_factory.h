@@ -22,6 +22,13 @@ struct PlatformOptions {
     std::vector<std::string> searchFolders;
     std::vector<std::string> searchFolders64;
 
+    // A Windows folder (a Wine prefix's drive_c/windows, a mounted C:\Windows)
+    // standing for the system the scanned programs run on: its System32 and
+    // SysWOW64 (then `system` and the folder itself) are the system folders,
+    // searched after `searchFolders`; its side-by-side store, its API set
+    // schema and its known DLLs apply. Used by the POSIX layer; empty: none.
+    std::string windowsFolder;
+
     // When set, error messages go here instead of a modal message box (the
     // headless scanner records them; the page shows real boxes).
     std::function<void(const char* text, const char* caption)> messageSink;

@@ -28,6 +28,7 @@ void writeCheckJson(const ClosureCheck& check, std::ostream& out) {
                 out << ",\"reason\":" << jsonString(f.reason);
             }
             if (f.kind == FindingKind::otherMachine) out << ",\"machine\":" << jsonString(machineName(f.machine));
+            if (isContextFinding(f.kind)) out << ",\"reason\":" << jsonString(f.reason);
             out << '}';
         };
         for (const Finding& f : m.check->findings) write(f);

@@ -30,6 +30,13 @@ const char* const kScannerUsage =
     "  --search-dir-64 DIR   the same for the modules that 64-bit modules reference\n"
     "                        (default /usr/lib/x86_64-linux-gnu/wine/x86_64-windows\n"
     "                        when present)\n"
+    "  --windows DIR         a Windows folder (a Wine prefix's drive_c/windows, a\n"
+    "                        mounted C:\\Windows) as the system the file runs on: its\n"
+    "                        SysWOW64 (32-bit) or System32 (64-bit), then system and\n"
+    "                        DIR, are searched after any --search-dir in place of the\n"
+    "                        defaults; its WinSxS store resolves the manifests'\n"
+    "                        assemblies, its SYSTEM hive gives the known DLLs\n"
+    "                        (POSIX build)\n"
     "  --sort COLUMN[:desc]  sort the list as one click (two for :desc) on COLUMN:\n"
     "                        module, date, fileversion, productversion or path\n"
     "  --copy-to DIR         copy every listed module file into DIR, never overwriting:\n"
@@ -48,6 +55,11 @@ const char* const kScannerUsage =
     "row shows its host's file. A contract without a host is not found; without a\n"
     "schema the names are searched as files. A module that references more than 8192\n"
     "modules shows the first 8192, with a line on stderr.\n"
+    "\n"
+    "With --windows, after the contracts, a name that an assembly of the module's\n"
+    "own manifest (resource 2) or of the program's (resource 1, else FILE.manifest)\n"
+    "lists is taken from the assembly's folder, and a known DLL from the system\n"
+    "folder of its importer's family, before the search.\n"
     "\n"
     "Exit status: 0 after a scan, 1 when a file cannot be scanned or a copy fails,\n"
     "2 on a usage error, 3 when --check found anything (and nothing failed).\n";
@@ -110,7 +122,7 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
             arg = "--jobs";
         }
         const bool takesValue =
-            arg == "--search-dir" || arg == "--search-dir-64" || arg == "--sort" || arg == "--copy-to" ||
+            arg == "--search-dir" || arg == "--search-dir-64" || arg == "--windows" || arg == "--sort" || arg == "--copy-to" ||
             arg == "--jobs";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
@@ -137,6 +149,12 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
                 return false;
             }
             (arg == "--search-dir" ? options.searchDirs : options.searchDirs64).push_back(value);
+        } else if (arg == "--windows") {
+            if (value.empty()) {
+                error = "--windows needs a folder";
+                return false;
+            }
+            options.windowsFolder = value;
         } else if (arg == "--sort") {
             if (!parseSort(value, options)) {
                 error = "unknown sort column: " + value;

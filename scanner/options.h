@@ -20,7 +20,21 @@ struct ScannerOptions {
     int jobs = 0;              // files scanned at once; 0: one per processor
     bool check = false;        // check every import against its module's exports
     bool delayLoads = false;   // add the modules of the delay-load directories
+    // A Windows folder (POSIX): its system folders, API set schema, store of
+    // side-by-side assemblies and known DLLs stand for the machine's.
+    std::string windowsFolder;
     bool help = false;
+    // Whether modules are resolved by the loader's own rules (activation
+    // contexts, known DLLs): always on Windows, with a Windows folder
+    // elsewhere. Only then does the JSON say how each file was found, so
+    // that other output stays as it was.
+    bool loaderRules() const {
+#ifdef _WIN32
+        return true;
+#else
+        return !windowsFolder.empty();
+#endif
+    }
     bool version = false;
 };
 

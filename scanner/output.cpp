@@ -29,9 +29,15 @@ std::size_t utf8Length(const std::string& s, std::size_t i) {
     return length;
 }
 
-// `delayLoads`: the scan read delay-load directories, and each item says
-// whether its module was delay-loaded.
-void writeItem(MemoryTree& tree, TreeItem item, bool delayLoads, std::ostream& out) {
+// Which optional fields each item carries: `delayLoads` when the scan read
+// delay-load directories (whether the module was delay-loaded), `foundBy`
+// when the scan followed the loader's own rules (how the file was found).
+struct ItemFields {
+    bool delayLoads = false;
+    bool foundBy = false;
+};
+
+void writeItem(MemoryTree& tree, TreeItem item, ItemFields fields, std::ostream& out) {
     const ModuleNode* node = tree.itemNode(item);
     out << "{\"label\":" << jsonString(tree.itemLabel(item))
         << ",\"module\":" << jsonString(node ? node->moduleName : "")
@@ -39,7 +45,12 @@ void writeItem(MemoryTree& tree, TreeItem item, bool delayLoads, std::ostream& o
         << ",\"fileVersion\":" << jsonString(node ? node->fileVersion : "")
         << ",\"productVersion\":" << jsonString(node ? node->productVersion : "")
         << ",\"hasChildren\":" << tree.itemHasChildren(item);
-    if (delayLoads) out << ",\"delayLoad\":" << (node && node->delayLoaded ? "true" : "false");
+    if (fields.delayLoads) out << ",\"delayLoad\":" << (node && node->delayLoaded ? "true" : "false");
+    // The root was given, not found: it says nothing of how.
+    if (fields.foundBy && node && node->parent) {
+        out << ",\"foundBy\":" << jsonString(foundByName(node->foundBy));
+        if (node->foundBy == FoundBy::sideBySide) out << ",\"assembly\":" << jsonString(node->assembly);
+    }
     out << ",\"children\":[";
 }
 }  // namespace
@@ -82,19 +93,20 @@ void writeTreeText(MemoryTree& tree, std::ostream& out) {
 
 void writeListText(MemoryList& list, std::ostream& out) { out << clipboardText(list, kColumnTitles); }
 
-void writeJson(ScannedFile& scanned, std::ostream& out) {
+void writeJson(ScannedFile& scanned, std::ostream& out, bool foundBy) {
     MemoryTree& tree = *scanned.tree;
+    const ItemFields fields{scanned.ext.delayLoads, foundBy};
     out << "{\"file\":" << jsonString(scanned.file) << ",\"tree\":";
     if (const TreeItem root = tree.rootItem()) {
         std::vector<TreeItem> open;
-        writeItem(tree, root, scanned.ext.delayLoads, out);
+        writeItem(tree, root, fields, out);
         open.push_back(root);
         TreeItem next = tree.firstChild(root);
         bool first = true;
         while (!open.empty()) {
             if (next) {
                 if (!first) out << ',';
-                writeItem(tree, next, scanned.ext.delayLoads, out);
+                writeItem(tree, next, fields, out);
                 open.push_back(next);
                 next = tree.firstChild(next);
                 first = true;

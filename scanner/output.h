@@ -17,7 +17,9 @@ void writeListText(MemoryList& list, std::ostream& out);
 // One JSON document on one line, ended by a line feed. Texts are bytes of the
 // system code page: valid UTF-8 sequences pass through, every other byte of
 // 0x80 or more is written as the character of that code (\u0080 to \u00ff).
-void writeJson(ScannedFile& scanned, std::ostream& out);
+// With `foundBy`, each item but the root says how its file was found
+// ("foundBy", and "assembly" for a side-by-side module).
+void writeJson(ScannedFile& scanned, std::ostream& out, bool foundBy = false);
 
 std::string jsonString(const std::string& text);
 

@@ -64,7 +64,7 @@ void writeOutput(const ScannerOptions& options, ScannedFile& scanned, std::ostre
     switch (options.format) {
     case OutputFormat::tree: writeTreeText(*scanned.tree, out); break;
     case OutputFormat::list: writeListText(*scanned.list, out); break;
-    case OutputFormat::json: writeJson(scanned, out); return;
+    case OutputFormat::json: writeJson(scanned, out, options.loaderRules()); return;
     }
     if (scanned.check) writeCheckText(*scanned.check, out);
 }
@@ -226,12 +226,23 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
         return 0;
     }
 
+#ifndef _WIN32
+    // A Windows folder that is not there would quietly scan against nothing.
+    if (!options.windowsFolder.empty() && !isDirectory(options.windowsFolder.c_str())) {
+        err << "vostscan: --windows: no such folder: " << options.windowsFolder << "\n";
+        return 2;
+    }
+#endif
+
     PlatformOptions platformOptions;
     platformOptions.searchFolders = options.searchDirs;
-    if (platformOptions.searchFolders.empty() && isDirectory(kDefaultSearchDir))
-        platformOptions.searchFolders.push_back(kDefaultSearchDir);
     platformOptions.searchFolders64 = options.searchDirs64;
-    if (platformOptions.searchFolders64.empty() && isDirectory(kDefaultSearchDir64))
+    // A Windows folder brings its own system folders in place of the defaults.
+    platformOptions.windowsFolder = options.windowsFolder;
+    const bool defaults = options.windowsFolder.empty();
+    if (defaults && platformOptions.searchFolders.empty() && isDirectory(kDefaultSearchDir))
+        platformOptions.searchFolders.push_back(kDefaultSearchDir);
+    if (defaults && platformOptions.searchFolders64.empty() && isDirectory(kDefaultSearchDir64))
         platformOptions.searchFolders64.push_back(kDefaultSearchDir64);
 
     // Copies are made here, one file after another in the order of the

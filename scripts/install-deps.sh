@@ -5,9 +5,10 @@ set -euo pipefail
 
 # python3-pefile: a native test compares the version reader with pefile on
 # every module of Wine. wine64 and g++-mingw-w64-x86-64: the 64-bit flavour.
+# libexpat1-dev: manifests; libhivex-dev: the known DLLs of a SYSTEM hive.
 packages=(g++ make cmake googletest libbenchmark-dev clang libclang-rt-14-dev llvm
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine xvfb xauth
-  nsis imagemagick xdotool icoutils pev python3 python3-pefile)
+  nsis imagemagick xdotool icoutils pev python3 python3-pefile libexpat1-dev libhivex-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -14,6 +14,7 @@
 #include "platform/common/block_reader.h"
 #include "platform/common/version_resource.h"
 #include "platform/posix/file_time.h"
+#include "platform/posix/known_dlls.h"
 
 namespace vost {
 
@@ -129,6 +130,75 @@ PosixPlatform::PosixPlatform(const PlatformOptions& options) : messageSink_(opti
         if (!folder.empty()) searchFolders_.push_back(realFolder(folder));
     for (const std::string& folder : options.searchFolders64)
         if (!folder.empty()) searchFolders64_.push_back(realFolder(folder));
+    if (!options.windowsFolder.empty()) addWindowsFolder(options.windowsFolder);
+}
+
+void PosixPlatform::addWindowsFolder(const std::string& folder) {
+    const std::string windows = realFolder(folder);
+    const auto sub = [&](const char* name) {
+        const std::string entry = entryIgnoringCase(windows, name);
+        return entry.empty() ? std::string() : joinPath(windows, entry);
+    };
+    const std::string system32 = sub("system32"), syswow64 = sub("syswow64"), system = sub("system");
+    systemFolder64_ = system32;
+    systemFolder_ = syswow64.empty() ? system32 : syswow64;
+    // The family's system folder comes first: the API set schema is taken
+    // from the first folder that holds one.
+    for (const std::string& each : {systemFolder_, system, windows})
+        if (!each.empty()) searchFolders_.push_back(each);
+    for (const std::string& each : {systemFolder64_, system, windows})
+        if (!each.empty()) searchFolders64_.push_back(each);
+    store_ = sharedWindowsStore(windows);
+    if (!system32.empty()) {
+        std::string hive;
+        if (findIn(system32, "config/SYSTEM", hive)) knownDlls_ = readKnownDlls(hive);
+    }
+}
+
+ContextFiles PosixPlatform::contextFiles() {
+    ContextFiles files;
+    files.map = [this](const std::string& path) { return mapFile(path.c_str()); };
+    files.find = [this](const std::string& folder, const std::string& relative, std::string& real) {
+        return findIn(folder, relative, real);
+    };
+    return files;
+}
+
+const ActivationContext* PosixPlatform::activationContext(const char* path, ModuleBits bits, ManifestRole role) {
+    // Contexts come from a Windows folder's store; without one the loader's
+    // order stays as the search alone gives it.
+    if (!store_ || !path || !*path) return nullptr;
+    auto key = std::make_tuple(std::string(path), bits, role);
+    const auto known = contexts_.find(key);
+    if (known != contexts_.end()) return known->second.get();
+    std::string real = path;
+    if (real[0] != '/') real = joinPath(realFolder("."), real);
+    auto& context = contexts_[key];
+    context = buildActivationContext(*store_, contextFiles(), real, bits == ModuleBits::bits64, role);
+    return context.get();
+}
+
+const ActivationContext* PosixPlatform::defaultContext(ModuleBits bits) {
+    if (!store_) return nullptr;
+    const auto known = defaultContexts_.find(bits);
+    if (known != defaultContexts_.end()) return known->second.get();
+    auto& context = defaultContexts_[bits];
+    context = buildDefaultContext(*store_, contextFiles(), bits == ModuleBits::bits64);
+    return context.get();
+}
+
+std::uint32_t PosixPlatform::knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) {
+    if (capacity > 0) out[0] = '\0';
+    if (knownDlls_.empty() || !name || !*name) return 0;
+    std::string wanted = name;
+    if (!hasExtension(wanted)) wanted += ".dll";
+    if (!knownDlls_.count(lowerAscii(wanted))) return 0;
+    const std::string& folder = bits == ModuleBits::bits64 ? systemFolder64_ : systemFolder_;
+    std::string found;
+    if (folder.empty() || !findIn(folder, wanted, found)) return 0;
+    if (found.size() >= capacity) return std::uint32_t(found.size() + 1);
+    std::memcpy(out, found.c_str(), found.size() + 1);
+    return std::uint32_t(found.size());
 }
 
 std::string PosixPlatform::realFolder(const std::string& folder) {

@@ -1,20 +1,28 @@
 // The platform layer on POSIX systems: files read a block at a time, the module search
 // over configured folders with case-insensitive names, version resources read
 // from the file's own bytes, the en-US short date and placeholders for the
-// shell's icons and cursors.
+// shell's icons and cursors. Given a Windows folder, also what the loader of
+// that Windows would do: its system folders, activation contexts from
+// manifests and its side-by-side store, and its known DLLs.
 //
 // One object serves one scan and is used from one thread at a time; its
 // directory cache lives as long as the object.
 #pragma once
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <tuple>
+#include <unordered_set>
 #include <unordered_map>
 #include <vector>
 
 #include "analysis/api_set_schema.h"
 #include "platform/platform_factory.h"
 #include "platform/posix/folder_cache.h"
+#include "platform/posix/side_by_side.h"
+#include "platform/posix/windows_store.h"
 
 namespace vost {
 
@@ -26,6 +34,9 @@ public:
     std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
                                std::uint32_t capacity) override;
     const ApiSetSchema* apiSetSchema(ModuleBits bits) override;
+    const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) override;
+    const ActivationContext* defaultContext(ModuleBits bits) override;
+    std::uint32_t knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) override;
     bool pathsIgnoreCase() const override { return false; }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
@@ -49,6 +60,10 @@ private:
     // The real path of the file `relative` under `folder`, when it is one.
     bool findIn(const std::string& folder, const std::string& relative, std::string& found);
 
+    // The system folders of a Windows folder, after the configured ones.
+    void addWindowsFolder(const std::string& folder);
+    ContextFiles contextFiles();
+
     const std::vector<std::string>& foldersOf(ModuleBits bits) const {
         return bits == ModuleBits::bits64 ? searchFolders64_ : searchFolders_;
     }
@@ -61,6 +76,14 @@ private:
     FolderCache cache_;
     std::unordered_map<std::string, FileTime> openedTimes_;  // by path as opened
     std::unordered_map<std::string, std::string> realFolders_;
+
+    // With a Windows folder: its store (shared by the run), the system folder
+    // of each family, its known DLLs, and the contexts built so far.
+    std::shared_ptr<const WindowsStore> store_;
+    std::string systemFolder_, systemFolder64_;
+    std::unordered_set<std::string> knownDlls_;
+    std::map<std::tuple<std::string, ModuleBits, ManifestRole>, std::unique_ptr<ActivationContext>> contexts_;
+    std::map<ModuleBits, std::unique_ptr<ActivationContext>> defaultContexts_;
 };
 
 // The index that smallIconIndex gives for a path: 1 for .exe, 2 for .dll,

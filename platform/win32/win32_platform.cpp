@@ -144,6 +144,24 @@ const ApiSetSchema* Win32Platform::apiSetSchema(ModuleBits bits) {
     });
 }
 
+const ActivationContext* Win32Platform::activationContext(const char* path, ModuleBits bits, ManifestRole role) {
+    return path ? contexts_.get(path, reach(path), bits, role) : nullptr;
+}
+
+const ActivationContext* Win32Platform::defaultContext(ModuleBits bits) {
+    // A process whose program has no manifest runs under the system's default
+    // context. Wine has none (a program without a manifest loads
+    // comctl32.dll from the system folder); on Windows its answers are asked
+    // only with some context active, where the host's own context answers
+    // first, so the page cannot tell them apart and takes the search order.
+    (void)bits;
+    return nullptr;
+}
+
+std::uint32_t Win32Platform::knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) {
+    return knownDlls_.find(name, bits, out, capacity);
+}
+
 bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
     return path && readFixedVersionInfo(reach(path).c_str(), out);
 }

@@ -8,7 +8,9 @@
 
 #include "analysis/api_set_schema.h"
 #include "platform/platform_factory.h"
+#include "platform/win32/activation_contexts.h"
 #include "platform/win32/folder_listing.h"
+#include "platform/win32/known_dlls.h"
 #include "platform/win32/type_icons.h"
 
 namespace vost {
@@ -21,6 +23,9 @@ public:
     std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
                                std::uint32_t capacity) override;
     const ApiSetSchema* apiSetSchema(ModuleBits bits) override;
+    const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) override;
+    const ActivationContext* defaultContext(ModuleBits bits) override;
+    std::uint32_t knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
@@ -49,6 +54,8 @@ private:
     // the scan keeps lower-cased.
     FolderListings listings_;
     ApiSetSchemaCache apiSetSchemas_;
+    SystemContexts contexts_;
+    KnownDlls knownDlls_;
 };
 
 // Reads the fixed file information of `path` through GetFileVersionInfoA and

@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """vostscan.exe under Wine and the native vostscan agree on the programs that
-import API set contracts (tests/contracts): the native one, given the Wine
-prefix's system folders as its search folders, shows the same tree, list,
-versions, dates and times, its paths being the same files by their Linux
-names. The page under Wine shows what vostscan.exe shows (shell_page_tests),
-so the page and the native scan agree too.
+import API set contracts (tests/contracts) and on Wine's programs that carry
+manifests: the native one, given the Wine prefix's Windows folder
+(--windows), shows the same tree, list, versions, dates and times, and takes
+each module the same way (search, contract, side-by-side assembly), its paths
+being the same files by their Linux names. The page under Wine shows what
+vostscan.exe shows (shell_page_tests), so the page and the native scan agree
+too.
 
 usage: native_agreement.py BUILD_DIR NATIVE_VOSTSCAN WINE_RUN
 Exits 77 (skipped) when there is no native vostscan.
@@ -24,12 +26,12 @@ def main():
         arch = f.read().strip()
     drive_c = os.path.realpath(os.path.join(build, "wineprefix", "drive_c"))
     windows = os.path.join(drive_c, "windows")
-    narrow = "syswow64" if arch == "win64" else "system32"
-    folders = ["--search-dir", os.path.join(windows, narrow), "--search-dir", os.path.join(windows, "system"),
-               "--search-dir", windows, "--search-dir-64", os.path.join(windows, "system32"),
-               "--search-dir-64", os.path.join(windows, "system"), "--search-dir-64", windows]
     shell = os.path.join(build, "tests", "shell")
     programs = [os.path.join(shell, "contracts", name) for name in ("synch.exe", "contracts.exe")]
+    # Programs whose manifests ask for Common Controls 6, of each family the
+    # prefix holds.
+    families = ["system32"] + (["syswow64"] if arch == "win64" else [])
+    programs += [os.path.join(windows, family, name) for family in families for name in ("notepad.exe", "regedit.exe")]
 
     def windows_name(path):
         """The name Wine gives the file at the Linux path `path` (spelled as on
@@ -58,13 +60,14 @@ def main():
             return {"label": label_in_windows_names(node["label"]), "module": node["module"],
                     "path": windows_name(node["path"]), "fileVersion": node["fileVersion"],
                     "productVersion": node["productVersion"], "hasChildren": node["hasChildren"],
+                    **({"foundBy": node["foundBy"]} if "foundBy" in node else {}),
                     "children": [item(child) for child in node["children"]]}
         rows = [dict(row, path=windows_name(row["path"])) for row in document["list"]]
         return {"tree": item(document["tree"]), "list": rows, "messages": document["messages"]}
 
     failures = 0
     for program in programs:
-        native_out = subprocess.run([native, "--json"] + folders + [program], capture_output=True, text=True)
+        native_out = subprocess.run([native, "--json", "--windows", windows, program], capture_output=True, text=True)
         wine_out = subprocess.run([wine_run, build, os.path.join(shell, "vostscan.exe"), "--json",
                                    windows_name(program)], capture_output=True, text=True)
         if native_out.returncode != 0 or wine_out.returncode != 0:
@@ -75,6 +78,14 @@ def main():
         ours = normalised(json.loads(native_out.stdout.splitlines()[0]))
         theirs = json.loads(wine_out.stdout.splitlines()[0])
         theirs.pop("file")
+        # The assembly's identity is told by each platform in its own words
+        # (the manifest's, the system's encoded identity); the file and how
+        # it was found must agree.
+        def without_assembly(node):
+            node.pop("assembly", None)
+            for child in node["children"]:
+                without_assembly(child)
+        without_assembly(theirs["tree"])
         if ours != theirs:
             print(f"{program}: the native scan differs")
             print("native:", json.dumps(ours, indent=1))

@@ -376,9 +376,15 @@ TEST_F(PageTest, EveryModuleIsOfTheRootsFamily) {
         expectPageMatchesScanner(opened, c.root);
         const std::vector<ListRow> list = readList(opened.page);
         ASSERT_GE(list.size(), 3u);
+        // Or an assembly of the side-by-side store, built for the family's machine.
+        const std::string store =
+            lowerAscii(std::string(windows) + "\\winsxs\\" + (c.magic == kPe32PlusMagic ? "amd64_" : "x86_"));
         for (std::size_t row = 1; row < list.size(); ++row) {
             const std::string& path = list[row][4];
-            EXPECT_EQ(lowerAscii(path.substr(0, path.find_last_of('\\'))), lowerAscii(c.folder)) << path;
+            const std::string shown = lowerAscii(path.substr(0, path.find_last_of('\\')));
+            if (shown.rfind(store, 0) != 0) {
+                EXPECT_EQ(shown, lowerAscii(c.folder)) << path;
+            }
             // Read as a 64-bit process would name it: a 32-bit host reaches
             // System32 through Sysnative.
             std::string reached = path;

@@ -137,8 +137,13 @@ TEST(SystemFolders, AClosureHoldsOnlyModulesOfTheRootsFamily) {
         SCOPED_TRACE(c.root);
         const std::vector<std::string> paths = closurePaths(c.root);
         EXPECT_GE(paths.size(), 3u);
+        // Or an assembly of the side-by-side store, built for the family's machine.
+        const std::string store =
+            lower(folders().windows) + "\\winsxs\\" + (c.magic == kPe32PlusMagic ? "amd64_" : "x86_");
         for (const std::string& path : paths) {
-            EXPECT_EQ(lower(folderOf(path)), lower(c.folder)) << path;
+            if (lower(folderOf(path)).rfind(store, 0) != 0) {
+                EXPECT_EQ(lower(folderOf(path)), lower(c.folder)) << path;
+            }
             EXPECT_EQ(magicOf(platform, path), c.magic) << path;
         }
     }
