@@ -29,9 +29,11 @@ def main():
     shell = os.path.join(build, "tests", "shell")
     programs = [os.path.join(shell, "contracts", name) for name in ("synch.exe", "contracts.exe")]
     # Programs whose manifests ask for Common Controls 6, of each family the
-    # prefix holds.
+    # prefix holds (Wine keeps regedit.exe in the Windows folder itself).
     families = ["system32"] + (["syswow64"] if arch == "win64" else [])
-    programs += [os.path.join(windows, family, name) for family in families for name in ("notepad.exe", "regedit.exe")]
+    candidates = [os.path.join(windows, family, name) for family in families for name in ("notepad.exe", "winecfg.exe")]
+    candidates.append(os.path.join(windows, "regedit.exe"))
+    programs += [path for path in candidates if os.path.isfile(path)]
 
     def windows_name(path):
         """The name Wine gives the file at the Linux path `path` (spelled as on
