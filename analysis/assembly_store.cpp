@@ -90,23 +90,31 @@ std::string storeLanguage(const std::string& requested) {
     return lower.empty() || lower == "*" || lower == "neutral" ? "none" : lower;
 }
 
-void AssemblyStore::add(const std::string& folder) {
+void AssemblyStore::add(std::string_view folder) {
     // The key from the first part and the fourth-last, without parsing the
     // rest: most folders are never asked for.
     const std::size_t arch = folder.find('_');
-    std::size_t end = folder.size(), cut = std::string::npos;
+    std::size_t end = folder.size(), cut = std::string_view::npos;
     for (int i = 0; i < 4; ++i) {
-        cut = end == 0 ? std::string::npos : folder.rfind('_', end - 1);
-        if (cut == std::string::npos) return;
+        cut = end == 0 ? std::string_view::npos : folder.rfind('_', end - 1);
+        if (cut == std::string_view::npos) return;
         end = cut;
     }
     const std::size_t tokenEnd = folder.find('_', cut + 1);
-    if (arch == std::string::npos || arch >= cut || tokenEnd == std::string::npos) return;
-    key_.assign(folder, 0, arch + 1);
-    key_.append(folder, cut + 1, tokenEnd - cut - 1);
-    key_ = lowerAscii(std::move(key_));
-    byPublisher_[key_].push_back(std::uint32_t(folders_.size()));
-    folders_.push_back(folder);
+    if (arch == std::string_view::npos || arch >= cut || tokenEnd == std::string_view::npos) return;
+    key_.assign(folder.substr(0, arch + 1));
+    key_.append(folder.substr(cut + 1, tokenEnd - cut - 1));
+    for (char& c : key_)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    byPublisher_[key_].push_back(std::uint32_t(starts_.size()));
+    starts_.push_back(names_.size());
+    names_.append(folder);
+}
+
+std::string_view AssemblyStore::folder(std::uint32_t index) const {
+    const std::size_t start = starts_[index];
+    const std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] : names_.size();
+    return std::string_view(names_).substr(start, end - start);
 }
 
 std::vector<StoreAssembly> AssemblyStore::candidates(const std::string& arch, const std::string& name,
@@ -116,7 +124,7 @@ std::vector<StoreAssembly> AssemblyStore::candidates(const std::string& arch, co
     if (publisher == byPublisher_.end()) return found;
     for (std::uint32_t index : publisher->second) {
         StoreAssembly assembly;
-        if (parseStoreFolder(folders_[index], assembly) && storeNameMatches(assembly.name, name))
+        if (parseStoreFolder(std::string(folder(index)), assembly) && storeNameMatches(assembly.name, name))
             found.push_back(std::move(assembly));
     }
     return found;

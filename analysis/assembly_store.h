@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -59,8 +60,8 @@ std::string storeLanguage(const std::string& requested);
 // than listing it.
 class AssemblyStore {
 public:
-    void add(const std::string& folder);
-    std::size_t size() const { return folders_.size(); }
+    void add(std::string_view folder);
+    std::size_t size() const { return starts_.size(); }
 
     // The assembly the loader takes for `name` (lower case), `token`, `arch`
     // and `language` (as storeArchitecture and storeLanguage give them) at
@@ -75,8 +76,13 @@ public:
                                           const std::string& token) const;
 
 private:
-    std::vector<std::string> folders_;
-    // "arch_token" (lower case) -> indexes into folders_.
+    std::string_view folder(std::uint32_t index) const;
+
+    // Every folder's name, one after the other, and where each starts: one
+    // allocation now and then rather than one per folder.
+    std::string names_;
+    std::vector<std::size_t> starts_;
+    // "arch_token" (lower case) -> indexes into starts_.
     std::unordered_map<std::string, std::vector<std::uint32_t>> byPublisher_;
     std::string key_;  // reused while indexing
 };

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <mutex>
+#include <string_view>
 
 #include "analysis/text.h"
 #include "platform/posix/folder_cache.h"
@@ -17,17 +18,20 @@ struct DirCloser {
 };
 
 // Calls `take(name, isFolder)` for each entry of `folder` but "." and "..".
+// The name is the listing's own (valid during the call): a store lists tens
+// of thousands of entries, and a copy of each would cost as much as the
+// listing.
 template <typename Take>
 void listFolder(const std::string& folder, Take take) {
     std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
     if (!dir) return;
     while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string name = entry->d_name;
+        const std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
         bool isFolder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
             struct stat info;
-            isFolder = ::stat(joinPath(folder, name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+            isFolder = ::stat(joinPath(folder, std::string(name)).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
         }
         take(name, isFolder);
     }
@@ -38,10 +42,12 @@ std::shared_ptr<const WindowsStore> indexStore(const std::string& windowsFolder)
     const std::string sxs = entryIgnoringCase(windowsFolder, "winsxs");
     if (sxs.empty()) return store;
     store->folder = joinPath(windowsFolder, sxs);
-    listFolder(store->folder, [&](const std::string& name, bool isFolder) {
+    listFolder(store->folder, [&](std::string_view name, bool isFolder) {
         if (!isFolder) return;
-        if (compareIgnoringCase(name.c_str(), "manifests") == 0) store->manifests = joinPath(store->folder, name);
-        else store->assemblies.add(name);
+        if (name.size() == 9 && compareIgnoringCase(name.data(), "manifests") == 0)
+            store->manifests = joinPath(store->folder, std::string(name));
+        else
+            store->assemblies.add(name);
     });
     return store;
 }
@@ -71,16 +77,16 @@ std::shared_ptr<const WindowsStore> sharedWindowsStore(const std::string& window
 
 std::vector<std::string> filesIn(const std::string& folder) {
     std::vector<std::string> files;
-    listFolder(folder, [&](const std::string& name, bool isFolder) {
-        if (!isFolder) files.push_back(name);
+    listFolder(folder, [&](std::string_view name, bool isFolder) {
+        if (!isFolder) files.emplace_back(name);
     });
     return files;
 }
 
 std::string entryIgnoringCase(const std::string& folder, const std::string& name) {
     std::string found;
-    listFolder(folder, [&](const std::string& entry, bool) {
-        if (compareIgnoringCase(entry.c_str(), name.c_str()) == 0 && (found.empty() || entry == name)) found = entry;
+    listFolder(folder, [&](std::string_view entry, bool) {
+        if (compareIgnoringCase(entry.data(), name.c_str()) == 0 && (found.empty() || entry == name)) found = entry;
     });
     return found;
 }
