@@ -10,23 +10,14 @@
 
 #include "analysis/text.h"
 #include "tests/lifetime/page_probe.h"
+#include "tests/shell/page_host_fixture.h"
 #include "tests/windows/temp_folder.h"
 
 namespace vost::test {
 namespace {
 
-class PageLoadTest : public testing::Test {
+class PageLoadTest : public PageHostTest {
 protected:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        ASSERT_NE(Component::get().module, nullptr);
-    }
-    void TearDown() override {
-        pumpUntil([] { return Component::get().canUnloadNow() == S_OK; }, 30000);
-        EXPECT_EQ(Component::get().canUnloadNow(), S_OK);
-        CoUninitialize();
-    }
-
     void expectPageShowsClosure(int moduleCount) {
         TempFolder folder;
         const GeneratedClosure closure = generateClosure(moduleCount, unsigned(moduleCount));

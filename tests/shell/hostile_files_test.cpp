@@ -13,6 +13,7 @@
 
 #include "analysis/icon_resources.h"
 #include "tests/shell/shell_host.h"
+#include "tests/shell/page_host_fixture.h"
 #include "tests/support/corrupted_files.h"
 #include "tests/support/icon_images.h"
 #include "tests/windows/icons_from_files.h"
@@ -43,17 +44,8 @@ std::string labelPath(const std::string& label) {
     return label.substr(start, end - start);
 }
 
-class HostileFiles : public testing::Test {
+class HostileFiles : public PageHostTest {
 protected:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        ASSERT_NE(Component::get().module, nullptr);
-    }
-    void TearDown() override {
-        pumpUntil([] { return Component::get().canUnloadNow() == S_OK; }, 30000);
-        EXPECT_EQ(Component::get().canUnloadNow(), S_OK);
-        CoUninitialize();
-    }
     IconsFromFiles fromFiles_;
 };
 

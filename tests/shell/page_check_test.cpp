@@ -13,6 +13,7 @@
 
 #include "tests/shell/scanner_compare.h"
 #include "tests/shell/shell_host.h"
+#include "tests/shell/page_host_fixture.h"
 #include "tests/support/image_builder.h"
 #include "tests/windows/temp_folder.h"
 #include "resources/resource_ids.h"
@@ -125,29 +126,11 @@ void expectPageMarksMatchScanner(const std::string& file) {
     EXPECT_EQ(failing.empty(), count == 0);
 }
 
-class PageCheckTest : public testing::Test {
-protected:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        ASSERT_NE(Component::get().module, nullptr);
-    }
-    void TearDown() override {
-        pumpUntil([] { return Component::get().canUnloadNow() == S_OK; }, 30000);
-        EXPECT_EQ(Component::get().canUnloadNow(), S_OK);
-        CoUninitialize();
-    }
-};
+class PageCheckTest : public PageHostTest {};
 
 TEST_F(PageCheckTest, SystemProgramsAreMarkedAsTheScannerChecksThem) {
-    for (const char* name : {"notepad.exe", "winecfg.exe", "regedit.exe"}) {
-        std::string file = systemFolder() + "\\" + name;
-        if (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            char windows[MAX_PATH] = {};
-            GetWindowsDirectoryA(windows, MAX_PATH);
-            file = std::string(windows) + "\\" + name;
-        }
-        expectPageMarksMatchScanner(file);
-    }
+    for (const char* name : {"notepad.exe", "winecfg.exe", "regedit.exe"})
+        expectPageMarksMatchScanner(prefixProgram(name));
 }
 
 // check_programs/one: every function there but an ordinal without an export

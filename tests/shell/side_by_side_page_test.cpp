@@ -15,6 +15,7 @@
 #include "analysis/text.h"
 #include "tests/shell/scanner_compare.h"
 #include "tests/shell/shell_host.h"
+#include "tests/shell/page_host_fixture.h"
 #include "tests/windows/sxs_probe_client.h"
 #include "tests/windows/temp_folder.h"
 
@@ -80,17 +81,7 @@ const JsonValue* childNamed(const JsonValue& parent, const std::string& name) {
     return nullptr;
 }
 
-class SideBySidePage : public testing::Test {
-protected:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        ASSERT_NE(Component::get().module, nullptr);
-    }
-    void TearDown() override {
-        pumpUntil([] { return Component::get().canUnloadNow() == S_OK; }, 30000);
-        CoUninitialize();
-    }
-};
+class SideBySidePage : public PageHostTest {};
 
 TEST_F(SideBySidePage, EveryModuleIsTheFileTheLoaderLoads) {
     struct Case {
