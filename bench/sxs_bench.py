@@ -21,29 +21,15 @@ Each pair is timed in turn, so a machine whose load changes weighs on both.
 import glob
 import os
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
-import time
+
+from vostscan_bench import run, timed_pair
 
 WINE32 = "/usr/lib/i386-linux-gnu/wine/i386-windows"
 WINE64 = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
 GENERATED = 30000
-
-
-def timed_pair(first, second, runs):
-    a, b = [], []
-    for _ in range(runs):
-        for function, samples in ((first, a), (second, b)):
-            start = time.perf_counter()
-            function()
-            samples.append(time.perf_counter() - start)
-    return statistics.median(a), statistics.median(b)
-
-
-def run(arguments):
-    subprocess.run(arguments, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
 
 
 def windows_folder(path, store):
