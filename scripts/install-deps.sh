@@ -8,7 +8,7 @@ set -euo pipefail
 # libexpat1-dev: manifests; libhivex-dev: the known DLLs of a SYSTEM hive.
 packages=(g++ make cmake googletest libbenchmark-dev clang libclang-rt-14-dev llvm
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine xvfb xauth
-  nsis imagemagick xdotool icoutils pev python3 python3-pefile libexpat1-dev libhivex-dev)
+  nsis imagemagick xdotool icoutils pev python3 python3-pefile libexpat1-dev libhivex-dev pkg-config)
 
 missing=()
 for p in "${packages[@]}"; do
