@@ -119,12 +119,14 @@ void Win32Platform::setSearchFolder(const char* folder) {
 std::uint32_t Win32Platform::searchModule(const char* name, ModuleBits bits, char* out,
                                           std::uint32_t capacity) {
     if (hasSearchFolder_) return searchModuleFrom(searchFolder_, name, bits, out, capacity, &listings_);
-    // No scan folder: the current directory stands in its place.
+    // No scan folder: the current directory stands in its place. One too
+    // long to read stands nowhere: the rest of the order is searched still,
+    // and never the host program's folder, as SearchPathA would.
     char current[MAX_PATH] = {};
     const DWORD length = GetCurrentDirectoryA(sizeof current, current);
-    if (length == 0 || length >= sizeof current)
-        return SearchPathA(nullptr, name, ".DLL", capacity, out, nullptr);
-    return searchModuleFrom(truePath(systemFolders(), current), name, bits, out, capacity, &listings_);
+    const bool known = length != 0 && length < sizeof current;
+    const std::string folder = known ? truePath(systemFolders(), current) : std::string();
+    return searchModuleFrom(folder, name, bits, out, capacity, &listings_);
 }
 
 const ApiSetSchema* Win32Platform::apiSetSchema(ModuleBits bits) {
