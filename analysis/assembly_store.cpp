@@ -8,12 +8,6 @@ namespace {
 std::string key(const std::string& arch, const std::string& token) { return arch + '_' + token; }
 }  // namespace
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return text;
-}
-
 bool AssemblyVersion::operator<(const AssemblyVersion& other) const {
     return std::lexicographical_compare(part, part + 4, other.part, other.part + 4);
 }
@@ -104,8 +98,7 @@ void AssemblyStore::add(std::string_view folder) {
     if (arch == std::string_view::npos || arch >= cut || tokenEnd == std::string_view::npos) return;
     key_.assign(folder.substr(0, arch + 1));
     key_.append(folder.substr(cut + 1, tokenEnd - cut - 1));
-    for (char& c : key_)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    for (char& c : key_) c = asciiLower(c);
     byPublisher_[key_].push_back(std::uint32_t(starts_.size()));
     starts_.push_back(names_.size());
     names_.append(folder);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "analysis/activation_context.h"
+#include "analysis/text.h"
 
 namespace vost {
 
@@ -86,7 +87,5 @@ private:
     std::unordered_map<std::string, std::vector<std::uint32_t>> byPublisher_;
     std::string key_;  // reused while indexing
 };
-
-std::string lowerAscii(std::string text);
 
 }  // namespace vost
