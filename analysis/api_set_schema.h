@@ -92,14 +92,15 @@ bool loadApiSetSchema(AnalysisPlatform& platform, const char* path, LoadedApiSet
 class ApiSetSchemaCache {
 public:
     // The schema of `bits`; at the first call for `bits`, `locate(path)`
-    // names the file (false: there is none) and it is loaded then.
+    // names the file in a std::string (false: there is none) and it is
+    // loaded then.
     template <typename Locate>
     const ApiSetSchema* get(AnalysisPlatform& platform, ModuleBits bits, Locate&& locate) {
         Slot& slot = slots_[bits == ModuleBits::bits64 ? 1 : 0];
         if (!slot.tried) {
             slot.tried = true;
-            char path[kPathCapacity] = {};
-            slot.ok = locate(path, sizeof path) && loadApiSetSchema(platform, path, slot.loaded);
+            std::string path;
+            slot.ok = locate(path) && loadApiSetSchema(platform, path.c_str(), slot.loaded);
         }
         return slot.ok ? &slot.loaded.schema : nullptr;
     }

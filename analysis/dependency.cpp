@@ -8,48 +8,37 @@
 
 namespace vost {
 
-namespace {
-constexpr std::size_t kLabelCapacity = 520;
-}
-
 ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion) {
-    char path[kPathCapacity] = {};
     SearchOutcome outcome;
-    const Referrer referrer{node.bits, node.fullPath, readVersion != 0, node.ownContext, node.processContext};
-    const std::uint32_t found = searchReference(ctx.platform, referrer, name, path, sizeof path, &outcome);
-    // A path that does not fit the buffer is no usable path: the module
-    // counts as not found.
-    const bool usable = found != 0 && found < sizeof path;
-    if (!usable) copyBounded(path, sizeof path, kFileNotFoundText);
+    const Referrer referrer{node.bits, node.fullPath.c_str(), readVersion != 0, node.ownContext,
+                           node.processContext};
+    std::string path = searchReference(ctx.platform, referrer, name, &outcome);
+    const bool usable = !path.empty();
+    if (!usable) path = kFileNotFoundText;
 
     // A missing module shows its parent's icon.
     int icon = 0;
-    const bool hasIcon = ctx.platform.smallIconIndex(usable ? path : node.fullPath, icon);
+    const bool hasIcon = ctx.platform.smallIconIndex(usable ? path.c_str() : node.fullPath.c_str(), icon);
 
     // The label and the node keep the name as referenced; a contract's node
     // carries its host's path, and so its host's version, time and imports.
-    char label[kLabelCapacity] = {};
-    copyBounded(label, sizeof label, name);
-    upperInPlace(label);
-    appendBounded(label, sizeof label, " (");
+    std::string label = name;
+    for (char& c : label) c = asciiUpper(c);
+    label += " (";
     // The not-found text is shown lower-cased everywhere.
-    if (!usable || ctx.platform.pathsIgnoreCase()) lowerInPlace(path);
-    appendBounded(label, sizeof label, path);
+    if (!usable || ctx.platform.pathsIgnoreCase()) path = lowerAscii(std::move(path));
+    label += path;
 
-    ModuleNode* child = ctx.nodes.create(ctx.platform, path, name, &node, readVersion, usable);
+    ModuleNode* child = ctx.nodes.create(ctx.platform, std::move(path), name, &node, readVersion, usable);
     child->foundBy = usable ? outcome.how : FoundBy::notFound;
     if (usable && outcome.how == FoundBy::sideBySide) child->assembly = outcome.assembly.text();
     child->processContext = node.processContext;
-    if (child->readVersion && child->fileVersion[0]) {
-        appendBounded(label, sizeof label, " [");
-        appendBounded(label, sizeof label, child->fileVersion);
-        appendBounded(label, sizeof label, "]");
-    }
-    appendBounded(label, sizeof label, ")");
+    if (child->readVersion && !child->fileVersion.empty()) label += " [" + child->fileVersion + "]";
+    label += ")";
 
     child->treeWindow = node.treeWindow;
     child->treeItem =
-        node.treeWindow ? node.treeWindow->insertSorted(node.treeItem, label, hasIcon ? &icon : nullptr, child)
+        node.treeWindow ? node.treeWindow->insertSorted(node.treeItem, label.c_str(), hasIcon ? &icon : nullptr, child)
                         : nullptr;
     return child;
 }

@@ -22,7 +22,7 @@ int scanModule(ScanContext& ctx, ModuleNode& node) {
 
     // The mapping object releases the view, the mapping and the file on every
     // path out of this function.
-    const std::unique_ptr<MappedFile> file = ctx.platform.mapFile(node.fullPath);
+    const std::unique_ptr<MappedFile> file = ctx.platform.mapFile(node.fullPath.c_str());
     if (!file) return 0;
     const ByteView image = file->bytes();
 
@@ -58,8 +58,8 @@ int scanModule(ScanContext& ctx, ModuleNode& node) {
         // process; a DLL's own manifest adds one for its own imports.
         ManifestUse use;
         if (readManifestUse(image, newHeader, use)) {
-            if (!node.parent) node.processContext = processContextOf(ctx.platform, node.fullPath, node.bits, use);
-            node.ownContext = ownContextOf(ctx.platform, node.fullPath, node.bits, use);
+            if (!node.parent) node.processContext = processContextOf(ctx.platform, node.fullPath.c_str(), node.bits, use);
+            node.ownContext = ownContextOf(ctx.platform, node.fullPath.c_str(), node.bits, use);
         }
         return walkPeImports(ctx, node, image, newHeader);
     }

@@ -9,7 +9,7 @@
 #include "analysis/pe_delay_imports.h"
 #include "analysis/pe_headers.h"
 #include "analysis/reference_search.h"
-#include "analysis/section_index.h"
+#include "analysis/image_map.h"
 #include "analysis/text.h"
 
 namespace vost {
@@ -56,11 +56,8 @@ namespace {
 // Where the search finds `name` for `referrer`, spelled as the tree holds
 // found paths; empty when it finds nothing usable.
 std::string searchFor(AnalysisPlatform& platform, const Referrer& referrer, const char* name) {
-    char path[kPathCapacity] = {};
-    const std::uint32_t found = searchReference(platform, referrer, name, path, sizeof path);
-    if (found == 0 || found >= sizeof path) return std::string();
-    if (platform.pathsIgnoreCase()) lowerInPlace(path);
-    return path;
+    std::string path = searchReference(platform, referrer, name);
+    return platform.pathsIgnoreCase() ? lowerAscii(std::move(path)) : path;
 }
 
 // One function looked for in one module, by name (with the importer's hint)
@@ -86,6 +83,13 @@ std::string whyMissing(const PeExports& exports, const Wanted& wanted) {
     return "not exported";
 }
 
+// Whether a function was found (`why` empty) or why not, and the last
+// forwarder text followed (it lives in the source's records).
+struct Verdict {
+    std::string why;
+    std::string_view forwardedTo;
+};
+
 // The verdict of each forwarded entry met so far, by its module and index:
 // a module's imports often reach one forwarder many times (hostile files a
 // whole table of them), and a chain is followed once.
@@ -95,20 +99,20 @@ struct ForwardVerdicts {
             return std::hash<const void*>()(key.first) * 31u + key.second;
         }
     };
-    std::unordered_map<std::pair<const ModuleExports*, std::uint32_t>, std::string, Hash> known;
+    std::unordered_map<std::pair<const ModuleExports*, std::uint32_t>, Verdict, Hash> known;
 };
 
-std::string follow(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
-                   const std::string& startPath, const ModuleExports* module, Wanted wanted);
+Verdict follow(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
+               const std::string& startPath, const ModuleExports* module, Wanted wanted);
 
-// Whether `wanted` is found in `module` (whose file is at `startPath`):
-// empty when it is, else why not.
-std::string resolve(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
-                    const std::string& startPath, const ModuleExports* module, const Wanted& wanted,
-                    ForwardVerdicts& verdicts) {
-    const ExportTarget target = lookUp(module->exports, wanted);
-    if (target.kind == ExportKind::NotExported) return whyMissing(module->exports, wanted);
-    if (target.kind == ExportKind::Address) return std::string();
+// Whether `wanted` is found in `module` (whose file is at `startPath`), and
+// `target`, the module's own entry it binds to.
+Verdict resolve(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
+                const std::string& startPath, const ModuleExports* module, const Wanted& wanted,
+                ForwardVerdicts& verdicts, ExportTarget& target) {
+    target = lookUp(module->exports, wanted);
+    if (target.kind == ExportKind::NotExported) return Verdict{whyMissing(module->exports, wanted), {}};
+    if (target.kind == ExportKind::Address) return Verdict();
     const auto key = std::make_pair(module, target.index);
     const auto known = verdicts.known.find(key);
     if (known != verdicts.known.end()) return known->second;
@@ -120,22 +124,22 @@ std::string resolve(AnalysisPlatform& platform, ExportSource& source, const Acti
 // searched for as the forwarding module's import of that name would be: the
 // part before the last dot, with ".dll" when it has no dot of its own. A
 // chain that comes back to an entry it passed is a loop.
-std::string follow(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
-                   const std::string& startPath, const ModuleExports* module, Wanted wanted) {
+Verdict follow(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
+               const std::string& startPath, const ModuleExports* module, Wanted wanted) {
     const std::string* path = &startPath;
     std::string nextPath;
     std::vector<std::string_view> chain;  // the forwarder texts followed (they live in the source's records)
     std::vector<std::pair<const ModuleExports*, std::uint32_t>> passed;  // entries forwarded from
     const auto failed = [&chain](const std::string& why) {
-        if (chain.empty()) return why;
+        if (chain.empty()) return Verdict{why, {}};
         std::string text = "forwarded to ";
         for (std::size_t i = 0; i < chain.size(); ++i) (text += i ? " -> " : "") += chain[i];
-        return text + ": " + why;
+        return Verdict{text + ": " + why, chain.back()};
     };
     for (;;) {
         const ExportTarget target = lookUp(module->exports, wanted);
         if (target.kind == ExportKind::NotExported) return failed(whyMissing(module->exports, wanted));
-        if (target.kind == ExportKind::Address) return std::string();
+        if (target.kind == ExportKind::Address) return Verdict{std::string(), chain.empty() ? std::string_view() : chain.back()};
 
         for (const auto& entry : passed)
             if (entry.first == module && entry.second == target.index) return failed("forwarding loop");
@@ -178,9 +182,9 @@ bool readImports(AnalysisPlatform& platform, const char* path, bool delayLoads, 
     check.machine = coffMachine(image, newHeader);
     bits = isPe32Plus(image, newHeader) ? ModuleBits::bits64 : ModuleBits::bits32;
     readManifestUse(image, newHeader, manifests);
-    const SectionIndex sections(image, newHeader);
-    imported = readPeImportFunctions(image, newHeader, sections);
-    if (delayLoads) delayed = readPeDelayImports(image, newHeader, sections);
+    const ImageMap map(image, newHeader);
+    imported = readPeImportFunctions(image, newHeader, map);
+    if (delayLoads) delayed = readPeDelayImports(image, newHeader, map);
     return true;
 }
 
@@ -192,10 +196,12 @@ std::string resolveFunction(AnalysisPlatform& platform, ExportSource& exports, c
     if (!module.image) return path + " is no PE image";
     if (function.kind == ImportKind::Unreadable) return "unreadable import";
     ForwardVerdicts forwards;
+    ExportTarget target;
     return resolve(platform, exports, processContext, path, &module,
                    Wanted{function.kind == ImportKind::ByOrdinal, function.ordinal, function.name,
                           function.kind == ImportKind::ByName ? std::int32_t(function.hint) : -1},
-                   forwards);
+                   forwards, target)
+        .why;
 }
 
 ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports, const char* path,
@@ -242,15 +248,21 @@ ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports
         }
         for (const ImportedFunction& f : imports.functions) {
             Wanted wanted;
-            std::string why;
+            Verdict verdict;
+            ExportTarget target;
             if (f.kind == ImportKind::Unreadable) {
-                why = "unreadable import";
+                verdict.why = "unreadable import";
             } else {
                 wanted = Wanted{f.kind == ImportKind::ByOrdinal, f.ordinal, f.name,
                                 f.kind == ImportKind::ByName ? std::int32_t(f.hint) : -1};
-                why = resolve(platform, exports, settings.processContext, base.path, &module, wanted, forwards);
+                verdict = resolve(platform, exports, settings.processContext, base.path, &module, wanted, forwards,
+                                  target);
             }
-            if (settings.visit) settings.visit(CheckedImport{imports.name, base.path, f, delayLoad, why.empty(), why});
+            std::string& why = verdict.why;
+            if (settings.visit)
+                settings.visit(CheckedImport{imports.name, base.path, f, delayLoad, why.empty(), why,
+                                             target.kind == ExportKind::NotExported ? kNoExportIndex : target.index,
+                                             verdict.forwardedTo});
             if (why.empty()) continue;
             Finding finding = base;
             finding.kind = FindingKind::unresolved;
@@ -285,8 +297,12 @@ ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports
     // A module both imported and delay-loaded is reported as imported: the
     // delay-loaded copy's findings about the module itself are the same and
     // are given once, while the functions it alone names are still checked.
-    for (const ImportedModule& m : imported) checkModule(m, false);
-    for (const ImportedModule& m : delayed) checkModule(m, true);
+    // A check that is told to stop leaves out the modules it has not reached.
+    const auto stopped = [&settings] { return settings.stop && settings.stop(); };
+    for (const ImportedModule& m : imported)
+        if (!stopped()) checkModule(m, false);
+    for (const ImportedModule& m : delayed)
+        if (!stopped()) checkModule(m, true);
     return check;
 }
 

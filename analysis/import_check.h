@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -86,6 +87,8 @@ struct Finding {
     std::string reason;
 };
 
+constexpr std::uint32_t kNoExportIndex = 0xFFFFFFFFu;
+
 // One import as the check saw it (for callers that compare every verdict
 // with a loader's).
 struct CheckedImport {
@@ -95,6 +98,11 @@ struct CheckedImport {
     bool delayLoad;
     bool resolved;
     const std::string& reason;    // why not, for a function of a module that was found
+    // What it binds to, when the module was found: the address-table entry of
+    // the module's own export (kNoExportIndex when none), and when that entry
+    // forwards, the last forwarder text followed (its chain's end on success).
+    std::uint32_t exportIndex = kNoExportIndex;
+    std::string_view forwardedTo = {};
 };
 
 struct ModuleCheck {
@@ -113,6 +121,10 @@ struct CheckSettings {
     const ActivationContext* processContext = nullptr;
     // Called for every import with its verdict, when set.
     std::function<void(const CheckedImport&)> visit;
+    // Asked before each module of a closure's check and each module a
+    // module imports, when set: true ends the check there (the page that
+    // asked is gone), and what it has not reached is left out.
+    std::function<bool()> stop;
 };
 
 // Checks the imports of the module file at `path`. Modules are looked for

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "analysis/text.h"
+
 namespace vost {
 
 namespace {
@@ -82,16 +84,57 @@ AssemblyIdentity identityOf(const char** attributes) {
     return identity;
 }
 
+// UTF-16 (little-endian, or big-endian with `big`) as UTF-8; false for an odd
+// length or a lone surrogate.
+bool utf16ToUtf8(const char* text, std::size_t size, bool big, std::string& out) {
+    if (size % 2) return false;
+    out.clear();
+    out.reserve(size);
+    const auto unit = [&](std::size_t at) {
+        const unsigned char a = static_cast<unsigned char>(text[at]), b = static_cast<unsigned char>(text[at + 1]);
+        return big ? std::uint32_t(a << 8 | b) : std::uint32_t(b << 8 | a);
+    };
+    for (std::size_t at = 0; at < size; at += 2) {
+        std::uint32_t code = unit(at);
+        if (code >= 0xDC00 && code <= 0xDFFF) return false;
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            if (at + 4 > size) return false;
+            const std::uint32_t low = unit(at + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            at += 2;
+        }
+        if (code < 0x80) {
+            out += char(code);
+        } else if (code < 0x800) {
+            out += char(0xC0 | code >> 6);
+            out += char(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += char(0xE0 | code >> 12);
+            out += char(0x80 | (code >> 6 & 0x3F));
+            out += char(0x80 | (code & 0x3F));
+        } else {
+            out += char(0xF0 | code >> 18);
+            out += char(0x80 | (code >> 12 & 0x3F));
+            out += char(0x80 | (code >> 6 & 0x3F));
+            out += char(0x80 | (code & 0x3F));
+        }
+    }
+    return true;
+}
+
 struct XmlParserDeleter {
     void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
 };
 
 class Reader {
 public:
-    explicit Reader(Manifest& manifest) : manifest_(manifest) {}
+    Reader(Manifest& manifest, bool loaderRoot) : manifest_(manifest), loaderRoot_(loaderRoot) {}
 
-    bool run(const char* text, std::size_t size, std::string& error) {
-        std::unique_ptr<XML_ParserStruct, XmlParserDeleter> parser(XML_ParserCreateNS(nullptr, kNamespaceSeparator));
+    // `encoding`: the text's encoding, overriding its declaration; null to
+    // let expat tell it from the text.
+    bool run(const char* text, std::size_t size, const char* encoding, std::string& error) {
+        std::unique_ptr<XML_ParserStruct, XmlParserDeleter> parser(XML_ParserCreateNS(encoding, kNamespaceSeparator));
         if (!parser) {
             error = "out of memory";
             return false;
@@ -154,6 +197,12 @@ private:
         const Element element = elementOf(name);
         if (path_.empty()) {
             if (element != Element::assembly) return refuse("the root element is no <assembly>");
+            if (loaderRoot_) {
+                static const char kRoot[] = "urn:schemas-microsoft-com:asm.v1\x01" "assembly";
+                const char* version = attribute(attributes, "manifestVersion");
+                if (std::strcmp(name, kRoot) != 0) return refuse("the root <assembly> is not in the asm.v1 namespace");
+                if (!version || std::strcmp(version, "1.0") != 0) return refuse("no manifestVersion=\"1.0\"");
+            }
             sawAssembly_ = true;
         }
         const Element parent = above(1);
@@ -171,7 +220,7 @@ private:
         case Element::dependency:
             if (path_.size() == 1) {
                 const char* optional = attribute(attributes, "optional");
-                dependencyOptional_ = optional && std::strcmp(optional, "yes") == 0;
+                dependencyOptional_ = optional && compareIgnoringCase(optional, "yes") == 0;
             }
             break;
         case Element::file:
@@ -193,6 +242,7 @@ private:
     }
 
     Manifest& manifest_;
+    bool loaderRoot_;
     XML_Parser parser_ = nullptr;
     std::vector<Element> path_;
     bool sawAssembly_ = false;
@@ -202,7 +252,7 @@ private:
 
 }  // namespace
 
-bool readManifest(const char* text, std::size_t size, Manifest& manifest, std::string& error) {
+bool readManifest(const char* text, std::size_t size, Manifest& manifest, std::string& error, bool loaderRoot) {
     manifest = Manifest();
     error.clear();
     if (size > kManifestMaxBytes) {
@@ -220,12 +270,39 @@ bool readManifest(const char* text, std::size_t size, Manifest& manifest, std::s
         else
             break;
     }
+    // A UTF-16 text with a byte order mark is UTF-16 whatever its declaration
+    // says (a text editor's "Unicode" save keeps encoding="UTF-8"): it is
+    // handed to expat as UTF-8, its declaration overridden.
+    std::string converted;
+    const char* encoding = nullptr;
+    if (wide) {
+        if (!utf16ToUtf8(text + 2, size - 2, text[0] == '\xFE', converted)) {
+            error = "invalid UTF-16";
+            return false;
+        }
+        text = converted.data();
+        size = converted.size();
+        encoding = "UTF-8";
+    } else if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        text += 3;
+        size -= 3;
+        encoding = "UTF-8";
+    }
+    // The loader skips white space before the text ("<?xml" must otherwise
+    // come first); only where a "<" follows, so a UTF-16 text without a byte
+    // order mark keeps its pairs.
+    std::size_t lead = 0;
+    while (lead < size && (text[lead] == ' ' || text[lead] == '\t' || text[lead] == '\r' || text[lead] == '\n')) ++lead;
+    if (lead < size && text[lead] == '<') {
+        text += lead;
+        size -= lead;
+    }
     if (size == 0) {
         error = "empty";
         return false;
     }
-    Reader reader(manifest);
-    if (!reader.run(text, size, error)) {
+    Reader reader(manifest, loaderRoot);
+    if (!reader.run(text, size, encoding, error)) {
         manifest = Manifest();
         return false;
     }

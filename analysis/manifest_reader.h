@@ -47,9 +47,17 @@ struct Manifest {
 
 // Parses `size` bytes of manifest text (UTF-8, UTF-16 with a byte order mark,
 // or any encoding expat knows by itself). Trailing NULs and white space, which
-// resource compilers pad with, are ignored. False, with a few words in
+// resource compilers pad with, are ignored, and so is white space before the
+// text; a UTF-16 text with a byte order mark is read as UTF-16 whatever its
+// declaration says, as the loader reads it. False, with a few words in
 // `error`, for a manifest that is malformed or past a limit.
-bool readManifest(const char* text, std::size_t size, Manifest& manifest, std::string& error);
+// `loaderRoot`: the root must be the loader's, <assembly> in the asm.v1
+// namespace with manifestVersion="1.0", or the loader refuses the manifest
+// (programs', DLLs' and private assemblies' manifests); without it any
+// <assembly> root is read (the store's own manifests, which Windows writes
+// in asm.v3).
+bool readManifest(const char* text, std::size_t size, Manifest& manifest, std::string& error,
+                  bool loaderRoot = false);
 
 // Whether the bytes look like a delta-compressed manifest of a Windows 10 or
 // later store ("DCM" then a version byte, or a raw "PA30" delta), which no

@@ -2,7 +2,7 @@
 
 #include "analysis/pe_headers.h"
 #include "analysis/resource_directory.h"
-#include "analysis/section_index.h"
+#include "analysis/image_map.h"
 
 namespace vost {
 
@@ -25,10 +25,9 @@ bool findManifestResource(const ByteView& image, std::uint16_t id, ByteView& man
     const std::uint64_t entry = nt + dataDirectoryEntry(optionalHeaderMagic(image, nt), kResourceDirectory);
     if (!image.readU32(entry, rva) || !image.readU32(entry + 4, size) || rva == 0 || size == 0) return false;
 
-    // Every offset inside the resource tree is from its root, and the whole
-    // tree lies in the section that holds the root.
-    const SectionIndex sections(image, nt);
-    const ByteView tree = sections.view(image, rva);
+    // Every offset inside the resource tree is from its root.
+    const ImageMap map(image, nt);
+    const ByteView tree = map.at(rva);
     ViewReader read{tree};
     std::uint64_t names = 0, languages = 0, data = 0;
     if (!findResourceId(read, 0, 0, kRtManifest, names) || !findResourceId(read, 0, names, id, languages))
@@ -42,9 +41,12 @@ bool findManifestResource(const ByteView& image, std::uint16_t id, ByteView& man
     data = offset;
     std::uint32_t dataRva = 0, dataSize = 0;
     if (!tree.readU32(data, dataRva) || !tree.readU32(data + 4, dataSize) || dataSize == 0) return false;
-    const ByteView bytes = sections.view(image, dataRva);
-    if (bytes.size() < dataSize) return false;
-    manifest = bytes.slice(0, dataSize);
+    // The manifest is handed out as a view of the file, which outlives the
+    // mapping: one whose bytes are not one stretch of the file (zeros the
+    // loader made, pieces of two sections) counts as none.
+    std::uint64_t at = 0;
+    if (!map.fileRange(dataRva, dataSize, at)) return false;
+    manifest = image.slice(at, dataSize);
     return true;
 }
 

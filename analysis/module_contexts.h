@@ -1,7 +1,8 @@
 // Which activation contexts the loader applies to a PE module's imports: the
 // process's (made from the program's manifest when the process starts, the
 // system's default when the program has none) for every module, and a DLL's
-// own (its resource-2 manifest) for that DLL's imports, asked first.
+// own (its resource-2 manifest) for that DLL's imports, asked first. The
+// system's default answers behind them in any case (reference_search.h).
 #pragma once
 
 #include <cstdint>

@@ -6,11 +6,14 @@
 
 namespace vost {
 
-ModuleNode::ModuleNode(AnalysisPlatform& platform, const char* path, const char* name,
+ModuleNode::ModuleNode(AnalysisPlatform& platform, std::string path, std::string name,
                        ModuleNode* parentNode, int readVersionFlag, bool foundFile)
-    : scanned(0), readVersion(readVersionFlag), parent(parentNode), found(foundFile) {
-    copyBounded(fullPath, sizeof fullPath, path ? path : "");
-    copyBounded(moduleName, sizeof moduleName, name ? name : "");
+    : scanned(0),
+      readVersion(readVersionFlag),
+      fullPath(std::move(path)),
+      moduleName(std::move(name)),
+      parent(parentNode),
+      found(foundFile) {
     if (readVersion && found) readVersionInfo(platform);
 }
 
@@ -29,7 +32,8 @@ char* appendDecimal(char* out, unsigned value) {
 
 // "%d.%d.%d.%d" of the four unsigned 16-bit halves, high half first: at most
 // 23 characters. Written by hand because it runs for every module found.
-void formatVersion(char (&out)[kVersionCapacity], std::uint32_t ms, std::uint32_t ls) {
+std::string formatVersion(std::uint32_t ms, std::uint32_t ls) {
+    char out[24];
     char* end = appendDecimal(out, ms >> 16);
     *end++ = '.';
     end = appendDecimal(end, ms & 0xFFFF);
@@ -37,7 +41,7 @@ void formatVersion(char (&out)[kVersionCapacity], std::uint32_t ms, std::uint32_
     end = appendDecimal(end, ls >> 16);
     *end++ = '.';
     end = appendDecimal(end, ls & 0xFFFF);
-    *end = '\0';
+    return std::string(out, end);
 }
 }  // namespace
 
@@ -45,17 +49,18 @@ void ModuleNode::readVersionInfo(AnalysisPlatform& platform) {
     // The platform never throws and bounds its own reads; both texts are
     // filled from one successful query or both stay empty.
     FixedFileVersion version;
-    if (!platform.readFixedVersion(fullPath, version)) {
-        fileVersion[0] = productVersion[0] = '\0';
+    if (!platform.readFixedVersion(fullPath.c_str(), version)) {
+        fileVersion.clear();
+        productVersion.clear();
         return;
     }
-    formatVersion(fileVersion, version.fileVersionMS, version.fileVersionLS);
-    formatVersion(productVersion, version.productVersionMS, version.productVersionLS);
+    fileVersion = formatVersion(version.fileVersionMS, version.fileVersionLS);
+    productVersion = formatVersion(version.productVersionMS, version.productVersionLS);
 }
 
 void ModuleNode::markIfRepeatsAncestor() {
     for (const ModuleNode* ancestor = parent; ancestor; ancestor = ancestor->parent) {
-        if (std::strcmp(moduleName, ancestor->moduleName) == 0) {
+        if (moduleName == ancestor->moduleName) {
             scanned = 1;
             return;
         }

@@ -27,10 +27,9 @@ struct ModuleNode {
     // Builds the node and, when readVersion is nonzero and the module was
     // found, reads the version texts from the file at `path`. A module whose
     // search failed (`found` false) carries the not-found text as its path,
-    // which names no file: nothing is ever read for it. Texts of 260
-    // characters or more are cut to 259; callers refuse such names before
-    // they get here.
-    ModuleNode(AnalysisPlatform& platform, const char* path, const char* name, ModuleNode* parent,
+    // which names no file: nothing is ever read for it. Texts are UTF-8 of
+    // any length.
+    ModuleNode(AnalysisPlatform& platform, std::string path, std::string name, ModuleNode* parent,
                int readVersion, bool found = true);
 
     ModuleNode(const ModuleNode&) = delete;
@@ -41,14 +40,14 @@ struct ModuleNode {
 
     std::int32_t scanned = 0;      // examined, or must not be examined
     std::int32_t readVersion = 0;  // version read and shown in the label
-    char fullPath[kPathCapacity] = {};
-    char moduleName[kPathCapacity] = {};
+    std::string fullPath;
+    std::string moduleName;
     TreeItem treeItem = nullptr;
     ModuleTree* treeWindow = nullptr;
     FileTime lastWriteTime;  // zero until the module list reads the file's time
     ModuleNode* parent = nullptr;
-    char fileVersion[kVersionCapacity] = {};
-    char productVersion[kVersionCapacity] = {};
+    std::string fileVersion;     // "a.b.c.d", empty when none was read
+    std::string productVersion;
     // Named only by its referrer's delay-load directory (walks that read it).
     bool delayLoaded = false;
     // What the header reader found: the COFF machine of a PE file (0 for NE
@@ -80,9 +79,9 @@ private:
 // items and list rows carry stay valid until the store is destroyed.
 class NodeStore {
 public:
-    ModuleNode* create(AnalysisPlatform& platform, const char* path, const char* name,
+    ModuleNode* create(AnalysisPlatform& platform, std::string path, std::string name,
                        ModuleNode* parent, int readVersion, bool found = true) {
-        nodes_.emplace_back(platform, path, name, parent, readVersion, found);
+        nodes_.emplace_back(platform, std::move(path), std::move(name), parent, readVersion, found);
         return &nodes_.back();
     }
     std::size_t size() const { return nodes_.size(); }

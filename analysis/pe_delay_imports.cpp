@@ -3,7 +3,7 @@
 #include "analysis/pe_headers.h"
 #include "analysis/read_budget.h"
 #include "analysis/scan_module.h"
-#include "analysis/section_index.h"
+#include "analysis/image_map.h"
 
 namespace vost {
 
@@ -21,12 +21,12 @@ bool toRva(std::uint32_t field, std::uint64_t bias, std::uint32_t& rva) {
 }  // namespace
 
 std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint64_t newHeader) {
-    const SectionIndex sections(image, newHeader);
-    return readPeDelayImports(image, newHeader, sections);
+    const ImageMap map(image, newHeader);
+    return readPeDelayImports(image, newHeader, map);
 }
 
 std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint64_t newHeader,
-                                               const SectionIndex& sections, bool withFunctions) {
+                                               const ImageMap& map, bool withFunctions) {
     std::vector<ImportedModule> modules;
     std::uint32_t directoryCount = 0, directoryRva = 0;
     std::uint64_t base = 0;
@@ -37,12 +37,15 @@ std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint6
         directoryRva == 0 || !imageBase(image, newHeader, base))
         return modules;
 
-    // Descriptors run until the terminating one or the end of their section;
-    // each step moves forward, so there are at most size / 32 of them.
-    const ByteView descriptors = sections.view(image, directoryRva);
-    ReadBudget budget(image.size());
+    // Descriptors run until the terminating one or the end of the image; the
+    // same file bytes may be mapped at many places, so each is charged
+    // against the file's size.
+    const ByteView mapped = map.view();
+    const ByteView descriptors = map.at(directoryRva);
+    ReadBudget descriptorBudget(image.size()), budget(image.size());
     int children = 0;
-    for (std::uint64_t at = 0; children < kMaxReferencesPerModule; at += kDescriptorSize) {
+    for (std::uint64_t at = 0; children < kMaxReferencesPerModule && descriptorBudget.spend(kDescriptorSize);
+         at += kDescriptorSize) {
         std::uint32_t attributes, nameField, nameTableField;
         if (!descriptors.contains(at, kDescriptorSize) || !descriptors.readU32(at, attributes) ||
             !descriptors.readU32(at + 4, nameField) || !descriptors.readU32(at + 16, nameTableField))
@@ -51,12 +54,8 @@ std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint6
         const std::uint64_t bias = (attributes & kRvaBased) ? 0 : base;
 
         std::uint32_t nameRva = 0;
-        const std::uint32_t nameOffset = toRva(nameField, bias, nameRva) ? sections.fileOffset(nameRva)
-                                                                         : kNoFileOffset;
         char name[kPathCapacity];
-        if (nameOffset == kNoFileOffset || !image.readCString(nameOffset, name, sizeof name) ||
-            name[0] == '\0')
-            continue;
+        if (!toRva(nameField, bias, nameRva) || !readModuleName(mapped, nameRva, name, sizeof name)) continue;
         ++children;
         ImportedModule module;
         module.name = name;
@@ -66,7 +65,7 @@ std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint6
             continue;
         }
         if (nameTableField != 0 && toRva(nameTableField, bias, nameTable))
-            readImportThunks(image, sections, nameTable, magic == kPe32PlusMagic, bias, budget, module);
+            readImportThunks(map, nameTable, magic == kPe32PlusMagic, bias, budget, module);
         else
             module.cut = true;
         modules.push_back(std::move(module));

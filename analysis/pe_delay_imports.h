@@ -19,7 +19,7 @@
 
 namespace vost {
 
-class SectionIndex;
+class ImageMap;
 
 // Every delay-loaded module with its functions, in descriptor order. A
 // descriptor whose name cannot be read (in no section, unterminated, empty or
@@ -31,6 +31,6 @@ class SectionIndex;
 std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint64_t newHeader);
 // Without `withFunctions` only the modules' names are read (the walk's need).
 std::vector<ImportedModule> readPeDelayImports(const ByteView& image, std::uint64_t newHeader,
-                                               const SectionIndex& sections, bool withFunctions = true);
+                                               const ImageMap& map, bool withFunctions = true);
 
 }  // namespace vost

@@ -4,7 +4,7 @@
 
 #include "analysis/pe_headers.h"
 #include "analysis/read_budget.h"
-#include "analysis/section_index.h"
+#include "analysis/image_map.h"
 
 namespace vost {
 
@@ -31,11 +31,11 @@ std::uint16_t u16At(const std::vector<std::uint8_t>& b, std::size_t at) {
 }  // namespace
 
 PeExports readPeExports(const ByteView& image, std::uint64_t newHeader) {
-    const SectionIndex sections(image, newHeader);
-    return readPeExports(image, newHeader, sections);
+    const ImageMap map(image, newHeader);
+    return readPeExports(image, newHeader, map);
 }
 
-PeExports readPeExports(const ByteView& image, std::uint64_t newHeader, const SectionIndex& sections) {
+PeExports readPeExports(const ByteView& image, std::uint64_t newHeader, const ImageMap& map) {
     PeExports ex;
     // The loader looks only at the directories NumberOfRvaAndSizes counts.
     std::uint32_t directoryCount = 0;
@@ -46,7 +46,7 @@ PeExports readPeExports(const ByteView& image, std::uint64_t newHeader, const Se
     if (!image.readU32(entry, ex.directoryRva) || !image.readU32(entry + 4, ex.directorySize) ||
         ex.directoryRva == 0)
         return ex;
-    const ByteView directory = sections.view(image, ex.directoryRva);
+    const ByteView directory = map.at(ex.directoryRva);
     std::uint32_t nameRva, functionsRva, namesRva, ordinalsRva;
     if (!directory.contains(0, kExportDirectoryLength) || !directory.readU32(12, nameRva) ||
         !directory.readU32(16, ex.ordinalBase) || !directory.readU32(20, ex.declaredFunctions) ||
@@ -57,12 +57,12 @@ PeExports readPeExports(const ByteView& image, std::uint64_t newHeader, const Se
 
     ReadBudget budget(image.size());
     std::string scratch;
-    if (readBoundedText(sections.view(image, nameRva), 0, scratch, budget)) ex.moduleName = scratch;
+    if (readBoundedText(map.at(nameRva), 0, scratch, budget)) ex.moduleName = scratch;
 
-    // The address table: cut at the end of its section or file, and at the
+    // The address table: cut at the end of the image, and at the
     // last index a 16-bit ordinal can reach.
     std::uint64_t functionCount = std::min<std::uint64_t>(ex.declaredFunctions, kMaxExportAddresses);
-    const ByteView functionTable = sections.view(image, functionsRva);
+    const ByteView functionTable = map.at(functionsRva);
     functionCount = std::min<std::uint64_t>(functionCount, functionTable.size() / 4);
     if (functionCount < ex.declaredFunctions) ex.faults |= PeExports::kAddressTableCut;
     if (!budget.spend(functionCount * 4)) {
@@ -79,7 +79,7 @@ PeExports readPeExports(const ByteView& image, std::uint64_t newHeader, const Se
         const std::uint32_t address = ex.addresses[i];
         if (address < ex.directoryRva || address >= rangeEnd) continue;
         ExportForwarder forwarder{i, std::uint32_t(ex.text.size()), 0};
-        if (readBoundedText(sections.view(image, address), 0, scratch, budget) && !scratch.empty()) {
+        if (readBoundedText(map.at(address), 0, scratch, budget) && !scratch.empty()) {
             forwarder.textLength = std::uint32_t(scratch.size());
             ex.text += scratch;
         } else {
@@ -89,8 +89,8 @@ PeExports readPeExports(const ByteView& image, std::uint64_t newHeader, const Se
     }
 
     // Names and their ordinal-table entries, side by side.
-    const ByteView nameTable = sections.view(image, namesRva);
-    const ByteView ordinalTable = sections.view(image, ordinalsRva);
+    const ByteView nameTable = map.at(namesRva);
+    const ByteView ordinalTable = map.at(ordinalsRva);
     std::uint64_t nameCount = ex.declaredNames;
     nameCount = std::min<std::uint64_t>(nameCount, nameTable.size() / 4);
     nameCount = std::min<std::uint64_t>(nameCount, ordinalTable.size() / 2);
@@ -106,7 +106,7 @@ PeExports readPeExports(const ByteView& image, std::uint64_t newHeader, const Se
     for (std::size_t i = 0; i < readable; ++i) {
         const std::uint32_t index = u16At(ordinals, 2 * i);
         if (index >= ex.addresses.size()) ex.faults |= PeExports::kOrdinalOutOfRange;
-        if (!readBoundedText(sections.view(image, u32At(namePointers, 4 * i)), 0, scratch, budget)) {
+        if (!readBoundedText(map.at(u32At(namePointers, 4 * i)), 0, scratch, budget)) {
             if (budget.spent()) {
                 ex.faults |= PeExports::kBudgetSpent;
                 break;

@@ -22,7 +22,7 @@
 
 namespace vost {
 
-class SectionIndex;
+class ImageMap;
 
 // The most address-table entries kept. Import thunks and ordinal-table
 // entries are 16-bit, so no import can reach an entry past index 65535.
@@ -108,7 +108,7 @@ struct PeExports {
 // `newHeader`. No directory (RVA 0, or NumberOfRvaAndSizes leaves it out) or
 // one outside every section gives present == false.
 PeExports readPeExports(const ByteView& image, std::uint64_t newHeader);
-PeExports readPeExports(const ByteView& image, std::uint64_t newHeader, const SectionIndex& sections);
+PeExports readPeExports(const ByteView& image, std::uint64_t newHeader, const ImageMap& map);
 
 // A forwarder text split for the loader: the module is everything before the
 // LAST dot (so "krnl386.exe16.GetModuleHandle16" names module

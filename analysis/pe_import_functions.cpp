@@ -1,9 +1,11 @@
 #include "analysis/pe_import_functions.h"
 
+#include <cstring>
+
 #include "analysis/pe_headers.h"
 #include "analysis/read_budget.h"
 #include "analysis/scan_module.h"
-#include "analysis/section_index.h"
+#include "analysis/image_map.h"
 
 namespace vost {
 
@@ -11,9 +13,24 @@ namespace {
 constexpr std::uint64_t kDescriptorSize = 20;
 }  // namespace
 
-void readImportThunks(const ByteView& image, const SectionIndex& sections, std::uint32_t rva, bool wide,
+bool readModuleName(const ByteView& mapped, std::uint64_t rva, char* out, std::size_t capacity) {
+    if (!mapped.readCString(rva, out, capacity)) return false;
+    // The loader drops trailing spaces; then the file name loses its trailing
+    // dots and spaces, except the dot that says "no extension" to the search.
+    std::size_t length = std::strlen(out);
+    while (length > 0 && out[length - 1] == ' ') --length;
+    if (std::memchr(out, '.', length)) {
+        std::size_t end = length;
+        while (end > 0 && (out[end - 1] == '.' || out[end - 1] == ' ')) --end;
+        length = std::memchr(out, '.', end) ? end : end + 1;
+    }
+    out[length] = '\0';
+    return length > 0;
+}
+
+void readImportThunks(const ImageMap& map, std::uint32_t rva, bool wide,
                       std::uint64_t addressBias, ReadBudget& budget, ImportedModule& module) {
-    const ByteView list = sections.view(image, rva);
+    const ByteView list = map.at(rva);
     const std::uint64_t width = wide ? 8 : 4;
     const std::uint64_t ordinalFlag = wide ? std::uint64_t(1) << 63 : std::uint64_t(1) << 31;
     std::string name;
@@ -37,8 +54,8 @@ void readImportThunks(const ByteView& image, const SectionIndex& sections, std::
             function.kind = ImportKind::ByOrdinal;
             function.ordinal = std::uint16_t(value);
         } else if (value >= addressBias && value - addressBias <= 0xFFFFFFFFu) {
-            // The hint, then the name, both inside the section the RVA lies in.
-            const ByteView entry = sections.view(image, std::uint32_t(value - addressBias));
+            // The hint, then the name.
+            const ByteView entry = map.at(value - addressBias);
             std::uint16_t hint = 0;
             if (entry.readU16(0, hint) && budget.spend(2) && readBoundedText(entry, 2, name, budget)) {
                 function.kind = ImportKind::ByName;
@@ -55,12 +72,12 @@ void readImportThunks(const ByteView& image, const SectionIndex& sections, std::
 }
 
 std::vector<ImportedModule> readPeImportFunctions(const ByteView& image, std::uint64_t newHeader) {
-    const SectionIndex sections(image, newHeader);
-    return readPeImportFunctions(image, newHeader, sections);
+    const ImageMap map(image, newHeader);
+    return readPeImportFunctions(image, newHeader, map);
 }
 
 std::vector<ImportedModule> readPeImportFunctions(const ByteView& image, std::uint64_t newHeader,
-                                                  const SectionIndex& sections) {
+                                                  const ImageMap& map) {
     // The descriptor walk and its end tests are the import walker's, so that
     // the modules here are its children, one for one.
     std::vector<ImportedModule> modules;
@@ -69,30 +86,29 @@ std::vector<ImportedModule> readPeImportFunctions(const ByteView& image, std::ui
     if (!image.readU32(newHeader + dataDirectoryEntry(magic, kImportDirectory), directoryRva) ||
         directoryRva == 0)
         return modules;
-    const std::uint32_t firstDescriptor = sections.fileOffset(directoryRva);
-    if (firstDescriptor == kNoFileOffset) return modules;
+    const ByteView mapped = map.view();
 
-    ReadBudget budget(image.size());
+    // Descriptors are charged as the walker charges them, thunks and their
+    // names on a budget of their own.
+    ReadBudget descriptors(image.size()), budget(image.size());
     int children = 0;
-    for (std::uint64_t at = firstDescriptor; children < kMaxReferencesPerModule; at += kDescriptorSize) {
+    for (std::uint64_t at = directoryRva; children < kMaxReferencesPerModule && descriptors.spend(kDescriptorSize);
+         at += kDescriptorSize) {
         std::uint32_t originalFirstThunk, timeDateStamp, nameRva, firstThunk;
-        if (!image.contains(at, kDescriptorSize) || !image.readU32(at + 0, originalFirstThunk) ||
-            !image.readU32(at + 4, timeDateStamp) || !image.readU32(at + 12, nameRva) ||
-            !image.readU32(at + 16, firstThunk))
+        if (!mapped.contains(at, kDescriptorSize) || !mapped.readU32(at + 0, originalFirstThunk) ||
+            !mapped.readU32(at + 4, timeDateStamp) || !mapped.readU32(at + 12, nameRva) ||
+            !mapped.readU32(at + 16, firstThunk))
             break;
         if (timeDateStamp == 0 && nameRva == 0) break;
         if (originalFirstThunk == 0 && firstThunk == 0) break;
 
-        const std::uint32_t nameOffset = sections.fileOffset(nameRva);
         char name[kPathCapacity];
-        if (nameOffset == kNoFileOffset || !image.readCString(nameOffset, name, sizeof name) ||
-            name[0] == '\0')
-            continue;
+        if (!readModuleName(mapped, nameRva, name, sizeof name)) continue;
         ++children;
         ImportedModule module;
         module.name = name;
         module.fromAddressTable = originalFirstThunk == 0;
-        readImportThunks(image, sections, originalFirstThunk ? originalFirstThunk : firstThunk,
+        readImportThunks(map, originalFirstThunk ? originalFirstThunk : firstThunk,
                          magic == kPe32PlusMagic, 0, budget, module);
         modules.push_back(std::move(module));
     }

@@ -18,7 +18,7 @@
 
 namespace vost {
 
-class SectionIndex;
+class ImageMap;
 class ReadBudget;
 
 // The most thunks read for one module. Real programs import a few thousand
@@ -28,8 +28,8 @@ constexpr std::uint32_t kMaxThunksPerModule = 65536;
 enum class ImportKind : std::uint8_t {
     ByName,
     ByOrdinal,
-    Unreadable,  // a name RVA in no section or past 32 bits, or a name without
-                 // a terminator inside its section (or longer than kMaxSymbolLength)
+    Unreadable,  // a name RVA outside the image or past 32 bits, or a name without
+                 // a terminator inside the image (or longer than kMaxSymbolLength)
 };
 
 struct ImportedFunction {
@@ -43,22 +43,31 @@ struct ImportedModule {
     std::string name;
     std::vector<ImportedFunction> functions;
     bool fromAddressTable = false;  // the name table was 0: thunks read from FirstThunk
-    bool cut = false;  // the list ended at its section's or the file's end, at
+    bool cut = false;  // the list ended at the image's end, at
                        // kMaxThunksPerModule or when the read budget ran out,
                        // not at a zero thunk
 };
+
+// The module name at `rva` of the mapped image, as the loader takes it: its
+// trailing spaces dropped, then the trailing dots and spaces of a name with
+// a dot, but for one dot when it was the only one ("name." names a file
+// without extension, to which no ".dll" is added). A name without a dot is
+// kept: the search adds ".dll" to it, as the loader does. False (`out` then
+// holds no name) when the name lies outside the image, has no terminator
+// inside it, is empty, or does not fit `capacity` bytes.
+bool readModuleName(const ByteView& mapped, std::uint64_t rva, char* out, std::size_t capacity);
 
 // Every module of the import directory with its functions, in descriptor
 // order. Nothing when the image has no import directory.
 std::vector<ImportedModule> readPeImportFunctions(const ByteView& image, std::uint64_t newHeader);
 std::vector<ImportedModule> readPeImportFunctions(const ByteView& image, std::uint64_t newHeader,
-                                                  const SectionIndex& sections);
+                                                  const ImageMap& map);
 
 // The thunk list at `rva` into `module.functions` (also used for the
 // delay-load name table). `wide`: 8-byte thunks. `addressBias` is taken from
 // every name pointer before it is used as an RVA (the image base for tables
 // that hold virtual addresses, else 0).
-void readImportThunks(const ByteView& image, const SectionIndex& sections, std::uint32_t rva, bool wide,
+void readImportThunks(const ImageMap& map, std::uint32_t rva, bool wide,
                       std::uint64_t addressBias, ReadBudget& budget, ImportedModule& module);
 
 }  // namespace vost

@@ -1,8 +1,8 @@
 // What the module analysis needs from the platform, as one small interface.
 //
-// The analysis includes no system header. The Win32 layer implements this over
-// ReadFile, SearchPathA, the version API, SHGetFileInfoA and
-// MessageBoxA; the POSIX layer over pread, a cached case-insensitive directory
+// The analysis includes no system header. Texts are UTF-8 of any length. The
+// Win32 layer implements this over ReadFile, its own search of the folder
+// order, the version API, SHGetFileInfoW and MessageBoxW; the POSIX layer over pread, a cached case-insensitive directory
 // search and its own version-resource parser. Tree insertion is separate
 // (module_tree.h) because the same platform may feed a real tree control or an
 // in-memory one.
@@ -10,15 +10,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "analysis/byte_view.h"
 
 namespace vost {
 
-// Texts of paths and names: 260 bytes with the terminator, as MAX_PATH.
+// Module names as import tables give them: 260 bytes with the terminator,
+// as the loader's limit for a name. Paths have no such limit.
 constexpr std::size_t kPathCapacity = 260;
-// Version texts: 100 bytes with the terminator.
-constexpr std::size_t kVersionCapacity = 100;
 
 // The two families of modules that Windows keeps apart: 64-bit images
 // (PE32+) and all others (PE32, and the 16-bit NE modules that live beside
@@ -58,14 +58,11 @@ public:
     virtual std::unique_ptr<MappedFile> mapFile(const char* path) = 0;
 
     // The file search for a module referenced by a module of family `bits`,
-    // as SearchPathA(NULL, name, ".DLL", capacity, out, NULL): the platform's
-    // search order with the scan's folder standing as the current directory
-    // and the system folder of that family, ".DLL" appended only when `name`
-    // has no extension. Returns the length of the path written to `out`, 0
-    // when nothing was found, or a value of `capacity` or more when the path
-    // does not fit (then `out` holds no usable path).
-    virtual std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
-                                       std::uint32_t capacity) = 0;
+    // as SearchPath(NULL, name, ".DLL"): the platform's search order with the
+    // scan's folder standing as the current directory and the system folder
+    // of that family, ".DLL" appended only when `name` has no extension.
+    // Returns the path found, of any length; empty when nothing was found.
+    virtual std::string searchModule(const char* name, ModuleBits bits) = 0;
 
     // The API set schema with which the loader of a module of family `bits`
     // maps contract names ("api-...", "ext-...") to the modules that host
@@ -90,9 +87,11 @@ public:
         return nullptr;
     }
 
-    // The system's default context, in force for a process of `bits` whose
-    // program has no manifest (real Windows still sends comctl32.dll to the
-    // store's 5.82 copy through it); null where there is none.
+    // The system's default context of a process of `bits`: in force alone
+    // when its program has no manifest, and behind the program's context for
+    // every name that context does not list (real Windows still sends
+    // comctl32.dll to the store's 5.82 copy through it); null where there is
+    // none.
     virtual const ActivationContext* defaultContext(ModuleBits bits) {
         (void)bits;
         return nullptr;
@@ -101,15 +100,12 @@ public:
     // Whether `name` (a plain file name, ".dll" appended when it has no
     // extension) is one of the system's known DLLs for modules of `bits`,
     // which the loader takes from that family's system folder whatever the
-    // search order says. Answers as searchModule does: the length of the
-    // path written to `out`, 0 when it is no known DLL, `capacity` or more
-    // when the path does not fit.
-    virtual std::uint32_t knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) {
+    // search order says. Answers as searchModule does: the path, empty when
+    // it is no known DLL.
+    virtual std::string knownDll(const char* name, ModuleBits bits) {
         (void)name;
         (void)bits;
-        (void)out;
-        (void)capacity;
-        return 0;
+        return std::string();
     }
 
     // Whether file names on this platform ignore letter case. Found paths are

@@ -6,24 +6,16 @@
 namespace vost {
 
 namespace {
-// `path` into `out` as the search answers: its length when it fits, else the
-// size needed.
-std::uint32_t answer(const std::string& path, char* out, std::uint32_t capacity) {
-    if (path.size() >= capacity) return std::uint32_t(path.size() + 1);
-    copyBounded(out, capacity, path.c_str());
-    return std::uint32_t(path.size());
-}
-
 bool hasFolder(const char* name) {
     for (const char* p = name; *p; ++p)
         if (*p == '\\' || *p == '/' || *p == ':') return true;
     return false;
 }
 
-std::uint32_t searched(AnalysisPlatform& platform, ModuleBits bits, const char* name, char* out,
-                       std::uint32_t capacity, SearchOutcome* outcome, FoundBy how) {
-    const std::uint32_t found = platform.searchModule(name, bits, out, capacity);
-    if (outcome) outcome->how = found ? how : FoundBy::notFound;
+std::string searched(AnalysisPlatform& platform, ModuleBits bits, const char* name, SearchOutcome* outcome,
+                     FoundBy how) {
+    std::string found = platform.searchModule(name, bits);
+    if (outcome) outcome->how = !found.empty() ? how : FoundBy::notFound;
     return found;
 }
 }  // namespace
@@ -52,10 +44,9 @@ std::string AssemblyIdentity::text() const {
     return text;
 }
 
-std::uint32_t searchReference(AnalysisPlatform& platform, const Referrer& referrer, const char* name, char* out,
-                              std::uint32_t capacity, SearchOutcome* outcome) {
+std::string searchReference(AnalysisPlatform& platform, const Referrer& referrer, const char* name,
+                            SearchOutcome* outcome) {
     if (outcome) *outcome = SearchOutcome();
-    if (capacity > 0) out[0] = '\0';
     // A contract ("api-...", "ext-...") maps through the API set schema of the
     // referrer's family to its host, before any file search, so a file named
     // like the contract never stands in for it. Only PE references are mapped
@@ -71,8 +62,8 @@ std::uint32_t searchReference(AnalysisPlatform& platform, const Referrer& referr
             char host[kPathCapacity] = {};
             switch (resolveApiSet(*schema, name, referrer.path, host, sizeof host)) {
             case ApiSetResult::hosted:
-                return searched(platform, referrer.bits, host, out, capacity, outcome, FoundBy::apiSet);
-            case ApiSetResult::notHosted: return 0;
+                return searched(platform, referrer.bits, host, outcome, FoundBy::apiSet);
+            case ApiSetResult::notHosted: return std::string();
             case ApiSetResult::notAContract:
             case ApiSetResult::absent: break;
             }
@@ -81,23 +72,29 @@ std::uint32_t searchReference(AnalysisPlatform& platform, const Referrer& referr
     // Only the 16-bit loader's references and names with a folder of their
     // own escape the contexts and the known DLLs.
     if (referrer.pe && !hasFolder(name)) {
-        // The module's own context, then the process's: the first that lists
+        // The module's own context, then the process's, then the system's
+        // default, which answers behind the process's context for every name
+        // that context does not list (a program whose manifest names no
+        // Common Controls still gets the default's): the first that lists
         // the name sends it to its assembly.
-        for (const ActivationContext* context : {referrer.own, referrer.process}) {
+        const ActivationContext* fallback = platform.defaultContext(referrer.bits);
+        if (fallback == referrer.process) fallback = nullptr;
+        for (const ActivationContext* context : {referrer.own, referrer.process, fallback}) {
             Redirection redirection;
             if (!context || !context->redirect(name, redirection)) continue;
             if (outcome) {
                 outcome->how = FoundBy::sideBySide;
                 outcome->assembly = redirection.assembly;
             }
-            return answer(redirection.path, out, capacity);
+            return redirection.path;
         }
-        if (const std::uint32_t known = platform.knownDll(name, referrer.bits, out, capacity)) {
+        std::string known = platform.knownDll(name, referrer.bits);
+        if (!known.empty()) {
             if (outcome) outcome->how = FoundBy::knownDll;
             return known;
         }
     }
-    return searched(platform, referrer.bits, name, out, capacity, outcome, FoundBy::search);
+    return searched(platform, referrer.bits, name, outcome, FoundBy::search);
 }
 
 }  // namespace vost

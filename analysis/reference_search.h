@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "analysis/activation_context.h"
 #include "analysis/platform.h"
@@ -19,7 +20,8 @@ struct Referrer {
     bool pe = true;         // a PE module's reference (an NE module's otherwise)
     // The activation contexts in force for its imports, asked in this order:
     // the module's own (a DLL's resource-2 manifest), then the process's (the
-    // program's manifest, or the system's default). Null when none.
+    // program's manifest, or the system's default), then the system's
+    // default (AnalysisPlatform::defaultContext) behind them. Null when none.
     const ActivationContext* own = nullptr;
     const ActivationContext* process = nullptr;
 };
@@ -30,12 +32,11 @@ struct SearchOutcome {
     AssemblyIdentity assembly;  // sideBySide: the assembly that lists the name
 };
 
-// As AnalysisPlatform::searchModule: the length of the path written to
-// `out`, 0 when nothing was found, `capacity` or more when it does not fit.
+// As AnalysisPlatform::searchModule: the path found, empty when none.
 // The loader's order: an API set contract maps to its host; a name an
 // activation context redirects goes to its assembly's folder; a known DLL
 // comes from its family's system folder; anything else is searched for.
-std::uint32_t searchReference(AnalysisPlatform& platform, const Referrer& referrer, const char* name, char* out,
-                              std::uint32_t capacity, SearchOutcome* outcome = nullptr);
+std::string searchReference(AnalysisPlatform& platform, const Referrer& referrer, const char* name,
+                            SearchOutcome* outcome = nullptr);
 
 }  // namespace vost

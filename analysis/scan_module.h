@@ -39,19 +39,8 @@ int scanModule(ScanContext& ctx, ModuleNode& node);
 int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
                   std::uint64_t newHeader);
 
-struct SectionMatch {
-    std::uint64_t headerOffset;     // file offset of the 40-byte section header
-    std::uint32_t virtualAddress;   // the section's VirtualAddress
-    std::uint32_t pointerToRawData; // the section's PointerToRawData
-};
-
-// The first section whose raw-backed range holds `rva`. False when none does
-// (also when the section table lies outside the file).
-bool findSection(const ByteView& image, std::uint64_t newHeader, std::uint32_t rva,
-                 SectionMatch& match);
-
-// PointerToRawData - VirtualAddress + rva of findSection's section, in 32-bit
-// wrapping arithmetic, or 0xFFFFFFFF when no section holds `rva`.
+// The file offset of the byte the loader maps at `rva` (analysis/image_map.h),
+// or 0xFFFFFFFF when it maps none there or a zero it makes.
 std::uint32_t rvaToFileOffset(const ByteView& image, std::uint64_t newHeader, std::uint32_t rva);
 
 // One string of the NE imported-names table.

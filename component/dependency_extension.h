@@ -39,8 +39,8 @@ struct DependencyExtension {
     const void* shellExtInitTable = nullptr;
     const void* propSheetExtTable = nullptr;
 
-    // The single selected file; the scan lower-cases it in place.
-    char selectedPath[kPathCapacity] = {};
+    // The single selected file, UTF-8; the scan lower-cases it in place.
+    std::string selectedPath;
     // COM reference count (AddRef and Release).
     std::uint32_t refCount = 0;
     // The shell's IDataObject, one reference owned; null until Initialize.

@@ -10,6 +10,7 @@
 #include "component/object_count.h"
 #include "page/page_dialog.h"
 #include "platform/win32/system_folders.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
 namespace vost {
@@ -91,9 +92,10 @@ public:
     }
 };
 
-// Takes the single selected file from the data object. False when no page
-// is to be added: no CF_HDROP data, more than one file, or a path of 260
-// characters or more.
+// Takes the single selected file from the data object, as UTF-8 of any
+// length. False when no page is to be added: no CF_HDROP data, more than one
+// file, or a name that is no valid UTF-16 (an unpaired surrogate: it could
+// only be passed on as another file's name).
 bool takeSelectedFile(DependencyExtension* self, MediumGuard& guard) {
     IDataObject* data = heldDataObject(self);
     if (data == nullptr) return true;
@@ -102,12 +104,15 @@ bool takeSelectedFile(DependencyExtension* self, MediumGuard& guard) {
     guard.filled = true;
     if (guard.medium.tymed != TYMED_HGLOBAL || guard.medium.hGlobal == nullptr) return true;
     HDROP drop = static_cast<HDROP>(guard.medium.hGlobal);
-    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     if (count >= 2) return false;
     if (count == 1) {
-        // A longer path would arrive cut, naming some other file: no page.
-        if (DragQueryFileA(drop, 0, nullptr, 0) >= kPathCapacity) return false;
-        DragQueryFileA(drop, 0, self->selectedPath, kPathCapacity);
+        const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+        if (length == 0) return false;
+        std::wstring wide(std::size_t(length) + 1, L'\0');
+        if (DragQueryFileW(drop, 0, &wide[0], length + 1) != length) return false;
+        wide.resize(length);
+        if (!toUtf8(wide, self->selectedPath)) return false;
     }
     return true;
 }
@@ -119,31 +124,33 @@ HRESULT STDMETHODCALLTYPE addPages(const void** selfTable, LPFNADDPROPSHEETPAGE 
     if (!takeSelectedFile(self, medium)) return S_OK;
     // Without a file there is nothing to show: no data object was given, or
     // its drop list was empty.
-    if (self->selectedPath[0] == '\0') return S_OK;
+    if (self->selectedPath.empty()) return S_OK;
 
     const bool withIcon = usePageIcon();
-    PROPSHEETPAGEA page{};
+    // A Unicode page: its controls then send the ...W notifications, whose
+    // texts (the tips) hold any character.
+    PROPSHEETPAGEW page{};
     // The form with header-title fields: 48 bytes in the 32-bit build, 88 in
     // the 64-bit one (the platform refuses a size it does not know).
-    constexpr UINT kPageRecordSize = offsetof(PROPSHEETPAGEA, pszHeaderSubTitle) + sizeof(LPCSTR);
+    constexpr UINT kPageRecordSize = offsetof(PROPSHEETPAGEW, pszHeaderSubTitle) + sizeof(LPCWSTR);
     static_assert(kPageRecordSize == (sizeof(void*) == 8 ? 88 : 48),
                   "the page record with header-title fields");
     page.dwSize = kPageRecordSize;
     page.dwFlags = PSP_USETITLE | PSP_USEREFPARENT | PSP_USECALLBACK;
     page.hInstance = static_cast<HINSTANCE>(moduleInstance);
-    page.pszTemplate = MAKEINTRESOURCEA(IDD_DEPENDENCIES_PAGE);
+    page.pszTemplate = MAKEINTRESOURCEW(IDD_DEPENDENCIES_PAGE);
     if (withIcon) {
         page.dwFlags |= PSP_USEHICON;
-        page.hIcon = LoadIconA(static_cast<HINSTANCE>(moduleInstance),
-                               MAKEINTRESOURCEA(IDI_PAGE_ICON));
+        page.hIcon = LoadIconW(static_cast<HINSTANCE>(moduleInstance),
+                               MAKEINTRESOURCEW(IDI_PAGE_ICON));
     }
-    page.pszTitle = "Dependencies";
+    page.pszTitle = L"Dependencies";
     page.pfnDlgProc = pageDialogProc;
     page.lParam = reinterpret_cast<LPARAM>(self);
     page.pfnCallback = pageCallback;
     page.pcRefParent = reinterpret_cast<UINT*>(&objectCount);
 
-    HPROPSHEETPAGE handle = CreatePropertySheetPageA(&page);
+    HPROPSHEETPAGE handle = CreatePropertySheetPageW(&page);
     if (handle == nullptr) return S_OK;
     extensionAddRef(self);  // the page's reference, dropped by pageCallback
     if (!addPage(handle, lParam)) DestroyPropertySheetPage(handle);
@@ -232,7 +239,7 @@ bool usePageIcon() {
     return !(size != 0 && value[0] == '0');
 }
 
-UINT CALLBACK pageCallback(HWND, UINT message, LPPROPSHEETPAGEA page) {
+UINT CALLBACK pageCallback(HWND, UINT message, LPPROPSHEETPAGEW page) {
     if (message == PSPCB_RELEASE && page != nullptr)
         extensionRelease(reinterpret_cast<DependencyExtension*>(page->lParam));
     return 1;

@@ -27,6 +27,6 @@ bool usePageIcon();
 
 // The page's PROPSHEETPAGE callback: PSPCB_RELEASE drops the page's
 // reference on its extension object. Always 1.
-UINT CALLBACK pageCallback(HWND window, UINT message, LPPROPSHEETPAGEA page);
+UINT CALLBACK pageCallback(HWND window, UINT message, LPPROPSHEETPAGEW page);
 
 }  // namespace vost

@@ -6,7 +6,7 @@
 
 namespace vost {
 
-// Also the pages' reference-count cell (PROPSHEETPAGEA::pcRefParent).
+// Also the pages' reference-count cell (PROPSHEETPAGEW::pcRefParent).
 // Changed with interlocked operations: an extension object may be destroyed
 // by its scan worker's final release, on the worker's thread.
 extern LONG objectCount;

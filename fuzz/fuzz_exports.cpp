@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "analysis/module_functions.h"
 #include "analysis/pe_delay_imports.h"
 #include "analysis/pe_exports.h"
 #include "analysis/pe_import_functions.h"
-#include "analysis/section_index.h"
+#include "analysis/image_map.h"
 #include "fuzz/buffer_block_reader.h"
 
 namespace {
@@ -78,6 +79,17 @@ void checkLookups(const PeExports& ex, const std::vector<ImportedModule>& import
             check(parsed.module.size() + parsed.function.size() < t.forwarder.size());
     }
     check(ex.findByOrdinal(ex.ordinalBase - 1).kind == ExportKind::NotExported);
+    // The shown rows: one per readable name plus one per unnamed nonzero
+    // entry, each what its entry holds.
+    const std::vector<ExportRow> rows = exportRows(ex);
+    check(rows.size() <= ex.addresses.size() + ex.names.size());
+    for (const ExportRow& row : rows) {
+        const ExportTarget t = ex.atIndex(row.index);
+        check(t.kind != ExportKind::NotExported || row.hint >= 0);
+        check(row.forwarded == (t.kind == ExportKind::Forwarder) && row.forwarder == t.forwarder);
+        check(row.hint < 0 || (row.name.data() >= ex.text.data() &&
+                              row.name.data() + row.name.size() <= ex.text.data() + ex.text.size()));
+    }
     for (const ImportedModule& m : imports)
         for (const ImportedFunction& f : m.functions) {
             if (f.kind == ImportKind::ByName) {
@@ -94,10 +106,10 @@ struct Read {
 };
 
 Read readAll(const ByteView& image, std::uint32_t newHeader, bool lookups) {
-    const SectionIndex sections(image, newHeader);
-    const PeExports ex = readPeExports(image, newHeader, sections);
-    const std::vector<ImportedModule> imports = readPeImportFunctions(image, newHeader, sections);
-    const std::vector<ImportedModule> delay = readPeDelayImports(image, newHeader, sections);
+    const ImageMap map(image, newHeader);
+    const PeExports ex = readPeExports(image, newHeader, map);
+    const std::vector<ImportedModule> imports = readPeImportFunctions(image, newHeader, map);
+    const std::vector<ImportedModule> delay = readPeDelayImports(image, newHeader, map);
     if (lookups) checkLookups(ex, imports);
     return Read{exportsText(ex, image.size()), modulesText(imports, image.size()), modulesText(delay, image.size())};
 }

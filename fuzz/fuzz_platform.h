@@ -20,14 +20,10 @@ public:
         setVersion(kSubjectPath, {0x00050001, 0x0A280000, 0xFFFFFFFF, 0});
         setIcon(kSubjectPath, 1);
     }
-    std::uint32_t searchModule(const char* name, ModuleBits, char* out, std::uint32_t capacity) override {
+    std::string searchModule(const char* name, ModuleBits) override {
         std::uint32_t hash = 2166136261u;
         for (const char* c = name; *c; ++c) hash = (hash ^ std::uint8_t(*c)) * 16777619u;
-        if (hash & 1) return 0;
-        const std::size_t length = std::strlen(kSubjectPath);
-        if (length + 1 > capacity) return std::uint32_t(length + 1);
-        std::memcpy(out, kSubjectPath, length + 1);
-        return std::uint32_t(length);
+        return (hash & 1) ? std::string() : std::string(kSubjectPath);
     }
 };
 

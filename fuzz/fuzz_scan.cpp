@@ -47,7 +47,7 @@ public:
     }
     const vost::ApiSetSchema* apiSetSchema(vost::ModuleBits) override { return hasSchema_ ? &schema_ : nullptr; }
 
-    std::uint32_t searchModule(const char* name, vost::ModuleBits, char* out, std::uint32_t capacity) override {
+    std::string searchModule(const char* name, vost::ModuleBits) override {
         const std::string key = vost::test::asciiLowerCopy(name);
         auto it = answers_.find(key);
         if (it == answers_.end()) {
@@ -62,7 +62,7 @@ public:
             }
             it = answers_.emplace(key, path).first;
         }
-        return it->second.empty() ? 0 : answer(it->second, out, capacity);
+        return it->second;
     }
 
 private:
@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ext.tree = tree;
     ext.list = list;
     ext.platform = platform;
-    std::strcpy(ext.selectedPath, platform->paths[0].c_str());
+    ext.selectedPath = platform->paths[0];
     ext.delayLoads = size > 0 && (data[size - 1] & 1);
 
     const int result = scanSelectedFile(ext);

@@ -36,29 +36,14 @@ void CachingPlatform::setSearchFolder(const char* folder) {
     inner_->setSearchFolder(folder);
 }
 
-std::uint32_t CachingPlatform::searchModule(const char* name, ModuleBits bits, char* out,
-                                            std::uint32_t capacity) {
+std::string CachingPlatform::searchModule(const char* name, ModuleBits bits) {
     std::string& key = lookupKey(searchFolder_.c_str());
     key += '\0';
     key += bits == ModuleBits::bits64 ? '6' : '3';
     key += name;
     auto known = searches_.find(key);
-    if (known == searches_.end()) {
-        // Searched with the callers' usual 260-character buffer; a result
-        // that needs more is answered again below for any capacity.
-        char path[260] = {};
-        const std::uint32_t result = inner_->searchModule(name, bits, path, sizeof path);
-        Found found{result, result != 0 && result < sizeof path ? path : ""};
-        known = searches_.emplace(key, std::move(found)).first;
-    }
-    const Found& found = known->second;
-    if (capacity > 0) out[0] = '\0';
-    if (found.result == 0) return 0;
-    if (found.path.empty()) return found.result;  // did not fit 260 characters
-    if (found.path.size() >= capacity) return static_cast<std::uint32_t>(found.path.size() + 1);
-    found.path.copy(out, found.path.size());
-    out[found.path.size()] = '\0';
-    return static_cast<std::uint32_t>(found.path.size());
+    if (known == searches_.end()) known = searches_.emplace(key, inner_->searchModule(name, bits)).first;
+    return known->second;
 }
 
 bool CachingPlatform::readFixedVersion(const char* path, FixedFileVersion& out) {

@@ -22,17 +22,14 @@ public:
     explicit CachingPlatform(std::shared_ptr<PagePlatform> inner) : inner_(std::move(inner)) {}
 
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
-    std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
-                               std::uint32_t capacity) override;
+    std::string searchModule(const char* name, ModuleBits bits) override;
     const ApiSetSchema* apiSetSchema(ModuleBits bits) override { return inner_->apiSetSchema(bits); }
     // Contexts and the known-DLL set are kept by the inner platform already.
     const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) override {
         return inner_->activationContext(path, bits, role);
     }
     const ActivationContext* defaultContext(ModuleBits bits) override { return inner_->defaultContext(bits); }
-    std::uint32_t knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) override {
-        return inner_->knownDll(name, bits, out, capacity);
-    }
+    std::string knownDll(const char* name, ModuleBits bits) override { return inner_->knownDll(name, bits); }
     bool pathsIgnoreCase() const override { return inner_->pathsIgnoreCase(); }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
@@ -40,7 +37,7 @@ public:
         inner_->showError(owner, text, caption);
     }
     void setSearchFolder(const char* folder) override;
-    void toTruePath(char* path, std::size_t capacity) override { inner_->toTruePath(path, capacity); }
+    void toTruePath(std::string& path) override { inner_->toTruePath(path); }
     bool lastWriteTime(const char* path, FileTime& out) override;
     std::string formatShortDate(FileTime time) override;
     ImageListHandle smallImageList(const char* path, int& icon) override {
@@ -64,13 +61,9 @@ private:
     std::unordered_map<std::string, Answer<FixedFileVersion>> versions_;
     std::unordered_map<std::string, Answer<FileTime>> times_;
     std::unordered_map<std::string, Answer<int>> icons_;
-    struct Found {
-        std::uint32_t result;
-        std::string path;  // what the search wrote, when it fit
-    };
     std::unordered_map<std::uint64_t, std::string> dates_;  // by file time
     std::string searchFolder_;
-    std::unordered_map<std::string, Found> searches_;  // by folder, a zero byte, the family and the name
+    std::unordered_map<std::string, std::string> searches_;  // by folder, a zero byte, the family and the name
     std::string lastPath_;
     std::shared_ptr<MappedFile> lastFile_;
 };

@@ -60,6 +60,25 @@ std::vector<std::string> referenceLines(const std::vector<const Finding*>& findi
     return lines;
 }
 
+// The tip lines of what kept the module's own activation context (a DLL's) or
+// the process's (the program's) from being built: the program that cannot
+// start, or the DLL whose manifest fails, carries them.
+std::vector<std::string> contextLines(const CheckedModule& module) {
+    std::vector<std::string> lines;
+    for (const Finding& f : module.check->findings) {
+        const std::string detail = f.reason.empty() ? std::string() : " (" + f.reason + ")";
+        switch (f.kind) {
+        case FindingKind::missingAssembly: lines.push_back("Missing assembly " + f.module + detail); break;
+        case FindingKind::badManifest: lines.push_back("Unreadable manifest" + detail); break;
+        case FindingKind::noContext:
+            lines.push_back("Manifest refused" + (f.module.empty() ? std::string() : " " + f.module) + detail);
+            break;
+        default: break;
+        }
+    }
+    return lines;
+}
+
 std::string joinLines(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += (text.empty() ? "" : "\r\n") + line;
@@ -112,13 +131,17 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
     std::unordered_map<std::string, const CheckedModule*> byPath;
     for (const CheckedModule& m : check.modules) byPath.emplace(m.path, &m);
 
-    // Each item's own lines (empty unless it fails) and how many failing
-    // items lie below it.
-    std::vector<std::vector<std::string>> own(tree.size());
+    // Each item's own lines (empty unless it fails): its reference's, as its
+    // importer's check found them, and its module's context's; and how many
+    // failing items lie below it.
+    std::vector<std::vector<std::string>> own(tree.size()), context(tree.size());
     std::vector<std::size_t> below(tree.size(), 0);
     for (std::size_t i = 0; i < tree.size(); ++i) {
         const RecordedItem& entry = tree[i];
-        if (entry.parent == kNoParent || !entry.node || entry.node->delayLoaded) continue;
+        if (!entry.node || entry.node->delayLoaded) continue;
+        const auto checked = byPath.find(entry.node->fullPath);
+        if (checked != byPath.end()) context[i] = contextLines(*checked->second);
+        if (entry.parent == kNoParent) continue;
         const ModuleNode* parent = tree[entry.parent].node;
         const auto importer = parent ? byPath.find(parent->fullPath) : byPath.end();
         std::vector<const Finding*> findings;
@@ -126,7 +149,7 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
             const CheckedModule& m = *importer->second;
             for (const auto* list : {&m.check->findings, &m.treeFindings})
                 for (const Finding& f : *list)
-                    if (!f.delayLoad && compareIgnoringCase(f.module.c_str(), entry.node->moduleName) == 0)
+                    if (!f.delayLoad && compareIgnoringCase(f.module.c_str(), entry.node->moduleName.c_str()) == 0)
                         findings.push_back(&f);
         }
         if (findings.empty() && entry.node->found) continue;
@@ -136,14 +159,16 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
     // Children follow their parents: counted from the end, each count is
     // complete before it is added to its parent's.
     for (std::size_t i = tree.size(); i-- > 0;)
-        if (tree[i].parent != kNoParent) below[tree[i].parent] += below[i] + (own[i].empty() ? 0 : 1);
+        if (tree[i].parent != kNoParent)
+            below[tree[i].parent] += below[i] + (own[i].empty() && context[i].empty() ? 0 : 1);
 
     std::unordered_map<std::string, std::size_t> rowOf;  // lower-cased module name -> index in marks.rows
     std::vector<std::unordered_set<std::string>> rowLines;
     for (std::size_t i = 0; i < tree.size(); ++i) {
-        const bool fails = !own[i].empty();
+        const bool fails = !own[i].empty() || !context[i].empty();
         if (!fails && below[i] == 0) continue;
         std::vector<std::string> lines = own[i];
+        lines.insert(lines.end(), context[i].begin(), context[i].end());
         if (below[i] != 0)
             lines.push_back(std::to_string(below[i]) + (below[i] == 1 ? " reference" : " references") +
                             " below will not load");
@@ -154,16 +179,20 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
         // The module's row: each importer's lines once, after its name.
         const ModuleNode& node = *tree[i].node;
         const std::string key = lowerAscii(node.moduleName);
-        auto [row, added] = rowOf.emplace(key, marks.rows.size());
-        if (added) {
+        const auto emplaced = rowOf.emplace(key, marks.rows.size());
+        const std::size_t row = emplaced.first->second;
+        if (emplaced.second) {
             marks.rows.push_back(RowMark{upper(node.moduleName), Tip{}});
             rowLines.emplace_back();
         }
-        const ModuleNode* parent = tree[tree[i].parent].node;
+        const ModuleNode* parent = tree[i].parent == kNoParent ? nullptr : tree[tree[i].parent].node;
         const std::string by = parent ? upper(parent->moduleName) + ": " : std::string();
-        for (const std::string& line : own[i])
-            if (rowLines[row->second].insert(by + line).second)
-                marks.rows[row->second].tip.text += (marks.rows[row->second].tip.text.empty() ? "" : "\r\n") + by + line;
+        const auto addLine = [&](const std::string& line) {
+            if (rowLines[row].insert(line).second)
+                marks.rows[row].tip.text += (marks.rows[row].tip.text.empty() ? "" : "\r\n") + line;
+        };
+        for (const std::string& line : own[i]) addLine(by + line);
+        for (const std::string& line : context[i]) addLine(line);
     }
     for (RowMark& row : marks.rows) row.tip = cutTip(std::move(row.tip.text));
     marks.index();

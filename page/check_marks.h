@@ -55,9 +55,11 @@ private:
 };
 
 // Marks `tree` (as the scan recorded it) from `check` (its check). An item
-// fails when its module was not found, or when its parent's check has a
+// fails when its module was not found, when its parent's check has a
 // finding about the module as the parent names it (another machine, no PE
-// image, functions missing); delay-loaded items are never marked. Every
+// image, functions missing), or when its module's own check says what kept
+// its activation context from being built (the root's for the process's
+// context, a DLL's for its own); delay-loaded items are never marked. Every
 // ancestor of a failing item that does not fail itself gets the other image.
 CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check);
 

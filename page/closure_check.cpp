@@ -11,17 +11,6 @@
 namespace vost {
 
 namespace {
-// The run's shared exports, read with this thread's platform.
-class ThreadExports : public ExportSource {
-public:
-    ThreadExports(CheckCache& cache, AnalysisPlatform& platform) : cache_(cache), platform_(platform) {}
-    const ModuleExports& exportsOf(const std::string& path) override { return cache_.exportsOf(platform_, path); }
-
-private:
-    CheckCache& cache_;
-    AnalysisPlatform& platform_;
-};
-
 std::string upper(std::string text) {
     for (char& c : text) c = asciiUpper(c);
     return text;
@@ -36,7 +25,7 @@ std::vector<Finding> notFoundChildren(const TreeRecord& tree, std::size_t index)
     for (std::size_t i = index + 1; i < tree.size() && tree[i].parent != kNoParent && tree[i].parent >= index; ++i) {
         if (tree[i].parent != index) continue;
         const ModuleNode* node = tree[i].node;
-        if (!node || compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0) continue;
+        if (!node || compareIgnoringCase(node->fullPath.c_str(), kFileNotFoundText) != 0) continue;
         if (!given.insert(lowerAscii(node->moduleName)).second) continue;
         Finding finding;
         finding.kind = FindingKind::notFound;
@@ -95,7 +84,7 @@ std::size_t ClosureCheck::findingCount() const {
 ClosureCheck checkClosure(const TreeRecord& tree, AnalysisPlatform& platform, CheckCache& cache,
                           const std::string& searchFolder, const CheckSettings& settings, bool rootOnly) {
     ClosureCheck result;
-    ThreadExports exports(cache, platform);
+    RunExports exports(cache, platform);
     std::unordered_set<std::string> checked;  // module files, by path
     // Every module's imports are resolved under the scanned program's
     // activation context, which its findings then depend on too.
@@ -106,13 +95,14 @@ ClosureCheck checkClosure(const TreeRecord& tree, AnalysisPlatform& platform, Ch
 
     // In the order the tree is written.
     for (std::size_t index = 0; index < tree.size() && (index == 0 || !rootOnly); ++index) {
+        if (settings.stop && settings.stop()) break;
         const ModuleNode* node = tree[index].node;
-        if (node && compareIgnoringCase(node->fullPath, kFileNotFoundText) != 0 &&
+        if (node && compareIgnoringCase(node->fullPath.c_str(), kFileNotFoundText) != 0 &&
             checked.insert(node->fullPath).second) {
             const std::string key = searchFolder + '\0' + contextKey + '\0' + (settings.delayLoads ? 'd' : 'i') +
                                     node->fullPath;
             const ModuleCheck& check = cache.moduleCheck(
-                key, [&] { return checkModuleImports(platform, exports, node->fullPath, withContext); });
+                key, [&] { return checkModuleImports(platform, exports, node->fullPath.c_str(), withContext); });
             CheckedModule module{node->moduleName, node->fullPath, &check, {}};
             // A 16-bit module's references are not read by function; the
             // modules the tree shows missing under it are its findings.

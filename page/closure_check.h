@@ -78,6 +78,17 @@ private:
     OnceMap<ModuleCheck> checks_;
 };
 
+// The run's shared exports, read with one thread's platform.
+class RunExports : public ExportSource {
+public:
+    RunExports(CheckCache& cache, AnalysisPlatform& platform) : cache_(cache), platform_(platform) {}
+    const ModuleExports& exportsOf(const std::string& path) override { return cache_.exportsOf(platform_, path); }
+
+private:
+    CheckCache& cache_;
+    AnalysisPlatform& platform_;
+};
+
 struct CheckedModule {
     std::string name;  // as the tree shows it
     std::string path;

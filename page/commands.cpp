@@ -17,6 +17,7 @@
 #include "page/clipboard_text.h"
 #include "page/shell_handles.h"
 #include "platform/win32/system_folders.h"
+#include "platform/win32/wide_text.h"
 #include "platform/win32/window_controls.h"
 #include "resources/resource_ids.h"
 
@@ -92,11 +93,11 @@ private:
 
 // Copies `text` with its zero into a new moveable, shareable block; null when
 // the block cannot be allocated or locked.
-HGLOBAL textBlock(const std::string& text, GlobalBlock& owner) {
+HGLOBAL textBlock(const std::wstring& text, GlobalBlock& owner) {
     if (!owner.get()) return nullptr;
     void* memory = GlobalLock(owner.get());
     if (!memory) return nullptr;
-    std::memcpy(memory, text.c_str(), text.size() + 1);
+    std::memcpy(memory, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
     GlobalUnlock(owner.get());
     return owner.get();
 }
@@ -136,8 +137,8 @@ std::string explorerPath() {
     return path + "explorer.exe";
 }
 
-std::string exploreCommandLine(const std::string& explorer, const char* fullPath) {
-    return "\"" + explorer + "\" /SELECT, " + std::string(fullPath, strnlen(fullPath, kPathCapacity - 1));
+std::string exploreCommandLine(const std::string& explorer, const std::string& fullPath) {
+    return "\"" + explorer + "\" /SELECT, " + fullPath;
 }
 
 void exploreSelectedModule(DependencyExtension& ext) {
@@ -152,19 +153,32 @@ void exploreSelectedModule(DependencyExtension& ext) {
     // browses current, so a planted explorer.exe would run instead.
     const std::string explorer = explorerPath();
     if (explorer.empty()) return;
-    WinExec(exploreCommandLine(explorer, node->fullPath).c_str(), SW_SHOWNORMAL);
+    // The command line as UTF-16: an ANSI one would name another file.
+    std::wstring command;
+    if (!toWide(exploreCommandLine(explorer, node->fullPath), command)) return;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
 }
 
 namespace {
-// Replaces the clipboard's contents with `text` as CF_TEXT.
+// Replaces the clipboard's contents with `text` (UTF-8) as CF_UNICODETEXT;
+// the system offers CF_TEXT from it to programs that ask for that.
 void placeOnClipboard(DependencyExtension& ext, const std::string& text) {
     ClipboardScope clipboard(pageWindowOf(ext));
     if (!clipboard.isOpen()) return;
     EmptyClipboard();
-    GlobalBlock block(GMEM_MOVEABLE | GMEM_DDESHARE, text.size() + 1);
-    if (!textBlock(text, block)) return;
+    const std::wstring wide = wideText(text);
+    GlobalBlock block(GMEM_MOVEABLE | GMEM_DDESHARE, (wide.size() + 1) * sizeof(wchar_t));
+    if (!textBlock(wide, block)) return;
     // Once the clipboard has taken the block it owns it; otherwise it is ours to free.
-    if (SetClipboardData(CF_TEXT, block.get())) block.release();
+    if (SetClipboardData(CF_UNICODETEXT, block.get())) block.release();
 }
 }  // namespace
 
@@ -197,12 +211,12 @@ void copyProblemsToClipboard(DependencyExtension& ext) {
 
 void copyAllToFolder(DependencyExtension& ext) {
     HWND page = pageWindowOf(ext);
-    char folder[MAX_PATH] = {};
-    BROWSEINFOA browse = {};
+    wchar_t folder[MAX_PATH] = {};
+    BROWSEINFOW browse = {};
     browse.hwndOwner = page;
     browse.pidlRoot = nullptr;
     browse.pszDisplayName = folder;
-    browse.lpszTitle = "Copy all needed Modules to selected Folder";
+    browse.lpszTitle = L"Copy all needed Modules to selected Folder";
     browse.ulFlags = BIF_RETURNONLYFSDIRS;
     browse.lpfn = nullptr;
     browse.lParam = 0;
@@ -211,22 +225,22 @@ void copyAllToFolder(DependencyExtension& ext) {
     if (FAILED(SHGetMalloc(allocator.put())) || !allocator) return;
     bool haveFolder = false;
     {
-        ShellIdList chosen(allocator.get(), SHBrowseForFolderA(&browse));
+        ShellIdList chosen(allocator.get(), SHBrowseForFolderW(&browse));
         if (!chosen) return;  // cancelled
         // The display-name buffer already holds the folder's name, not its
         // path: without a real path there is nowhere to copy to.
-        haveFolder = SHGetPathFromIDListA(chosen.get(), folder) != FALSE;
+        haveFolder = SHGetPathFromIDListW(chosen.get(), folder) != FALSE;
     }
     if (!haveFolder || !folder[0]) return;
 
     // Double-zero lists: each entry with its zero, then one more zero.
-    std::string destination(folder);
-    destination += '\0';
+    std::wstring destination(folder);
+    destination += L'\0';
 
     // Counted only now, so rows that a running scan added while the browser
     // was open are included.
     WindowListControl list = WindowListControl::ofPage(page);
-    std::string sources;
+    std::wstring sources;
     // Several rows may list one file (contracts of the API set schema carry
     // their host's path): it is handed over once, so the shell neither asks
     // to overwrite it nor makes a renamed copy of it. A module that was not
@@ -244,12 +258,17 @@ void copyAllToFolder(DependencyExtension& ext) {
         const std::string path = list.cellText(row, kPathColumn);
         if (path.empty() || !listed.insert(path).second) continue;
         // The shell copies in this process, which may name the file otherwise.
-        sources += pathForThisProcess(systemFolders(), path);
-        sources += '\0';
+        std::wstring wide;
+        if (!toWide(pathForThisProcess(systemFolders(), path), wide)) {
+            missing.push_back(list.cellText(row, kModuleColumn));
+            continue;
+        }
+        sources += wide;
+        sources += L'\0';
     }
     if (!sources.empty()) {
-        sources += '\0';
-        SHFILEOPSTRUCTA operation = {};
+        sources += L'\0';
+        SHFILEOPSTRUCTW operation = {};
         operation.hwnd = page;
         operation.wFunc = FO_COPY;
         operation.pFrom = sources.c_str();
@@ -257,9 +276,10 @@ void copyAllToFolder(DependencyExtension& ext) {
         operation.fFlags = FOF_RENAMEONCOLLISION;
         operation.hNameMappings = nullptr;
         operation.lpszProgressTitle = nullptr;
-        SHFileOperationA(&operation);
+        SHFileOperationW(&operation);
     }
-    if (!missing.empty()) MessageBoxA(page, notFoundMessage(missing).c_str(), "VOST", MB_OK | MB_ICONWARNING);
+    if (!missing.empty())
+        MessageBoxW(page, wideText(notFoundMessage(missing)).c_str(), L"VOST", MB_OK | MB_ICONWARNING);
 }
 
 void sendFeedback(DependencyExtension& ext) {

@@ -47,9 +47,9 @@ void openHomePage(DependencyExtension& ext);
 // <Windows folder>\explorer.exe; empty when the Windows folder is unknown.
 std::string explorerPath();
 
-// The command line that exploreSelectedModule hands to WinExec: the quoted
+// The command line that exploreSelectedModule starts (as UTF-16): the quoted
 // `explorer`, then " /SELECT, " and the path.
-std::string exploreCommandLine(const std::string& explorer, const char* fullPath);
+std::string exploreCommandLine(const std::string& explorer, const std::string& fullPath);
 
 extern const char* const kFeedbackAddress;  // "mailto:..."
 extern const char* const kHomePageAddress;  // "https://..."

@@ -50,6 +50,9 @@ public:
     // Several, as setItemStateImage would set them one by one; one request
     // where the control allows it.
     virtual void setItemStateImages(const std::vector<ItemStateImage>& images);
+    // Whether the control is gone with its window (the page was closed):
+    // work done for it can stop. Asked often, so it sends no message.
+    virtual bool closed() { return false; }
 
     // Read back, for the scanner's output and the tests.
     virtual TreeItem rootItem() = 0;

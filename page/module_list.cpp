@@ -27,11 +27,11 @@ int addModuleRow(DependencyExtension& ext, ModuleNode& node) {
     ListControl& list = *ext.list;
     const int position = requestedRowPosition(list);
 
-    upperInPlace(node.moduleName);
+    for (char& c : node.moduleName) c = asciiUpper(c);
     // A module that was not found has no file whose time could be read.
     FileTime written;
-    if (node.found && ext.platform->lastWriteTime(node.fullPath, written)) node.lastWriteTime = written;
-    if (!node.found || ext.platform->pathsIgnoreCase()) lowerInPlace(node.fullPath);
+    if (node.found && ext.platform->lastWriteTime(node.fullPath.c_str(), written)) node.lastWriteTime = written;
+    if (!node.found || ext.platform->pathsIgnoreCase()) node.fullPath = lowerAscii(std::move(node.fullPath));
 
     // The date is the UTC date of the stored time. A time never read is no
     // date at all, rather than the first day of 1601.
@@ -39,8 +39,8 @@ int addModuleRow(DependencyExtension& ext, ModuleNode& node) {
         node.lastWriteTime.value() != 0 ? ext.platform->formatShortDate(node.lastWriteTime) : std::string();
     // The row with all its cells in one request: the page's thread never
     // shows it half filled, and the scan waits for it once.
-    const char* const cells[kColumnCount] = {node.moduleName, date.c_str(), node.fileVersion,
-                                             node.productVersion, node.fullPath};
+    const char* const cells[kColumnCount] = {node.moduleName.c_str(), date.c_str(), node.fileVersion.c_str(),
+                                             node.productVersion.c_str(), node.fullPath.c_str()};
     return list.insertFullRow(position, cells, &node);
 }
 
@@ -61,13 +61,13 @@ int compareModuleRows(ModuleNode* first, ModuleNode* second, void* sortState) {
     const auto& state = *static_cast<const DependencyExtension*>(sortState);
     int result = 0;
     switch (state.sortColumn) {
-    case kModuleColumn: result = compareIgnoringCase(first->moduleName, second->moduleName); break;
+    case kModuleColumn: result = compareIgnoringCase(first->moduleName.c_str(), second->moduleName.c_str()); break;
     case kDateColumn: result = compareTimes(first->lastWriteTime, second->lastWriteTime); break;
-    case kFileVersionColumn: result = compareIgnoringCase(first->fileVersion, second->fileVersion); break;
+    case kFileVersionColumn: result = compareIgnoringCase(first->fileVersion.c_str(), second->fileVersion.c_str()); break;
     case kProductVersionColumn:
-        result = compareIgnoringCase(first->productVersion, second->productVersion);
+        result = compareIgnoringCase(first->productVersion.c_str(), second->productVersion.c_str());
         break;
-    case kPathColumn: result = compareIgnoringCase(first->fullPath, second->fullPath); break;
+    case kPathColumn: result = compareIgnoringCase(first->fullPath.c_str(), second->fullPath.c_str()); break;
     default: result = 0; break;
     }
     return state.sortAscending ? result : -result;

@@ -11,6 +11,7 @@
 #include "page/item_id_list.h"
 #include "page/shell_handles.h"
 #include "platform/win32/system_folders.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
 namespace vost {
@@ -62,65 +63,76 @@ void insertOwnSubmenu(HMENU popup, HMENU loaded) {
     if (InsertMenuItemA(popup, 0, TRUE, &item)) RemoveMenu(loaded, 0, MF_BYPOSITION);
 }
 
-}  // namespace
-
-void showModuleMenu(DependencyExtension& ext, int x, int y) {
-    HWND page = static_cast<HWND>(ext.pageWindow);
-    ModuleNode* node = selectedNode(ext);
-    if (!node || !node->fullPath[0]) return;
-
-    // The path is ANSI text in the system code page, always converted; a byte
-    // test for UTF-16 misjudges some ANSI paths (those beginning with the
-    // bytes FF FE, for one) and would hand the shell a garbled name.
+// The shell's context menu of the module's file; null when the shell cannot
+// parse or bind its path.
+ComRef<IContextMenu> shellMenuOf(HWND page, const ModuleNode& node) {
+    ComRef<IContextMenu> shellMenu;
+    // The path is UTF-8, always converted, of any length; one that does not
+    // convert names no file the shell could act on.
     // The shell's objects live in this process, which may name the file
     // otherwise than its true path.
-    const std::string reached = pathForThisProcess(systemFolders(), node->fullPath);
-    WCHAR widePath[MAX_PATH] = {};
-    if (!MultiByteToWideChar(CP_ACP, 0, reached.c_str(), -1, widePath, MAX_PATH)) return;
+    const std::string reached = pathForThisProcess(systemFolders(), node.fullPath);
+    std::wstring widePath;
+    if (!toWide(reached, widePath)) return shellMenu;
 
     ComRef<IMalloc> allocator;
-    if (FAILED(SHGetMalloc(allocator.put())) || !allocator) return;
+    if (FAILED(SHGetMalloc(allocator.put())) || !allocator) return shellMenu;
     ComRef<IShellFolder> folder;
-    if (FAILED(SHGetDesktopFolder(folder.put())) || !folder) return;
+    if (FAILED(SHGetDesktopFolder(folder.put())) || !folder) return shellMenu;
 
     ShellIdList fullList(allocator.get());
     ULONG consumed = 0;
-    if (FAILED(folder->ParseDisplayName(page, nullptr, widePath, &consumed, fullList.put(), nullptr)) ||
+    if (FAILED(folder->ParseDisplayName(page, nullptr, &widePath[0], &consumed, fullList.put(), nullptr)) ||
         !fullList)
-        return;
+        return shellMenu;
     int remaining = countItems(fullList.get());
-    if (remaining == 0) return;
+    if (remaining == 0) return shellMenu;
 
     // One bind per folder level; the last item stays inside the full list.
     LPCITEMIDLIST item = fullList.get();
     for (; remaining > 1; --remaining, item = nextItem(item)) {
         ShellIdList step(allocator.get(), copyItem(allocator.get(), item));
-        if (!step) return;
+        if (!step) return shellMenu;
         ComRef<IShellFolder> child;
         if (FAILED(folder->BindToObject(step.get(), nullptr, IID_IShellFolder, child.putVoid())) || !child)
-            return;
+            return shellMenu;
         folder = std::move(child);
     }
 
+    if (FAILED(folder->GetUIObjectOf(page, 1, &item, IID_IContextMenu, nullptr, shellMenu.putVoid())))
+        shellMenu.reset();
+    return shellMenu;
+}
+
+}  // namespace
+
+void showModuleMenu(DependencyExtension& ext, int x, int y) {
+    HWND page = static_cast<HWND>(ext.pageWindow);
+    ModuleNode* node = selectedNode(ext);
+    if (!node || node->fullPath.empty()) return;
+    // The component's submenu is there for every module; the shell's entries
+    // only for a module that has a file (a module that was not found has
+    // none, and its path is the not-found text).
     ComRef<IContextMenu> shellMenu;
-    if (FAILED(folder->GetUIObjectOf(page, 1, &item, IID_IContextMenu, nullptr, shellMenu.putVoid())) ||
-        !shellMenu)
-        return;
+    if (node->found) shellMenu = shellMenuOf(page, *node);
 
     MenuHandle popup(CreatePopupMenu());
     if (!popup) return;
-    if (FAILED(shellMenu->QueryContextMenu(popup.get(), 0, kFirstShellCommand, kLastShellCommand, CMF_EXPLORE)))
+    if (shellMenu &&
+        FAILED(shellMenu->QueryContextMenu(popup.get(), 0, kFirstShellCommand, kLastShellCommand, CMF_EXPLORE)))
         return;
 
     MenuHandle loaded(LoadMenuA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDR_MODULE_MENU)));
     // Nothing to copy while the scan or its check runs, nor when it found nothing.
     if (loaded && !hasProblems(ext)) EnableMenuItem(loaded.get(), IDM_COPY_PROBLEMS, MF_BYCOMMAND | MF_GRAYED);
+    // No folder to show for a module without a file.
+    if (loaded && !node->found) EnableMenuItem(loaded.get(), IDM_EXPLORE_MODULE, MF_BYCOMMAND | MF_GRAYED);
     insertOwnSubmenu(popup.get(), loaded.get());
 
     const UINT chosen = static_cast<UINT>(
         TrackPopupMenu(popup.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, page, nullptr));
     if (chosen == 0) return;
-    if (isOwnCommand(chosen)) {
+    if (isOwnCommand(chosen) || !shellMenu) {
         // Carried out by the page after this call has released everything.
         PostMessageA(page, WM_COMMAND, MAKEWPARAM(chosen, 0), 0);
         return;

@@ -32,7 +32,9 @@ inline ScreenPoint contextMenuPoint(std::intptr_t lParam, ScreenPoint cursor) {
 // Shows the menu with its top-left corner at the screen point (x, y), waits
 // for the choice and acts on it: the component's own commands are posted to
 // the page as WM_COMMAND, the shell's are invoked on the shell's object. No
-// selection, or a path the shell cannot parse: no menu.
+// selection: no menu. A module without a file (not found), or whose path the
+// shell cannot parse, gets the component's submenu alone (Explore greyed
+// when it was not found).
 void showModuleMenu(DependencyExtension& ext, int x, int y);
 
 }  // namespace vost

@@ -21,6 +21,7 @@
 #include "page/module_menu.h"
 #include "page/scan.h"
 #include "platform/platform_factory.h"
+#include "platform/win32/wide_text.h"
 #include "platform/win32/window_controls.h"
 #include "resources/resource_ids.h"
 
@@ -68,6 +69,7 @@ public:
     }
     TreeItem selectedItem() override { return open() ? inner_->selectedItem() : nullptr; }
     TreeItem rootItem() override { return open() ? inner_->rootItem() : nullptr; }
+    bool closed() override { return !open(); }
     std::string itemLabel(TreeItem item) override {
         return open() ? inner_->itemLabel(item) : std::string();
     }
@@ -136,13 +138,24 @@ private:
 // may take its image lists with it), made by the page's thread and destroyed
 // by it when the window goes, after the controls have let go of them.
 struct StateImages {
+    static constexpr int kStateImageCount = 3;  // none, will not load, something below will not load
     HIMAGELIST tree = nullptr;
     HIMAGELIST list = nullptr;
 
+    // The images are the system's small-icon size, as the module icons beside
+    // them: larger than 16 pixels at a higher DPI, where the 16-pixel strip is
+    // stretched (each pixel copied, never blended, so the mask colour stays
+    // exact).
     explicit StateImages(HINSTANCE instance) {
-        for (HIMAGELIST* images : {&tree, &list})
-            *images = ImageList_LoadImageA(instance, MAKEINTRESOURCEA(IDB_STATE_IMAGES), 16, 0, RGB(255, 0, 255),
-                                           IMAGE_BITMAP, LR_CREATEDIBSECTION);
+        const int width = GetSystemMetrics(SM_CXSMICON);
+        const int height = GetSystemMetrics(SM_CYSMICON);
+        for (HIMAGELIST* images : {&tree, &list}) {
+            *images = ImageList_Create(width, height, ILC_COLOR32 | ILC_MASK, kStateImageCount, 0);
+            auto* strip = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(IDB_STATE_IMAGES), IMAGE_BITMAP,
+                                                          width * kStateImageCount, height, LR_CREATEDIBSECTION));
+            if (*images && strip) ImageList_AddMasked(*images, strip, RGB(255, 0, 255));
+            if (strip) DeleteObject(strip);
+        }
     }
     ~StateImages() {
         for (HIMAGELIST images : {tree, list})
@@ -153,7 +166,7 @@ struct StateImages {
 };
 
 DependencyExtension* extensionOf(HWND window) {
-    auto* page = reinterpret_cast<PROPSHEETPAGEA*>(GetWindowLongPtrA(window, DWLP_USER));
+    auto* page = reinterpret_cast<PROPSHEETPAGEW*>(GetWindowLongPtrW(window, DWLP_USER));
     return page ? reinterpret_cast<DependencyExtension*>(page->lParam) : nullptr;
 }
 
@@ -217,8 +230,8 @@ void writeTip(const Tip& tip, void* buffer, int capacity, bool wide, const std::
     if (!buffer || capacity < 4) return;
     const std::string text = before + tip.text;
     if (wide) {
-        std::vector<WCHAR> all(text.size() + 1);
-        const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), all.data(), int(all.size()));
+        const std::wstring all = wideText(text);
+        const int length = int(all.size());
         const bool cut = tip.cut || length > capacity - 1;
         const int kept = std::min(length, capacity - (cut ? 2 : 1));
         auto* out = static_cast<WCHAR*>(buffer);
@@ -341,8 +354,8 @@ void insertListColumns(DependencyExtension& ext) {
 
 INT_PTR CALLBACK pageDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        auto* page = reinterpret_cast<PROPSHEETPAGEA*>(lParam);
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        auto* page = reinterpret_cast<PROPSHEETPAGEW*>(lParam);
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
         auto& ext = *reinterpret_cast<DependencyExtension*>(page->lParam);
         ext.scanState = kScanNotStarted;
         ext.pageWindow = window;

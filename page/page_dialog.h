@@ -8,7 +8,7 @@
 namespace vost {
 
 // Dialog procedure of the page made from template 132. The page record
-// (PROPSHEETPAGEA) arrives with WM_INITDIALOG; its lParam is the page's
+// (PROPSHEETPAGEW) arrives with WM_INITDIALOG; its lParam is the page's
 // DependencyExtension.
 INT_PTR CALLBACK pageDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

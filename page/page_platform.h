@@ -26,12 +26,8 @@ public:
     // Rewrites, in place, the path by which the user's process named the
     // selected file into the path by which the rest of the machine names it,
     // where the two differ: a 32-bit process on 64-bit Windows sees SysWOW64
-    // under the name System32. Left as it is where they don't, or when the
-    // rewritten path would not fit `capacity` bytes.
-    virtual void toTruePath(char* path, std::size_t capacity) {
-        (void)path;
-        (void)capacity;
-    }
+    // under the name System32. Left as it is where they don't.
+    virtual void toTruePath(std::string& path) { (void)path; }
 
     // The file's last-write time; false when it cannot be opened or read.
     virtual bool lastWriteTime(const char* path, FileTime& out) = 0;

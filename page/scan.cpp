@@ -22,7 +22,7 @@ struct Expansion {
 
     // The node's row unless an earlier module already has one, then marked.
     void finish(ModuleNode& node) {
-        if (!rows.hasRow(node.moduleName)) rows.addRow(ext, node);
+        if (!rows.hasRow(node.moduleName.c_str())) rows.addRow(ext, node);
         node.scanned = 1;
     }
 };
@@ -31,7 +31,7 @@ struct Expansion {
 class AncestorNames {
 public:
     explicit AncestorNames(const ModuleNode* node) {
-        for (; node; node = node->parent) add(node->moduleName);
+        for (; node; node = node->parent) add(node->moduleName.c_str());
     }
     void add(const char* name) { ++counts_[name]; }
     void remove(const char* name) {
@@ -53,11 +53,8 @@ const char* fileNameOfPath(const char* path) {
     return name;
 }
 
-void folderOfPath(const char* path, char (&folder)[kPathCapacity]) {
-    const std::size_t length = static_cast<std::size_t>(fileNameOfPath(path) - path);
-    const std::size_t kept = length < kPathCapacity ? length : kPathCapacity - 1;
-    std::memcpy(folder, path, kept);
-    folder[kept] = '\0';
+std::string folderOfPath(const std::string& path) {
+    return path.substr(0, static_cast<std::size_t>(fileNameOfPath(path.c_str()) - path.c_str()));
 }
 
 void scanThread(DependencyExtension& ext) {
@@ -71,13 +68,16 @@ void scanThread(DependencyExtension& ext) {
 void checkScannedTree(DependencyExtension& ext, const TreeRecord& record) {
     // A closed page's controls answer nothing: no root, nothing to mark.
     if (record.empty() || !ext.tree->rootItem()) return;
-    char folder[kPathCapacity];
-    folderOfPath(ext.selectedPath, folder);
+    const std::string folder = folderOfPath(ext.selectedPath);
     // The scan's search folder is still set, as the check needs it.
     CheckCache cache;
     CheckSettings settings;
     settings.delayLoads = ext.delayLoads;
-    const ClosureCheck check = checkClosure(record, *ext.platform, cache, folder, settings, false);
+    // Closing the dialog stops the check as it stops the walk: no module is
+    // read for a page that is gone, and nothing is marked.
+    settings.stop = [&ext] { return ext.tree->closed(); };
+    const ClosureCheck check = checkClosure(record, *ext.platform, cache, folder.c_str(), settings, false);
+    if (ext.tree->closed()) return;
     auto marks = std::make_shared<CheckMarks>(markCheckedTree(record, check));
     ext.checkMarks = marks;
     std::vector<ItemStateImage> items;
@@ -92,35 +92,26 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach, TreeRecord* reco
     PagePlatform& platform = *ext.platform;
     TreeControl& tree = *ext.tree;
     WaitCursor wait(platform);
-    platform.toTruePath(ext.selectedPath, sizeof ext.selectedPath);
+    platform.toTruePath(ext.selectedPath);
 
-    char moduleName[kPathCapacity];
-    copyBounded(moduleName, sizeof moduleName, fileNameOfPath(ext.selectedPath));
-    char folder[kPathCapacity];
-    folderOfPath(ext.selectedPath, folder);
+    std::string moduleName = fileNameOfPath(ext.selectedPath.c_str());
+    const std::string folder = folderOfPath(ext.selectedPath);
 
     int icon = 0;
-    if (ImageListHandle images = platform.smallImageList(ext.selectedPath, icon))
+    if (ImageListHandle images = platform.smallImageList(ext.selectedPath.c_str(), icon))
         tree.setImageList(images);
 
-    upperInPlace(moduleName);
-    if (platform.pathsIgnoreCase()) lowerInPlace(ext.selectedPath);
-    // The root label has no blank before "("; it is bounded to 259 characters.
-    char rootLabel[kPathCapacity];
-    copyBounded(rootLabel, sizeof rootLabel, moduleName);
-    appendBounded(rootLabel, sizeof rootLabel, "(");
-    appendBounded(rootLabel, sizeof rootLabel, ext.selectedPath);
+    for (char& c : moduleName) c = asciiUpper(c);
+    if (platform.pathsIgnoreCase()) ext.selectedPath = lowerAscii(std::move(ext.selectedPath));
+    // The root label has no blank before "(".
+    std::string rootLabel = moduleName + "(" + ext.selectedPath;
 
     ScanContext ctx{platform, *ext.nodes, ext.delayLoads};
     ModuleNode* root = ctx.nodes.create(platform, ext.selectedPath, moduleName, nullptr, 1);
-    if (root->fileVersion[0]) {
-        appendBounded(rootLabel, sizeof rootLabel, " [");
-        appendBounded(rootLabel, sizeof rootLabel, root->fileVersion);
-        appendBounded(rootLabel, sizeof rootLabel, "]");
-    }
-    appendBounded(rootLabel, sizeof rootLabel, ")");
+    if (!root->fileVersion.empty()) rootLabel += " [" + root->fileVersion + "]";
+    rootLabel += ")";
 
-    const TreeItem rootItem = tree.insertRoot(rootLabel, icon, root);
+    const TreeItem rootItem = tree.insertRoot(rootLabel.c_str(), icon, root);
     addModuleRow(ext, *root);
     root->treeWindow = &tree;
     root->treeItem = rootItem;
@@ -131,7 +122,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach, TreeRecord* reco
     // at once then never see each other's folder, and the host's own current
     // directory is never touched. A path without a folder names a file in the
     // current directory, which then is the folder searched.
-    platform.setSearchFolder(folder[0] ? folder : ".");
+    platform.setSearchFolder(folder.empty() ? "." : folder.c_str());
 
     const int walked = scanModule(ctx, *root);
     if (!walked) {
@@ -143,7 +134,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach, TreeRecord* reco
         // none is read.
         ScanRows rows(*ext.list);
         for (const TreeChild& child : tree.children(rootItem))
-            if (child.node && !rows.hasRow(child.node->moduleName)) rows.addRow(ext, *child.node);
+            if (child.node && !rows.hasRow(child.node->moduleName.c_str())) rows.addRow(ext, *child.node);
     }
     tree.expand(rootItem);
     for (int column = 0; column < kColumnCount; ++column) ext.list->fitColumn(column);
@@ -182,7 +173,7 @@ void expandModuleItem(DependencyExtension& ext, TreeItem item, TreeRecord* recor
             ModuleNode* const done = level.node;
             levels.pop_back();
             if (levels.empty()) return;  // the walked item itself gets no row here
-            ancestors.remove(done->moduleName);
+            ancestors.remove(done->moduleName.c_str());
             walk.finish(*done);
             continue;
         }
@@ -191,13 +182,13 @@ void expandModuleItem(DependencyExtension& ext, TreeItem item, TreeRecord* recor
         if (record) record->push_back(RecordedItem{child.item, node, level.entry});
         if (!node) continue;
         if (node->parent == level.node && level.node) {
-            if (ancestors.contains(node->moduleName)) node->scanned = 1;
+            if (ancestors.contains(node->moduleName.c_str())) node->scanned = 1;
         } else {
             node->markIfRepeatsAncestor();
         }
-        if (node->scanned || walk.rows.hasRow(node->moduleName)) continue;
+        if (node->scanned || walk.rows.hasRow(node->moduleName.c_str())) continue;
         if (scanModule(walk.ctx, *node)) {
-            ancestors.add(node->moduleName);
+            ancestors.add(node->moduleName.c_str());
             const std::size_t entry = record ? record->size() - 1 : 0;
             levels.push_back(Level{node, tree.children(child.item), 0, entry});  // `level` is stale now
             continue;

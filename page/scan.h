@@ -37,7 +37,7 @@ void checkScannedTree(DependencyExtension& ext, const TreeRecord& record);
 // The drive and folder of `path` (through its last '\\' or '/'), as
 // the module search's stand-in for the current directory; empty when the path
 // names no folder.
-void folderOfPath(const char* path, char (&folder)[kPathCapacity]);
+std::string folderOfPath(const std::string& path);
 
 // The file name and extension of `path`.
 const char* fileNameOfPath(const char* path);

@@ -22,7 +22,7 @@ ScanRows::ScanRows(ListControl& list) : list_(list) {
 }
 
 void ScanRows::addRow(DependencyExtension& ext, ModuleNode& node) {
-    if (addModuleRow(ext, node) >= 0) noteRow(node.moduleName);
+    if (addModuleRow(ext, node) >= 0) noteRow(node.moduleName.c_str());
 }
 
 void ScanRows::noteRow(const char* moduleText) {

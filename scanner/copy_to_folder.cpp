@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
+
+#include "platform/win32/wide_text.h"
 #else
 #include <unistd.h>
 #endif
@@ -23,8 +25,14 @@ namespace vost {
 namespace {
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
+// `path` is UTF-8 of any length; one that is not valid UTF-8 is refused.
 int createNew(const std::string& path) {
-    return _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    std::wstring wide;
+    if (!toSystemPath(path, wide)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return _wopen(wide.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
 }
 int writeSome(int fd, const void* data, std::size_t size) {
     return _write(fd, data, static_cast<unsigned>(size > 0x40000000 ? 0x40000000 : size));

@@ -21,6 +21,18 @@ const char* const kScannerUsage =
     "  --delay-load          add the modules of the delay-load directories, marked\n"
     "                        [delay-load] (JSON: \"delayLoad\"), walked and checked\n"
     "                        like the others\n"
+    "  --imports             under each item of the tree, one level deeper, the\n"
+    "                        functions its parent imports from it with what each\n"
+    "                        binds to, as the check resolves it: \"NAME (hint H) ->\n"
+    "                        ordinal N\", \"-> forwarded to MODULE.NAME\" (the chain's\n"
+    "                        end) or \"-> missing: WHY\"; JSON: \"imports\" per item\n"
+    "                        (not with --list)\n"
+    "  --exports             after the output, the scanned file's export table:\n"
+    "                        \"#ORDINAL hint H NAME 0xRVA\" or \"... -> FORWARDER\";\n"
+    "                        JSON: \"exports\"\n"
+    "  --undecorate          C++ decorated names (MSVC ?..., Itanium _Z...) of\n"
+    "                        --imports and --exports in readable form; JSON:\n"
+    "                        \"undecorated\" beside \"name\"\n"
     "  --list                print the module list as the page copies it to the clipboard\n"
     "  --json                print one JSON document per file, one per line\n"
     "  --search-dir DIR      a folder standing for the system folders of 32-bit (and\n"
@@ -46,8 +58,9 @@ const char* const kScannerUsage =
     "  --help, --version\n"
     "\n"
     "A module is looked for in the scanned file's folder first, then in the search\n"
-    "folders of its importer's family (on Windows: vostscan's folder, the file's\n"
-    "folder, the system folder of the family, the Windows folder, PATH). Found paths\n"
+    "folders of its importer's family (on Windows: the system folder of the family,\n"
+    "SysWOW64 for 32-bit modules on 64-bit Windows, the 16-bit system folder, the\n"
+    "Windows folder, PATH; never vostscan's own folder). Found paths\n"
     "are absolute, also for a relative FILE or DIR (FILE itself is shown as given).\n"
     "Names that begin with api- or ext- are API set contracts: before any search they\n"
     "are mapped to their host module by apisetschema.dll of the family's first search\n"
@@ -139,6 +152,9 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
         if (arg == "--direct") options.direct = true;
         else if (arg == "--check") options.check = true;
         else if (arg == "--delay-load") options.delayLoads = true;
+        else if (arg == "--imports") options.imports = true;
+        else if (arg == "--exports") options.exports = true;
+        else if (arg == "--undecorate") options.undecorate = true;
         else if (arg == "--list") listFormat = true;
         else if (arg == "--json") jsonFormat = true;
         else if (arg == "--help" || arg == "-h") options.help = true;

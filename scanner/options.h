@@ -20,6 +20,9 @@ struct ScannerOptions {
     int jobs = 0;              // files scanned at once; 0: one per processor
     bool check = false;        // check every import against its module's exports
     bool delayLoads = false;   // add the modules of the delay-load directories
+    bool imports = false;      // under each item, the functions its parent imports from it
+    bool exports = false;      // each scanned file's export table
+    bool undecorate = false;   // C++ names of those in readable form
     // A Windows folder (POSIX): its system folders, API set schema, store of
     // side-by-side assemblies and known DLLs stand for the machine's.
     std::string windowsFolder;

@@ -37,7 +37,8 @@ struct ItemFields {
     bool foundBy = false;
 };
 
-void writeItem(MemoryTree& tree, TreeItem item, ItemFields fields, std::ostream& out) {
+void writeItem(MemoryTree& tree, TreeItem item, ItemFields fields, const ItemImports* imports, bool undecorate,
+               std::ostream& out) {
     const ModuleNode* node = tree.itemNode(item);
     out << "{\"label\":" << jsonString(tree.itemLabel(item))
         << ",\"module\":" << jsonString(node ? node->moduleName : "")
@@ -51,6 +52,7 @@ void writeItem(MemoryTree& tree, TreeItem item, ItemFields fields, std::ostream&
         out << ",\"foundBy\":" << jsonString(foundByName(node->foundBy));
         if (node->foundBy == FoundBy::sideBySide) out << ",\"assembly\":" << jsonString(node->assembly);
     }
+    if (imports) writeImportsJson(*imports, undecorate, out);
     out << ",\"children\":[";
 }
 }  // namespace
@@ -72,7 +74,11 @@ std::string jsonString(const std::string& text) {
                 i += length;
                 continue;
             }
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            // A byte that is no part of valid UTF-8 (a Linux file name is
+            // bytes) as the lone surrogate U+DC00 + byte, as Python's
+            // os.fsdecode does: no other text decodes to it, so every
+            // path names its own file again (os.fsencode).
+            std::snprintf(escape, sizeof escape, "\\udc%02x", c);
             out += escape;
         } else {
             out += static_cast<char>(c);
@@ -82,11 +88,15 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-void writeTreeText(MemoryTree& tree, std::ostream& out) {
+void writeTreeText(MemoryTree& tree, std::ostream& out, const FunctionTables* functions) {
+    std::size_t index = 0;
     visitInPreOrder(tree, [&](TreeItem item, std::size_t depth) {
         out << std::string(2 * depth, ' ') << tree.itemLabel(item);
         const ModuleNode* node = tree.itemNode(item);
         out << (node && node->delayLoaded ? " [delay-load]\n" : "\n");
+        if (functions && index < functions->items.size())
+            writeImportLines(functions->items[index], functions->undecorate, 2 * (depth + 1), out);
+        ++index;
         return true;
     });
 }
@@ -96,17 +106,25 @@ void writeListText(MemoryList& list, std::ostream& out) { out << clipboardText(l
 void writeJson(ScannedFile& scanned, std::ostream& out, bool foundBy) {
     MemoryTree& tree = *scanned.tree;
     const ItemFields fields{scanned.ext.delayLoads, foundBy};
+    // Each item's imports, by its place in pre-order (the order written).
+    const FunctionTables* functions = scanned.functions.get();
+    std::size_t index = 0;
+    const auto importsOf = [&]() -> const ItemImports* {
+        const std::size_t i = index++;
+        return functions && i < functions->items.size() ? &functions->items[i] : nullptr;
+    };
+    const bool undecorate = functions && functions->undecorate;
     out << "{\"file\":" << jsonString(scanned.file) << ",\"tree\":";
     if (const TreeItem root = tree.rootItem()) {
         std::vector<TreeItem> open;
-        writeItem(tree, root, fields, out);
+        writeItem(tree, root, fields, importsOf(), undecorate, out);
         open.push_back(root);
         TreeItem next = tree.firstChild(root);
         bool first = true;
         while (!open.empty()) {
             if (next) {
                 if (!first) out << ',';
-                writeItem(tree, next, fields, out);
+                writeItem(tree, next, fields, importsOf(), undecorate, out);
                 open.push_back(next);
                 next = tree.firstChild(next);
                 first = true;
@@ -145,6 +163,7 @@ void writeJson(ScannedFile& scanned, std::ostream& out, bool foundBy) {
         out << ",\"check\":";
         writeCheckJson(*scanned.check, out);
     }
+    if (functions && functions->exportsAsked) writeExportsJson(*functions, out);
     out << "}\n";
 }
 

@@ -8,8 +8,10 @@
 
 namespace vost {
 
-// The tree, one item per line, two spaces of indent per level.
-void writeTreeText(MemoryTree& tree, std::ostream& out);
+// The tree, one item per line, two spaces of indent per level; with
+// `functions` holding imports, each item followed by the functions its
+// parent imports from it, one level deeper.
+void writeTreeText(MemoryTree& tree, std::ostream& out, const FunctionTables* functions = nullptr);
 
 // The list as the clipboard text, byte for byte (without its zero).
 void writeListText(MemoryList& list, std::ostream& out);

@@ -16,11 +16,11 @@ std::unique_ptr<ScannedFile> scanFile(const std::string& file,
     ext.list = scanned->list;
     ext.platform = platform;
     ext.delayLoads = delayLoads;
-    if (!copyBounded(ext.selectedPath, sizeof ext.selectedPath, file.c_str()) ||
-        file.find('\0') != std::string::npos) {
-        scanned->failure = "path too long";
+    if (file.find('\0') != std::string::npos) {
+        scanned->failure = "cannot open the file";
         return scanned;
     }
+    ext.selectedPath = file;
 
     messageTarget = &scanned->messages;
     ext.scanState = kScanRunning;
@@ -33,7 +33,7 @@ std::unique_ptr<ScannedFile> scanFile(const std::string& file,
         // (silently, as on the page), or is a PE file importing nothing.
         if (!scanned->messages.empty()) {
             scanned->failure = "not a module that can be scanned";
-        } else if (!platform->mapFile(ext.selectedPath)) {
+        } else if (!platform->mapFile(ext.selectedPath.c_str())) {
             scanned->failure = "cannot open the file";
         }
     }

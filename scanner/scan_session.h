@@ -11,6 +11,7 @@
 #include "platform/memory/memory_list.h"
 #include "platform/memory/memory_tree.h"
 #include "scanner/check_json.h"
+#include "scanner/function_tables.h"
 
 namespace vost {
 
@@ -29,6 +30,8 @@ struct ScannedFile {
     std::string failure;
     // With --check: the findings of every module of the tree.
     std::unique_ptr<ClosureCheck> check;
+    // With --imports or --exports: what each item takes and the file gives.
+    std::unique_ptr<FunctionTables> functions;
 };
 
 // Scans `file` with `platform` (its messages must reach `messages` of the

@@ -62,11 +62,12 @@ struct FileOutput {
 // followed by the check's findings, one per line.
 void writeOutput(const ScannerOptions& options, ScannedFile& scanned, std::ostream& out) {
     switch (options.format) {
-    case OutputFormat::tree: writeTreeText(*scanned.tree, out); break;
+    case OutputFormat::tree: writeTreeText(*scanned.tree, out, scanned.functions.get()); break;
     case OutputFormat::list: writeListText(*scanned.list, out); break;
     case OutputFormat::json: writeJson(scanned, out, options.loaderRules()); return;
     }
     if (scanned.check) writeCheckText(*scanned.check, out);
+    if (scanned.functions) writeExportLines(*scanned.functions, scanned.file, out);
 }
 
 // One scanning thread: its own platform (and so its own caches, nothing
@@ -96,13 +97,19 @@ public:
         output_.scanned =
             scanFile(file, platform_, messageTarget_, reach, options_.sortColumn, clicks, options_.delayLoads);
         if (options_.check && output_.scanned->failure.empty()) {
-            char folder[kPathCapacity];
-            folderOfPath(output_.scanned->ext.selectedPath, folder);
+            const std::string folder = folderOfPath(output_.scanned->ext.selectedPath);
             CheckSettings settings;
             settings.delayLoads = options_.delayLoads;
             output_.scanned->check = std::make_unique<ClosureCheck>(
-                checkClosure(*output_.scanned->tree, *platform_, checks_, folder, settings, options_.direct));
+                checkClosure(*output_.scanned->tree, *platform_, checks_, folder.c_str(), settings, options_.direct));
             output_.unresolved = output_.scanned->check->findingCount() != 0;
+        }
+        // Like the check, with the scan's search folder still set.
+        if ((options_.imports || options_.exports) && output_.scanned->failure.empty()) {
+            output_.scanned->functions = std::make_unique<FunctionTables>(
+                readFunctionTables(recordTree(*output_.scanned->tree), *platform_, checks_,
+                                   options_.imports && options_.format != OutputFormat::list, options_.exports,
+                                   options_.delayLoads, options_.undecorate));
         }
         // The scan may be written after this thread has ended; the platform,
         // whose messages come here, stays with the thread.

@@ -8,7 +8,6 @@
 namespace vost {
 
 namespace {
-constexpr std::size_t kReadCapacity = 260;  // the callers' text buffers, terminator included
 }  // namespace
 
 void MemoryList::indexModule(const Row& row) { byModule_.emplace(lowerAscii(row.cells[0]), row.id); }
@@ -95,8 +94,7 @@ void MemoryList::select(int row) {
 
 std::string MemoryList::cellText(int row, int column) {
     if (!validCell(row, column)) return std::string();
-    const std::string& text = rows_[row].cells[column];
-    return text.size() < kReadCapacity ? text : text.substr(0, kReadCapacity - 1);
+    return rows_[row].cells[column];
 }
 
 ModuleNode* MemoryList::rowNode(int row) {

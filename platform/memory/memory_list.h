@@ -1,6 +1,6 @@
 // An in-memory list with the list-view control's behaviour as the page uses
 // it: insertion at a position (at or past the end appends), cell texts read
-// through 260-character buffers, the case-ignoring prefix search from the
+// whole, the case-ignoring prefix search from the
 // first row, and sorting of all rows by a comparison.
 #pragma once
 

@@ -32,6 +32,8 @@ public:
     TreeItem selectedItem() override { return selected_; }
 
     TreeItem rootItem() override;
+    bool closed() override { return closed_; }
+    void close() { closed_ = true; }  // as the page's window going: closed() says so
     std::string itemLabel(TreeItem item) override;
     int itemHasChildren(TreeItem item) override;
     bool itemExpanded(TreeItem item) override;
@@ -64,6 +66,7 @@ private:
     WindowHandle owner_ = nullptr;
     ImageListHandle imageList_ = nullptr;
     TreeItem selected_ = nullptr;
+    bool closed_ = false;
 };
 
 }  // namespace vost

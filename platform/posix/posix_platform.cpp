@@ -187,18 +187,15 @@ const ActivationContext* PosixPlatform::defaultContext(ModuleBits bits) {
     return context.get();
 }
 
-std::uint32_t PosixPlatform::knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) {
-    if (capacity > 0) out[0] = '\0';
-    if (knownDlls_.empty() || !name || !*name) return 0;
+std::string PosixPlatform::knownDll(const char* name, ModuleBits bits) {
+    if (knownDlls_.empty() || !name || !*name) return std::string();
     std::string wanted = name;
     if (!hasExtension(wanted)) wanted += ".dll";
-    if (!knownDlls_.count(lowerAscii(wanted))) return 0;
+    if (!knownDlls_.count(lowerAscii(wanted))) return std::string();
     const std::string& folder = bits == ModuleBits::bits64 ? systemFolder64_ : systemFolder_;
     std::string found;
-    if (folder.empty() || !findIn(folder, wanted, found)) return 0;
-    if (found.size() >= capacity) return std::uint32_t(found.size() + 1);
-    std::memcpy(out, found.c_str(), found.size() + 1);
-    return std::uint32_t(found.size());
+    if (folder.empty() || !findIn(folder, wanted, found)) return std::string();
+    return found;
 }
 
 std::string PosixPlatform::realFolder(const std::string& folder) {
@@ -250,10 +247,8 @@ bool PosixPlatform::findIn(const std::string& folder, const std::string& relativ
     return true;
 }
 
-std::uint32_t PosixPlatform::searchModule(const char* name, ModuleBits bits, char* out,
-                                          std::uint32_t capacity) {
-    if (capacity > 0) out[0] = '\0';
-    if (!name || !*name) return 0;
+std::string PosixPlatform::searchModule(const char* name, ModuleBits bits) {
+    if (!name || !*name) return std::string();
     std::string wanted = name;
     for (char& c : wanted)
         if (c == '\\') c = '/';
@@ -276,25 +271,20 @@ std::uint32_t PosixPlatform::searchModule(const char* name, ModuleBits bits, cha
             ok = findIn(folder, wanted, found);
         }
     }
-    if (!ok) return 0;
-
-    // Like SearchPathA: the length without the terminator when it fits,
-    // else the size the buffer would need.
-    const std::size_t length = found.size();
-    if (length >= capacity) return std::uint32_t(length + 1);
-    std::memcpy(out, found.c_str(), length + 1);
-    return std::uint32_t(length);
+    return ok ? found : std::string();
 }
 
 const ApiSetSchema* PosixPlatform::apiSetSchema(ModuleBits bits) {
-    // The schema stands in the system folders: the first search folder of
-    // the family that holds apisetschema.dll gives it (never the scan's
-    // folder, whose files do not change how the loader maps contracts).
-    return apiSetSchemas_.get(*this, bits, [&](char* path, std::size_t capacity) {
-        for (const std::string& folder : foldersOf(bits)) {
-            std::string found;
-            if (findIn(folder, "apisetschema.dll", found)) return copyBounded(path, capacity, found.c_str());
-        }
+    // The schema stands in the system folders (never the scan's folder, whose
+    // files do not change how the loader maps contracts). The kernel loads
+    // one schema, System32's, and maps it into every process, WoW64 ones
+    // too: with a Windows folder its System32 gives it for both families.
+    // Otherwise, and where System32 holds none, the first search folder of
+    // the family that holds apisetschema.dll gives it.
+    return apiSetSchemas_.get(*this, bits, [&](std::string& path) {
+        if (!systemFolder64_.empty() && findIn(systemFolder64_, "apisetschema.dll", path)) return true;
+        for (const std::string& folder : foldersOf(bits))
+            if (findIn(folder, "apisetschema.dll", path)) return true;
         return false;
     });
 }

@@ -31,12 +31,11 @@ public:
     explicit PosixPlatform(const PlatformOptions& options);
 
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
-    std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
-                               std::uint32_t capacity) override;
+    std::string searchModule(const char* name, ModuleBits bits) override;
     const ApiSetSchema* apiSetSchema(ModuleBits bits) override;
     const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) override;
     const ActivationContext* defaultContext(ModuleBits bits) override;
-    std::uint32_t knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) override;
+    std::string knownDll(const char* name, ModuleBits bits) override;
     bool pathsIgnoreCase() const override { return false; }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;

@@ -34,7 +34,10 @@ public:
 enum class ManifestState { absent, read, compressed, bad };
 
 // The manifest in `view`: read, refused (`error` says why) or compressed.
-ManifestState readManifestView(const ByteView& view, Manifest& manifest, std::string& error) {
+// `loaderRoot`: a manifest the loader reads for a context (a program's, a
+// DLL's, a private assembly's), whose root it checks; the store's own are
+// read with any <assembly> root.
+ManifestState readManifestView(const ByteView& view, Manifest& manifest, std::string& error, bool loaderRoot) {
     if (view.size() > kManifestMaxBytes) {
         error = "larger than " + std::to_string(kManifestMaxBytes) + " bytes";
         return ManifestState::bad;
@@ -45,14 +48,15 @@ ManifestState readManifestView(const ByteView& view, Manifest& manifest, std::st
         return ManifestState::bad;
     }
     if (isCompressedManifest(text.data(), text.size())) return ManifestState::compressed;
-    return readManifest(text.data(), text.size(), manifest, error) ? ManifestState::read : ManifestState::bad;
+    return readManifest(text.data(), text.size(), manifest, error, loaderRoot) ? ManifestState::read
+                                                                                : ManifestState::bad;
 }
 
 ManifestState readManifestFile(const ContextFiles& files, const std::string& path, Manifest& manifest,
-                               std::string& error) {
+                               std::string& error, bool loaderRoot) {
     const std::unique_ptr<MappedFile> file = files.map(path);
     if (!file) return ManifestState::absent;
-    return readManifestView(file->bytes(), manifest, error);
+    return readManifestView(file->bytes(), manifest, error, loaderRoot);
 }
 
 ManifestState readManifestResource(const ContextFiles& files, const std::string& path, std::uint16_t id,
@@ -60,7 +64,7 @@ ManifestState readManifestResource(const ContextFiles& files, const std::string&
     const std::unique_ptr<MappedFile> file = files.map(path);
     ByteView resource;
     if (!file || !findManifestResource(file->bytes(), id, resource)) return ManifestState::absent;
-    return readManifestView(resource, manifest, error);
+    return readManifestView(resource, manifest, error, true);
 }
 
 std::string folderOf(const std::string& path) {
@@ -75,6 +79,19 @@ bool inRange(const std::string& range, const AssemblyVersion& version) {
     if (dash == std::string::npos) return parseAssemblyVersion(range, low) && low == version;
     return parseAssemblyVersion(range.substr(0, dash), low) && parseAssemblyVersion(range.substr(dash + 1), high) &&
            !(version < low) && !(high < version);
+}
+
+// Whether a private assembly's manifest is the one `asked` for, as the
+// loader compares them: the name (case ignored), the version exactly, and the
+// public key token where the reference gives one. The loader takes a private
+// assembly of another processorArchitecture (Wine's does), so that is not
+// compared.
+bool privateIdentityMatches(const AssemblyIdentity& asked, const AssemblyIdentity& found) {
+    AssemblyVersion want, have;
+    if (lowerAscii(found.name) != lowerAscii(asked.name)) return false;
+    if (!parseAssemblyVersion(asked.version, want) || !parseAssemblyVersion(found.version, have) || !(want == have))
+        return false;
+    return asked.publicKeyToken.empty() || lowerAscii(asked.publicKeyToken) == lowerAscii(found.publicKeyToken);
 }
 
 // An assembly as found: where its files lie and what it lists.
@@ -188,7 +205,7 @@ private:
         std::string path, error;
         Manifest manifest;
         if (store_.manifestOf(assembly.folder, path) &&
-            readManifestFile(files_, path, manifest, error) == ManifestState::read) {
+            readManifestFile(files_, path, manifest, error, false) == ManifestState::read) {
             found.files = manifest.files;
             found.dependencies = manifest.dependencies;
         } else {
@@ -209,7 +226,7 @@ private:
         std::string path, error;
         Manifest manifest;
         if (!newest || !store_.manifestOf(newest->folder, path) ||
-            readManifestFile(files_, path, manifest, error) != ManifestState::read)
+            readManifestFile(files_, path, manifest, error, false) != ManifestState::read)
             return;
         for (const BindingRedirect& redirect : manifest.redirects) {
             AssemblyVersion target;
@@ -242,8 +259,8 @@ private:
                 Manifest manifest;
                 const bool dll = probe.size() > 4 && probe.compare(probe.size() - 4, 4, ".dll") == 0;
                 const ManifestState state = dll ? readManifestResource(files_, real, kProcessManifestId, manifest, error)
-                                                : readManifestFile(files_, real, manifest, error);
-                if (state != ManifestState::read || lowerAscii(manifest.identity.name) != lowerAscii(name)) continue;
+                                                : readManifestFile(files_, real, manifest, error, true);
+                if (state != ManifestState::read || !privateIdentityMatches(asked, manifest.identity)) continue;
                 found.folder = folderOf(real);
                 found.identity = manifest.identity;
                 found.files = manifest.files;
@@ -273,7 +290,7 @@ std::unique_ptr<ActivationContext> buildActivationContext(const WindowsStore& st
         files, path, role == ManifestRole::process ? kProcessManifestId : kModuleManifestId, manifest, error);
     if (state == ManifestState::absent && role == ManifestRole::process) {
         source = path + ".manifest";
-        state = readManifestFile(files, source, manifest, error);
+        state = readManifestFile(files, source, manifest, error, true);
     }
     if (state == ManifestState::absent) return nullptr;
     auto context = std::make_unique<ManifestContext>();

@@ -2,32 +2,21 @@
 
 #include <vector>
 
+#include "analysis/manifest_resource.h"
 #include "analysis/text.h"
+#include "platform/win32/file_blocks.h"
 #include "platform/win32/fault_guard.h"
 #include "platform/win32/system_folders.h"
+#include "platform/win32/wide_text.h"
 
 namespace vost {
 
 namespace {
 
-std::wstring toWide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    if (length <= 0) return std::wstring();
-    std::wstring wide(std::size_t(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], length);
-    return wide;
-}
+// A text that is no valid UTF-8 (or UTF-16) becomes one that names no file.
+std::wstring toWide(const std::string& text) { return wideText(text); }
 
-std::string fromWide(const wchar_t* text) {
-    if (!text || !*text) return std::string();
-    const int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) return std::string();
-    std::string narrow(std::size_t(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], length, nullptr, nullptr);
-    narrow.resize(std::size_t(length - 1));
-    return narrow;
-}
+std::string fromWide(const wchar_t* text) { return text ? utf8Text(text) : std::string(); }
 
 std::string folderOf(const std::string& path) {
     const std::size_t separator = path.find_last_of("\\/");
@@ -98,12 +87,12 @@ private:
         const std::string store = folderOf(folder);
         const std::string pattern =
             store + "\\" + wanted + directory.substr(other.size(), hash - other.size()) + "_*";
-        WIN32_FIND_DATAA found;
-        const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+        WIN32_FIND_DATAW found;
+        const HANDLE search = FindFirstFileW(systemPath(pattern).c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) return false;
         FindClose(search);
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-        folder = store + "\\" + found.cFileName;
+        folder = store + "\\" + utf8Text(found.cFileName);
         assembly.processorArchitecture = wanted;
         return true;
     }
@@ -168,10 +157,10 @@ bool isAbsent(DWORD error) {
 }
 
 std::string errorText(DWORD error) {
-    char text[256] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                        0, text, sizeof text, nullptr);
-    std::string message(text, length);
+    wchar_t text[256] = {};
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                        0, text, 256, nullptr);
+    std::string message = utf8Text(std::wstring_view(text, length));
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
         message.pop_back();
     return "error " + std::to_string(error) + (message.empty() ? "" : ": " + message);
@@ -234,6 +223,13 @@ Attempt create(const std::string& source, const std::string& folder, ModuleBits 
 
 }  // namespace
 
+// Whether the module file at `path` holds the manifest resource `id`.
+bool hasManifestResource(const std::string& path, std::uint16_t id) {
+    const std::unique_ptr<FileBlocks> file = FileBlocks::open(path.c_str());
+    ByteView manifest;
+    return file && findManifestResource(file->view(), id, manifest);
+}
+
 AssemblyIdentity parseEncodedIdentity(const std::string& text) {
     AssemblyIdentity identity;
     std::size_t at = text.find(',');
@@ -294,8 +290,12 @@ std::unique_ptr<ActivationContext> buildSystemContext(const std::string& path, c
         auto refused = std::make_unique<RefusedContext>();
         ContextProblem problem;
         const std::string name = path.substr(path.find_last_of("\\/") + 1);
+        // Wine's CreateActCtxW, asked for a program's resource 1 that it
+        // lacks, reads NAME.exe.manifest beside it by itself: the manifest
+        // that failed is then that file.
+        const bool resource = source.resource && (source.resource != 1 || hasManifestResource(reached, 1));
         const std::string manifest =
-            source.resource ? "manifest resource " + std::to_string(source.resource) : name + ".manifest";
+            resource ? "manifest resource " + std::to_string(source.resource) : name + ".manifest";
         if (attempt.faulted) {
             problem.kind = ContextProblem::Kind::badManifest;
             problem.detail = "the system faulted reading " + manifest;

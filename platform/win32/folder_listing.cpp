@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "analysis/text.h"
+#include "platform/win32/wide_text.h"
 
 namespace vost {
 
@@ -33,16 +34,17 @@ FolderListings::Listing& FolderListings::listing(const std::string& folder) {
     std::string pattern = folder;
     if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
     pattern += '*';
-    WIN32_FIND_DATAA data;
-    const HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileW(systemPath(pattern).c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) return entry;  // remembered as not listed
     do {
-        const std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
+        // A name that is no valid UTF-16 is left out: nothing can ask for it.
+        std::string name;
+        if (!toUtf8(data.cFileName, name) || name == "." || name == "..") continue;
         entry.exact.emplace(name, name);
         addName(entry.folded, lowerAscii(name), name);
-        if (data.cAlternateFileName[0]) addName(entry.folded, lowerAscii(data.cAlternateFileName), name);
-    } while (FindNextFileA(search, &data));
+        if (data.cAlternateFileName[0]) addName(entry.folded, lowerAscii(utf8Text(data.cAlternateFileName)), name);
+    } while (FindNextFileW(search, &data));
     const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(search);
     if (complete) entry.listed = true;

@@ -3,10 +3,14 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "platform/win32/wide_text.h"
+
 namespace vost {
 
 // A file or file-mapping handle, closed when the owner goes. Both kinds of
-// failure value (INVALID_HANDLE_VALUE from CreateFileA, null from
+// failure value (INVALID_HANDLE_VALUE from CreateFileW, null from
 // CreateFileMappingA) count as no handle.
 class KernelHandle {
 public:
@@ -39,8 +43,11 @@ private:
 
 // Opens a file as every reader of this layer does: generic read, others may
 // read too, existing files only, normal attributes.
+// `path` is UTF-8 of any length; one that is no valid UTF-8 opens nothing.
 inline KernelHandle openForReading(const char* path) {
-    return KernelHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    std::wstring wide;
+    if (!path || !toSystemPath(path, wide)) return KernelHandle();
+    return KernelHandle(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 

@@ -85,23 +85,20 @@ std::set<std::string> sectionNamesOf(const wchar_t* directory) {
     return names;
 }
 
-std::uint32_t KnownDlls::find(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) {
+std::string KnownDlls::find(const char* name, ModuleBits bits) {
     std::call_once(read_, [this] {
         native_ = sectionNamesOf(nativeDirectory_.c_str());
         if (!systemFolders().wow64.empty()) wow64_ = sectionNamesOf(wow64Directory_.c_str());
     });
-    if (!name || !*name) return 0;
+    if (!name || !*name) return std::string();
     std::string file = lowerAscii(name);
-    if (file.find_first_of("\\/:") != std::string::npos) return 0;
+    if (file.find_first_of("\\/:") != std::string::npos) return std::string();
     if (file.find('.') == std::string::npos) file += ".dll";
     // On 32-bit Windows every module takes \KnownDlls.
     const bool wow64 = bits == ModuleBits::bits32 && !systemFolders().wow64.empty();
     const std::set<std::string>& names = wow64 ? wow64_ : native_;
-    if (!names.count(file)) return 0;
-    const std::string path = systemFolderOf(systemFolders(), bits) + "\\" + file;
-    if (path.size() >= capacity) return std::uint32_t(path.size() + 1);
-    copyBounded(out, capacity, path.c_str());
-    return std::uint32_t(path.size());
+    if (!names.count(file)) return std::string();
+    return systemFolderOf(systemFolders(), bits) + "\\" + file;
 }
 
 }  // namespace vost

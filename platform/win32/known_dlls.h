@@ -27,7 +27,7 @@ public:
 
     // As AnalysisPlatform::knownDll: the path in the family's system folder
     // when `name` (".dll" appended without an extension) is known.
-    std::uint32_t find(const char* name, ModuleBits bits, char* out, std::uint32_t capacity);
+    std::string find(const char* name, ModuleBits bits);
 
 private:
     std::wstring nativeDirectory_, wow64Directory_;

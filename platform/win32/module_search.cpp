@@ -6,12 +6,13 @@
 
 #include "platform/win32/folder_listing.h"
 #include "platform/win32/system_folders.h"
+#include "platform/win32/wide_text.h"
 
 namespace vost {
 
 namespace {
 
-constexpr const char* kDefaultExtension = ".DLL";
+constexpr const wchar_t* kDefaultExtension = L".DLL";
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -38,58 +39,63 @@ std::string anchor(const std::string& folder, const std::string& relative) {
 }
 
 std::string environmentPath() {
-    const DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
+    const DWORD needed = GetEnvironmentVariableW(L"PATH", nullptr, 0);
     if (needed == 0) return std::string();
-    std::string value(needed, '\0');
-    const DWORD length = GetEnvironmentVariableA("PATH", &value[0], needed);
+    std::wstring value(needed, L'\0');
+    const DWORD length = GetEnvironmentVariableW(L"PATH", &value[0], needed);
     value.resize(length < needed ? length : 0);
-    return value;
+    // An entry that is no valid UTF-16 names no folder we could search.
+    return utf8Text(value);
 }
 
-constexpr std::uint32_t kNotAnswered = 0xFFFFFFFFu;
-
-// `found` into `out` as SearchPathA answers: its length when it fits, else
-// the size needed.
-std::uint32_t answer(const std::string& found, char* out, std::uint32_t capacity) {
-    if (found.size() >= capacity) return std::uint32_t(found.size() + 1);
-    std::memcpy(out, found.c_str(), found.size() + 1);
-    return std::uint32_t(found.size());
+// SearchPathW of `name` within `within` (null: the system's own order), the
+// answer in a buffer grown to what it needs; empty when nothing was found
+// or a text is no valid UTF-8 or UTF-16.
+std::string searchPath(const std::string* within, const std::string& name) {
+    std::wstring folder, file;
+    if ((within && !toWide(*within, folder)) || !toWide(name, file)) return std::string();
+    std::wstring found(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const DWORD result = SearchPathW(within ? folder.c_str() : nullptr, file.c_str(), kDefaultExtension,
+                                         DWORD(found.size()), &found[0], nullptr);
+        if (result == 0) return std::string();
+        if (result < found.size()) {
+            found.resize(result);
+            std::string text;
+            return toUtf8(found, text) ? text : std::string();
+        }
+        found.assign(std::size_t(result) + 1, L'\0');
+    }
+    return std::string();
 }
 
-// SearchPathA in the folder `folder` (a true path; empty for a name with its
+// SearchPathW in the folder `folder` (a true path; empty for a name with its
 // own location, itself a true path) through this process's names for them;
 // the answer is a true path again.
-std::uint32_t searchIn(const std::string& folder, const char* name, char* out, std::uint32_t capacity) {
+std::string searchIn(const std::string& folder, const std::string& name) {
     const SystemFolders& system = systemFolders();
     const std::string reached = pathForThisProcess(system, folder);
     const std::string reachedName = folder.empty() ? pathForThisProcess(system, name) : name;
-    const char* within = folder.empty() ? nullptr : reached.c_str();
-    if (reached == folder && reachedName == name)
-        return SearchPathA(within, name, kDefaultExtension, capacity, out, nullptr);
-    std::string found(std::size_t(capacity) + MAX_PATH, '\0');
-    const DWORD result =
-        SearchPathA(within, reachedName.c_str(), kDefaultExtension, DWORD(found.size()), &found[0], nullptr);
-    if (result == 0 || result >= found.size()) return result;
-    return answer(truePath(system, found.substr(0, result)), out, capacity);
+    const std::string found = searchPath(folder.empty() ? nullptr : &reached, reachedName);
+    if (found.empty() || (reached == folder && reachedName == name)) return found;
+    return truePath(system, found);
 }
 
 // searchIn for `wanted` spelled as the folder's entry is, so that a file
 // system that tells case apart finds it without reading the folder; the
 // answer then spells the file name as `wanted` does, as a search for `wanted`
-// itself would. kNotAnswered when the listing is not sure or the answer is
-// not the expected one: the caller then searches as usual.
-std::uint32_t searchSpelledAsOnDisk(FolderListings& listings, const std::string& folder,
-                                    const std::string& wanted, char* out, std::uint32_t capacity) {
+// itself would. False when the listing is not sure or the answer is not the
+// expected one: the caller then searches as usual.
+bool searchSpelledAsOnDisk(FolderListings& listings, const std::string& folder, const std::string& wanted,
+                           std::string& out) {
     const std::string* onDisk = listings.spelling(pathForThisProcess(systemFolders(), folder), wanted);
-    if (!onDisk || onDisk->size() != wanted.size()) return kNotAnswered;  // a short name, say
-    std::string found(std::size_t(capacity) + MAX_PATH, '\0');
-    const std::uint32_t result = searchIn(folder, onDisk->c_str(), &found[0], std::uint32_t(found.size()));
-    if (result == 0 || result >= found.size()) return kNotAnswered;
-    found.resize(result);
+    if (!onDisk || onDisk->size() != wanted.size()) return false;  // a short name, say
+    std::string found = searchIn(folder, *onDisk);
     if (found.size() < wanted.size() || found.compare(found.size() - wanted.size(), wanted.size(), *onDisk) != 0)
-        return kNotAnswered;
+        return false;
     found.replace(found.size() - wanted.size(), wanted.size(), wanted);
-    return answer(found, out, capacity);
+    out = std::move(found);
+    return true;
 }
 }  // namespace
 
@@ -122,10 +128,10 @@ std::vector<std::string> moduleSearchFolders(const std::string& scanFolder, Modu
     return folders;
 }
 
-std::uint32_t searchModuleFrom(const std::string& scanFolder, const char* name, ModuleBits bits,
-                               char* out, std::uint32_t capacity, FolderListings* listings) {
+std::string searchModuleFrom(const std::string& scanFolder, const char* name, ModuleBits bits,
+                             FolderListings* listings) {
     const std::string text = name ? name : "";
-    if (text.empty()) return 0;
+    if (text.empty()) return std::string();
     const SystemFolders& system = systemFolders();
 
     // A name with its own location is looked up there and nowhere else, as
@@ -134,27 +140,27 @@ std::uint32_t searchModuleFrom(const std::string& scanFolder, const char* name, 
                         text.rfind("..\\", 0) == 0 || text.rfind("../", 0) == 0;
     if (hasDrive(text) || isUnc(text) || dotted || isRootRelative(text)) {
         const std::string own = hasDrive(text) || isUnc(text) ? text : anchor(scanFolder, text);
-        return searchIn(std::string(), folderSeenBy(system, bits, own).c_str(), out, capacity);
+        return searchIn(std::string(), folderSeenBy(system, bits, own));
     }
 
     // One folder per call: a folder may itself contain ';', which a joined
     // search path could not express. The first folder that has the file
     // answers, as in a single search over the whole list.
-    std::string wanted = text;  // the file name SearchPathA looks for
-    if (text.find('.') == std::string::npos) wanted += kDefaultExtension;
+    std::string wanted = text;  // the file name SearchPathW looks for
+    if (text.find('.') == std::string::npos) wanted += ".DLL";
     const bool plain = text.find_first_of("\\/") == std::string::npos;
     for (const std::string& folder : moduleSearchFolders(scanFolder, bits)) {
         if (folder.empty()) continue;
         if (listings && plain) {
             const std::string reached = pathForThisProcess(system, folder);
             if (listings->surelyAbsent(reached, wanted)) continue;
-            const std::uint32_t result = searchSpelledAsOnDisk(*listings, folder, wanted, out, capacity);
-            if (result != kNotAnswered) return result;
+            std::string found;
+            if (searchSpelledAsOnDisk(*listings, folder, wanted, found)) return found;
         }
-        const std::uint32_t result = searchIn(folder, text.c_str(), out, capacity);
-        if (result != 0) return result;
+        std::string found = searchIn(folder, text);
+        if (!found.empty()) return found;
     }
-    return 0;
+    return std::string();
 }
 
 }  // namespace vost

@@ -1,4 +1,4 @@
-// The module search: SearchPathA with the default extension ".DLL", with a
+// The module search: SearchPathW with the default extension ".DLL", with a
 // given folder standing where the current directory stands in the platform's
 // order, so that a scan never changes the process's current directory.
 #pragma once
@@ -23,18 +23,17 @@ class FolderListings;
 // 32-bit module's System32 is SysWOW64.
 std::vector<std::string> moduleSearchFolders(const std::string& scanFolder, ModuleBits bits);
 
-// As SearchPathA(NULL, name, ".DLL", capacity, out, NULL) run with the current
+// As SearchPathW(NULL, name, ".DLL", ...) run with the current
 // directory set to `scanFolder` in a process of `bits`, over the folders of
 // moduleSearchFolders (so without the running program's folder that
-// SearchPathA would look in first): the length of the path
-// written to `out`, 0 when nothing was found, or the size needed when it does
-// not fit. The path found is the file's true path (system_folders.h), also in
+// SearchPathW would look in first): the path found (UTF-8, of any length),
+// empty when nothing was found. The path found is the file's true path (system_folders.h), also in
 // a 32-bit process on 64-bit Windows. Names that carry a drive or a UNC start
 // are checked as they are; names that start with ".\", "..\" or a single "\"
 // are taken from `scanFolder` (or its drive). With `listings`, plain names
 // skip folders whose listing does not have them and are looked up spelled as
 // on disk (the answer is the same).
-std::uint32_t searchModuleFrom(const std::string& scanFolder, const char* name, ModuleBits bits,
-                               char* out, std::uint32_t capacity, FolderListings* listings = nullptr);
+std::string searchModuleFrom(const std::string& scanFolder, const char* name, ModuleBits bits,
+                             FolderListings* listings = nullptr);
 
 }  // namespace vost

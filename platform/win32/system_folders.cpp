@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "analysis/text.h"
+#include "platform/win32/wide_text.h"
 
 namespace vost {
 
@@ -46,18 +47,20 @@ std::string redirectToWow64(const SystemFolders& folders, const std::string& pat
     return replaceFolder(path, length, folders.wow64);
 }
 
-std::string askFolder(UINT (WINAPI* ask)(LPSTR, UINT)) {
-    char buffer[MAX_PATH] = {};
-    const UINT length = ask(buffer, sizeof buffer);
-    return length && length < sizeof buffer ? std::string(buffer, length) : std::string();
+std::string askFolder(UINT (WINAPI* ask)(LPWSTR, UINT)) {
+    wchar_t buffer[MAX_PATH] = {};
+    const UINT length = ask(buffer, MAX_PATH);
+    std::string folder;
+    if (length && length < MAX_PATH && toUtf8(std::wstring_view(buffer, length), folder)) return folder;
+    return std::string();
 }
 
 SystemFolders askSystemFolders() {
     SystemFolders folders;
-    folders.windows = askFolder(&GetWindowsDirectoryA);
-    folders.system = askFolder(&GetSystemDirectoryA);
+    folders.windows = askFolder(&GetWindowsDirectoryW);
+    folders.system = askFolder(&GetSystemDirectoryW);
     // Fails on 32-bit Windows, where there is one system folder.
-    folders.wow64 = askFolder(&GetSystemWow64DirectoryA);
+    folders.wow64 = askFolder(&GetSystemWow64DirectoryW);
 #if !defined(_WIN64)
     BOOL wow64Process = FALSE;
     if (!folders.wow64.empty() && IsWow64Process(GetCurrentProcess(), &wow64Process) && wow64Process &&

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "analysis/text.h"
+#include "platform/win32/wide_text.h"
 
 namespace vost {
 
@@ -51,8 +52,8 @@ bool iconComesFromFile(const std::string& extension) {
 }
 
 std::uintptr_t shellTypeIcon(const std::string& path, int& index) {
-    SHFILEINFOA info = {};
-    const std::uintptr_t list = SHGetFileInfoA(("*" + extensionOf(path)).c_str(), FILE_ATTRIBUTE_NORMAL, &info,
+    SHFILEINFOW info = {};
+    const std::uintptr_t list = SHGetFileInfoW(wideText("*" + extensionOf(path)).c_str(), FILE_ATTRIBUTE_NORMAL, &info,
                                                sizeof info,
                                                SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_USEFILEATTRIBUTES);
     if (list) index = info.iIcon;

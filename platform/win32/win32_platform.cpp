@@ -15,6 +15,7 @@
 #include "platform/win32/handles.h"
 #include "platform/win32/module_search.h"
 #include "platform/win32/system_folders.h"
+#include "platform/win32/wide_text.h"
 
 namespace vost {
 
@@ -36,7 +37,7 @@ private:
 // The state of one version query, shared with the guarded steps. Plain data
 // only: a fault abandons the guarded step without running destructors.
 struct VersionQuery {
-    const char* path;
+    const wchar_t* path;
     DWORD size;
     std::uint8_t* buffer;
     bool found;
@@ -46,16 +47,16 @@ struct VersionQuery {
 void queryVersionSize(void* argument) {
     VersionQuery& query = *static_cast<VersionQuery*>(argument);
     DWORD ignored = 0;
-    query.size = GetFileVersionInfoSizeA(query.path, &ignored);
+    query.size = GetFileVersionInfoSizeW(query.path, &ignored);
 }
 
 void queryFixedInfo(void* argument) {
     VersionQuery& query = *static_cast<VersionQuery*>(argument);
-    if (!GetFileVersionInfoA(query.path, 0, query.size, query.buffer)) return;
+    if (!GetFileVersionInfoW(query.path, 0, query.size, query.buffer)) return;
     void* block = nullptr;
     UINT length = 0;
-    char root[] = "\\";
-    if (!VerQueryValueA(query.buffer, root, &block, &length) || !block) return;
+    wchar_t root[] = L"\\";
+    if (!VerQueryValueW(query.buffer, root, &block, &length) || !block) return;
 
     // The answer must be a whole VS_FIXEDFILEINFO inside the loaded data.
     const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(query.buffer);
@@ -75,7 +76,9 @@ void queryFixedInfo(void* argument) {
 }  // namespace
 
 bool readFixedVersionInfo(const char* path, FixedFileVersion& out) {
-    VersionQuery query{path, 0, nullptr, false, {}};
+    std::wstring wide;
+    if (!path || !toSystemPath(path, wide)) return false;
+    VersionQuery query{wide.c_str(), 0, nullptr, false, {}};
     if (!runGuarded(&queryVersionSize, &query) || query.size == 0) return false;
 
     // The buffer lives outside the guarded steps, so it is freed on every
@@ -98,11 +101,7 @@ std::string Win32Platform::reach(const char* path) {
     return listings_.onDiskPath(pathForThisProcess(systemFolders(), path));
 }
 
-void Win32Platform::toTruePath(char* path, std::size_t capacity) {
-    if (!path) return;
-    const std::string real = truePath(systemFolders(), path);
-    if (real.size() < capacity) std::memcpy(path, real.c_str(), real.size() + 1);
-}
+void Win32Platform::toTruePath(std::string& path) { path = truePath(systemFolders(), path); }
 
 std::unique_ptr<MappedFile> Win32Platform::mapFile(const char* path) {
     if (!path) return nullptr;
@@ -116,17 +115,23 @@ void Win32Platform::setSearchFolder(const char* folder) {
     hasSearchFolder_ = true;
 }
 
-std::uint32_t Win32Platform::searchModule(const char* name, ModuleBits bits, char* out,
-                                          std::uint32_t capacity) {
-    if (hasSearchFolder_) return searchModuleFrom(searchFolder_, name, bits, out, capacity, &listings_);
-    // No scan folder: the current directory stands in its place. One too
-    // long to read stands nowhere: the rest of the order is searched still,
-    // and never the host program's folder, as SearchPathA would.
-    char current[MAX_PATH] = {};
-    const DWORD length = GetCurrentDirectoryA(sizeof current, current);
-    const bool known = length != 0 && length < sizeof current;
-    const std::string folder = known ? truePath(systemFolders(), current) : std::string();
-    return searchModuleFrom(folder, name, bits, out, capacity, &listings_);
+std::string Win32Platform::searchModule(const char* name, ModuleBits bits) {
+    if (hasSearchFolder_) return searchModuleFrom(searchFolder_, name, bits, &listings_);
+    // No scan folder: the current directory stands in its place. One that
+    // cannot be read stands nowhere: the rest of the order is searched still,
+    // and never the host program's folder, as SearchPathW would.
+    std::wstring current(MAX_PATH, L'\0');
+    DWORD length = GetCurrentDirectoryW(DWORD(current.size()), &current[0]);
+    if (length >= current.size()) {
+        current.assign(std::size_t(length) + 1, L'\0');
+        length = GetCurrentDirectoryW(DWORD(current.size()), &current[0]);
+    }
+    std::string folder;
+    if (length != 0 && length < current.size() && toUtf8(current.substr(0, length), folder))
+        folder = truePath(systemFolders(), folder);
+    else
+        folder.clear();
+    return searchModuleFrom(folder, name, bits, &listings_);
 }
 
 const ApiSetSchema* Win32Platform::apiSetSchema(ModuleBits bits) {
@@ -135,12 +140,12 @@ const ApiSetSchema* Win32Platform::apiSetSchema(ModuleBits bits) {
     // 64-bit Windows), rather than from this process's loader, whose copy
     // serves this process's family only. Where that folder has none, the
     // system's one in System32 serves both families.
-    return apiSetSchemas_.get(*this, bits, [&](char* path, std::size_t capacity) {
+    return apiSetSchemas_.get(*this, bits, [&](std::string& path) {
         const SystemFolders& system = systemFolders();
         for (const std::string& folder : {systemFolderOf(system, bits), systemFolderOf(system, ModuleBits::bits64)}) {
             const std::string file = folder + "\\apisetschema.dll";
-            if (GetFileAttributesA(reach(file.c_str()).c_str()) != INVALID_FILE_ATTRIBUTES)
-                return copyBounded(path, capacity, file.c_str());
+            if (GetFileAttributesW(systemPath(reach(file.c_str())).c_str()) != INVALID_FILE_ATTRIBUTES)
+                return path = file, true;
         }
         return false;
     });
@@ -160,9 +165,7 @@ const ActivationContext* Win32Platform::defaultContext(ModuleBits bits) {
     return nullptr;
 }
 
-std::uint32_t Win32Platform::knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) {
-    return knownDlls_.find(name, bits, out, capacity);
-}
+std::string Win32Platform::knownDll(const char* name, ModuleBits bits) { return knownDlls_.find(name, bits); }
 
 bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
     return path && readFixedVersionInfo(reach(path).c_str(), out);
@@ -187,11 +190,11 @@ constexpr UINT kSmallIconFlags = SHGFI_SYSICONINDEX | SHGFI_SMALLICON;
 // file that cannot be opened is handed on as it is: the shell cannot read it
 // either.
 std::uintptr_t Win32Platform::smallIcon(const char* path, int& index) {
-    SHFILEINFOA info = {};
+    SHFILEINFOW info = {};
     const std::string reached = reach(path);
     // A file of a type drawn with one icon gets that icon without the shell
     // looking at the file (type_icons.h); it must be a file that exists.
-    const DWORD attributes = GetFileAttributesA(reached.c_str());
+    const DWORD attributes = GetFileAttributesW(systemPath(reached).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         if (const std::uintptr_t list = typeIcons_.iconOfType(reached, index)) return list;
     const std::unique_ptr<FileBlocks> held = FileBlocks::open(reached.c_str());
@@ -199,7 +202,12 @@ std::uintptr_t Win32Platform::smallIcon(const char* path, int& index) {
     if (held && !iconReadStaysInFile(held->view())) {
         list = shellTypeIcon(path, info.iIcon);
     } else {
-        list = SHGetFileInfoA(reached.c_str(), 0, &info, sizeof info, kSmallIconFlags);
+        // The shell takes no "\\?\" form: a longer path gets its type's icon.
+        std::wstring wide;
+        if (toWide(reached, wide) && wide.size() < MAX_PATH)
+            list = SHGetFileInfoW(wide.c_str(), 0, &info, sizeof info, kSmallIconFlags);
+        else
+            list = shellTypeIcon(path, info.iIcon);
         if (!list && reached != path) list = shellTypeIcon(path, info.iIcon);
     }
     if (list) index = info.iIcon;
@@ -220,7 +228,8 @@ void Win32Platform::showError(WindowHandle owner, const char* text, const char* 
         options_.messageSink(text, caption);
         return;
     }
-    MessageBoxA(static_cast<HWND>(owner), text, caption, MB_ICONERROR);
+    MessageBoxW(static_cast<HWND>(owner), wideText(text ? text : "").c_str(), wideText(caption ? caption : "").c_str(),
+                MB_ICONERROR);
 }
 
 bool Win32Platform::lastWriteTime(const char* path, FileTime& out) {
@@ -239,9 +248,9 @@ std::string Win32Platform::formatShortDate(FileTime time) {
     const FILETIME value{time.dwLowDateTime, time.dwHighDateTime};
     SYSTEMTIME date;
     if (!FileTimeToSystemTime(&value, &date)) return std::string();
-    char text[260] = {};
-    if (!GetDateFormatA(0, DATE_SHORTDATE, &date, nullptr, text, sizeof text)) return std::string();
-    return text;
+    wchar_t text[260] = {};
+    const int length = GetDateFormatW(0, DATE_SHORTDATE, &date, nullptr, text, 260);
+    return length > 1 ? utf8Text(std::wstring_view(text, std::size_t(length - 1))) : std::string();
 }
 
 CursorHandle Win32Platform::showWaitCursor() {

@@ -20,18 +20,17 @@ public:
     explicit Win32Platform(PlatformOptions options);
 
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
-    std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
-                               std::uint32_t capacity) override;
+    std::string searchModule(const char* name, ModuleBits bits) override;
     const ApiSetSchema* apiSetSchema(ModuleBits bits) override;
     const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) override;
     const ActivationContext* defaultContext(ModuleBits bits) override;
-    std::uint32_t knownDll(const char* name, ModuleBits bits, char* out, std::uint32_t capacity) override;
+    std::string knownDll(const char* name, ModuleBits bits) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
 
     void setSearchFolder(const char* folder) override;
-    void toTruePath(char* path, std::size_t capacity) override;
+    void toTruePath(std::string& path) override;
     bool lastWriteTime(const char* path, FileTime& out) override;
     std::string formatShortDate(FileTime time) override;
     ImageListHandle smallImageList(const char* path, int& icon) override;

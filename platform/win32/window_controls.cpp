@@ -3,6 +3,9 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cwchar>
+
+#include "platform/win32/wide_text.h"
 
 
 namespace vost {
@@ -10,19 +13,31 @@ namespace vost {
 namespace {
 
 constexpr int kLabelCapacity = 520;
-constexpr int kCellCapacity = 260;
 
 HTREEITEM asItem(TreeItem item) { return static_cast<HTREEITEM>(item); }
 
 // Reads the fields in `mask` of one item; false when the control refuses.
-bool readItem(HWND tree, TreeItem item, UINT mask, TVITEMA& out, char* text = nullptr) {
-    out = TVITEMA{};
+bool readItem(HWND tree, TreeItem item, UINT mask, TVITEMW& out, std::wstring* text = nullptr) {
+    out = TVITEMW{};
     out.mask = TVIF_HANDLE | mask;
     out.hItem = asItem(item);
-    out.pszText = text;
-    out.cchTextMax = text ? kLabelCapacity : 0;
+    out.pszText = text ? &(*text)[0] : nullptr;
+    out.cchTextMax = text ? int(text->size()) : 0;
     out.stateMask = TVIS_EXPANDED | TVIS_STATEIMAGEMASK;
-    return item && SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&out));
+    return item && SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&out));
+}
+
+// A control's text of any length: read into a buffer grown until the text
+// ends before its last character. `read` fills the buffer it is given.
+template <typename Read>
+std::string wholeText(Read&& read) {
+    for (std::size_t capacity = kLabelCapacity;; capacity *= 4) {
+        std::wstring text(capacity, L'\0');
+        if (!read(text)) return std::string();
+        text.back() = L'\0';  // a cut text may come without its terminator
+        const std::size_t length = std::wcslen(text.c_str());
+        if (length + 1 < capacity || capacity >= 65536) return utf8Text(std::wstring_view(text.c_str(), length));
+    }
 }
 
 // The list's sort calls this with two rows' parameters and the address of a
@@ -41,7 +56,7 @@ int CALLBACK compareRows(LPARAM first, LPARAM second, LPARAM sorting) {
 
 struct InsertItemRequest {
     HWND tree;
-    TVINSERTSTRUCTA* insert;
+    TVINSERTSTRUCTW* insert;
     HTREEITEM item;      // the new item, null when the control refused it
     HTREEITEM previous;  // the sibling it follows, null when it came first
 };
@@ -79,10 +94,11 @@ void setStateImages(const StateImageRequest& ask) {
             tipsInLines(reinterpret_cast<HWND>(SendMessageA(ask.control, LVM_GETTOOLTIPS, 0, 0)));
         }
         for (std::size_t i = 0; i < ask.count; ++i) {
-            LVFINDINFOA find = {};
+            LVFINDINFOW find = {};
             find.flags = LVFI_STRING;  // the whole text, case ignored
-            find.psz = ask.moduleTexts[i];
-            const LRESULT row = SendMessageA(ask.control, LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find));
+            const std::wstring wanted = wideText(ask.moduleTexts[i]);
+            find.psz = wanted.c_str();
+            const LRESULT row = SendMessageW(ask.control, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find));
             if (row < 0) continue;
             LVITEMA state = {};
             state.stateMask = LVIS_STATEIMAGEMASK;
@@ -97,12 +113,12 @@ void setStateImages(const StateImageRequest& ask) {
         tipsInLines(reinterpret_cast<HWND>(SendMessageA(ask.control, TVM_GETTOOLTIPS, 0, 0)));
     }
     for (std::size_t i = 0; i < ask.count; ++i) {
-        TVITEMA change = {};
+        TVITEMW change = {};
         change.mask = TVIF_HANDLE | TVIF_STATE;
         change.hItem = asItem(ask.items[i].item);
         change.stateMask = TVIS_STATEIMAGEMASK;
         change.state = INDEXTOSTATEIMAGEMASK(ask.items[i].image);
-        SendMessageA(ask.control, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&change));
+        SendMessageA(ask.control, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&change));
     }
 }
 
@@ -123,7 +139,7 @@ LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
         auto& ask = *reinterpret_cast<InsertItemRequest*>(request);
         if (!IsChild(page, ask.tree)) return 0;
         ask.item = reinterpret_cast<HTREEITEM>(
-            SendMessageA(ask.tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(ask.insert)));
+            SendMessageW(ask.tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(ask.insert)));
         ask.previous = ask.item ? reinterpret_cast<HTREEITEM>(SendMessageA(
                                       ask.tree, TVM_GETNEXTITEM, TVGN_PREVIOUS, reinterpret_cast<LPARAM>(ask.item)))
                                 : nullptr;
@@ -148,7 +164,8 @@ LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
 
 TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, const int* image,
                                          ModuleNode* node) {
-    TVINSERTSTRUCTA insert = {};
+    TVINSERTSTRUCTW insert = {};
+    const std::wstring text = wideText(label ? label : "");
     insert.hParent = asItem(parent);
     insert.hInsertAfter = TVI_SORT;
     insert.item.mask = TVIF_TEXT | TVIF_PARAM;  // 0x05
@@ -156,7 +173,7 @@ TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, con
         insert.item.mask |= TVIF_IMAGE | TVIF_SELECTEDIMAGE;  // 0x27
         insert.item.iImage = insert.item.iSelectedImage = *image;
     }
-    insert.item.pszText = const_cast<char*>(label);
+    insert.item.pszText = const_cast<wchar_t*>(text.c_str());
     insert.item.lParam = reinterpret_cast<LPARAM>(node);
     return this->insert(insert, node);
 }
@@ -164,23 +181,24 @@ TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, con
 WindowHandle WindowTreeControl::ownerWindow() { return GetParent(tree_); }
 
 TreeItem WindowTreeControl::insertRoot(const char* label, int image, ModuleNode* node) {
-    TVINSERTSTRUCTA insert = {};
+    TVINSERTSTRUCTW insert = {};
+    const std::wstring text = wideText(label ? label : "");
     insert.hParent = TVI_ROOT;
     insert.hInsertAfter = TVI_SORT;
     insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_PARAM | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;  // 0x67
-    insert.item.pszText = const_cast<char*>(label);
+    insert.item.pszText = const_cast<wchar_t*>(text.c_str());
     insert.item.iImage = insert.item.iSelectedImage = image;
     insert.item.cChildren = 1;
     insert.item.lParam = reinterpret_cast<LPARAM>(node);
     return this->insert(insert, node);
 }
 
-TreeItem WindowTreeControl::insert(TVINSERTSTRUCTA& request, ModuleNode* node) {
+TreeItem WindowTreeControl::insert(TVINSERTSTRUCTW& request, ModuleNode* node) {
     InsertItemRequest ask{tree_, &request, nullptr, nullptr};
     if (SendMessageA(GetParent(tree_), kInsertItemRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1) {
         ordered_ = false;
         return reinterpret_cast<TreeItem>(
-            SendMessageA(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&request)));
+            SendMessageW(tree_, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&request)));
     }
     // The top level (the root alone) is never walked.
     if (!ask.item || request.hParent == TVI_ROOT) return reinterpret_cast<TreeItem>(ask.item);
@@ -211,10 +229,10 @@ TreeItem WindowTreeControl::rootItem() { return nextItem(nullptr, TVGN_ROOT); }
 ModuleNode* WindowTreeControl::itemNode(TreeItem item) {
     // Asks for text, images, children and parameter as the walk always has;
     // only the parameter is used.
-    char text[kLabelCapacity] = {};
-    TVITEMA read;
+    std::wstring text(kLabelCapacity, L'\0');
+    TVITEMW read;
     if (!readItem(tree_, item, TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_PARAM,
-                  read, text))
+                  read, &text))
         return nullptr;
     return reinterpret_cast<ModuleNode*>(read.lParam);
 }
@@ -230,20 +248,19 @@ std::vector<TreeChild> WindowTreeControl::children(TreeItem item) {
 }
 
 std::string WindowTreeControl::itemLabel(TreeItem item) {
-    char text[kLabelCapacity] = {};
-    TVITEMA read;
-    if (!readItem(tree_, item, TVIF_TEXT, read, text)) return std::string();
-    text[kLabelCapacity - 1] = '\0';  // a cut text may come without its terminator
-    return std::string(text);
+    return wholeText([&](std::wstring& text) {
+        TVITEMW read;
+        return readItem(tree_, item, TVIF_TEXT, read, &text);
+    });
 }
 
 int WindowTreeControl::itemHasChildren(TreeItem item) {
-    TVITEMA read;
+    TVITEMW read;
     return readItem(tree_, item, TVIF_CHILDREN, read) ? read.cChildren : 0;
 }
 
 bool WindowTreeControl::itemExpanded(TreeItem item) {
-    TVITEMA read;
+    TVITEMW read;
     return readItem(tree_, item, TVIF_STATE, read) && (read.state & TVIS_EXPANDED) != 0;
 }
 
@@ -256,16 +273,16 @@ void WindowTreeControl::setItemStateImages(const std::vector<ItemStateImage>& im
 }
 
 int WindowTreeControl::itemStateImage(TreeItem item) {
-    TVITEMA read;
+    TVITEMW read;
     return readItem(tree_, item, TVIF_STATE, read) ? int((read.state & TVIS_STATEIMAGEMASK) >> 12) : 0;
 }
 
 void WindowTreeControl::setHasChildren(TreeItem item, int hasChildren) {
-    TVITEMA change = {};
+    TVITEMW change = {};
     change.mask = TVIF_HANDLE | TVIF_CHILDREN;  // 0x50
     change.hItem = asItem(item);
     change.cChildren = hasChildren;
-    SendMessageA(tree_, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&change));
+    SendMessageA(tree_, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&change));
 }
 
 void WindowTreeControl::expand(TreeItem item) {
@@ -277,13 +294,14 @@ void WindowTreeControl::setImageList(ImageListHandle list) {
 }
 
 int WindowListControl::insertRow(int position, const char* moduleText, ModuleNode* node) {
-    LVITEMA row = {};
+    LVITEMW row = {};
+    const std::wstring text = wideText(moduleText ? moduleText : "");
     row.mask = LVIF_TEXT | LVIF_PARAM;  // 5
     row.iItem = position;
     row.iSubItem = 0;
-    row.pszText = const_cast<char*>(moduleText);
+    row.pszText = const_cast<wchar_t*>(text.c_str());
     row.lParam = reinterpret_cast<LPARAM>(node);
-    return static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
+    return static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&row)));
 }
 
 int WindowListControl::insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) {
@@ -295,17 +313,19 @@ int WindowListControl::insertFullRow(int position, const char* const (&cells)[5]
 
 
 void WindowListControl::setCellText(int row, int column, const char* text) {
-    LVITEMA cell = {};
+    LVITEMW cell = {};
+    const std::wstring wide = wideText(text ? text : "");
     cell.iSubItem = column;
-    cell.pszText = const_cast<char*>(text);
-    SendMessageA(list_, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
+    cell.pszText = const_cast<wchar_t*>(wide.c_str());
+    SendMessageW(list_, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell));
 }
 
 int WindowListControl::findPrefix(const char* text) {
-    LVFINDINFOA find = {};
+    LVFINDINFOW find = {};
+    const std::wstring wanted = wideText(text ? text : "");
     find.flags = LVFI_STRING | LVFI_PARTIAL;  // 0x0A
-    find.psz = text;
-    return static_cast<int>(SendMessageA(list_, LVM_FINDITEMA, static_cast<WPARAM>(-1),
+    find.psz = wanted.c_str();
+    return static_cast<int>(SendMessageW(list_, LVM_FINDITEMW, static_cast<WPARAM>(-1),
                                          reinterpret_cast<LPARAM>(&find)));
 }
 
@@ -318,17 +338,13 @@ void WindowListControl::sort(RowComparison compare, void* parameter) {
 int WindowListControl::rowCount() { return static_cast<int>(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0)); }
 
 std::string WindowListControl::cellText(int row, int column) {
-    char text[kCellCapacity] = {};
-    LVITEMA cell = {};
-    cell.iSubItem = column;
-    cell.pszText = text;
-    cell.cchTextMax = kCellCapacity;
-    const LRESULT length = SendMessageA(list_, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
-    if (length <= 0) return std::string();
-    // Wine's control leaves a cut text without its terminator: the answer is
-    // at most the buffer's first 259 characters.
-    text[kCellCapacity - 1] = '\0';
-    return std::string(text);
+    return wholeText([&](std::wstring& text) {
+        LVITEMW cell = {};
+        cell.iSubItem = column;
+        cell.pszText = &text[0];
+        cell.cchTextMax = int(text.size());
+        return SendMessageW(list_, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&cell)) > 0;
+    });
 }
 
 ModuleNode* WindowListControl::rowNode(int row) {
@@ -355,8 +371,17 @@ int WindowListControl::rowStateImage(int row) {
     return int((SendMessageA(list_, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK) & LVIS_STATEIMAGEMASK) >> 12);
 }
 
+// The wider of the column's cells and its heading, so that neither is cut
+// whatever the font's size. LVSCW_AUTOSIZE fits the cells alone; in the last
+// column LVSCW_AUTOSIZE_USEHEADER would stretch to the control's edge rather
+// than fit, so there the cells decide (a path is wider than "Path").
 void WindowListControl::fitColumn(int column) {
-    SendMessageA(list_, LVM_SETCOLUMNWIDTH, column, 0xFFFF);  // LVSCW_AUTOSIZE as a 16-bit value
+    SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, 0xFFFF);  // LVSCW_AUTOSIZE as a 16-bit value
+    auto* header = reinterpret_cast<HWND>(SendMessageW(list_, LVM_GETHEADER, 0, 0));
+    if (!header || column + 1 >= int(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0))) return;
+    const LRESULT cells = SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0);
+    SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, 0xFFFE);  // LVSCW_AUTOSIZE_USEHEADER
+    if (SendMessageW(list_, LVM_GETCOLUMNWIDTH, column, 0) < cells) SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, cells);
 }
 
 }  // namespace vost

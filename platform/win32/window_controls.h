@@ -61,7 +61,7 @@ public:
 
 private:
     TreeItem nextItem(TreeItem item, WPARAM relation);
-    TreeItem insert(TVINSERTSTRUCTA& request, ModuleNode* node);
+    TreeItem insert(TVINSERTSTRUCTW& request, ModuleNode* node);
 
     HWND tree_;
     HIMAGELIST stateImages_;

@@ -46,9 +46,9 @@ TEST_F(DependencyTest, FoundModuleGetsUpperNameLowerPathVersionAndItsIcon) {
 
     ModuleNode* child = item.node;
     ASSERT_NE(child, nullptr);
-    EXPECT_STREQ(child->moduleName, "kernel32.dll");  // the name keeps the case it was referenced in
-    EXPECT_STREQ(child->fullPath, "c:\\windows\\system32\\kernel32.dll");
-    EXPECT_STREQ(child->productVersion, "6.2.3.4");
+    EXPECT_EQ(child->moduleName, "kernel32.dll");  // the name keeps the case it was referenced in
+    EXPECT_EQ(child->fullPath, "c:\\windows\\system32\\kernel32.dll");
+    EXPECT_EQ(child->productVersion, "6.2.3.4");
     EXPECT_EQ(child->parent, root);
     EXPECT_EQ(child->readVersion, 1);
     EXPECT_EQ(child->scanned, 0);
@@ -67,7 +67,7 @@ TEST_F(DependencyTest, VersionPartOnlyForPeReferencesWithAVersion) {
     const std::size_t reads = scan.platform.versionReads.size();
     EXPECT_EQ(add("USER.EXE", 0).label, "USER.EXE (c:\\windows\\system32\\user.exe)");
     EXPECT_EQ(scan.platform.versionReads.size(), reads);
-    EXPECT_STREQ(scan.tree.item(scan.tree.insertionOrder.back()).node->fileVersion, "");
+    EXPECT_EQ(scan.tree.item(scan.tree.insertionOrder.back()).node->fileVersion, "");
 
     // PE reference to a file without a version resource.
     EXPECT_EQ(add("Plain.dll", 1).label, "PLAIN.DLL (c:\\apps\\plain.dll)");
@@ -82,22 +82,20 @@ TEST_F(DependencyTest, VersionPartOnlyForPeReferencesWithAVersion) {
 TEST_F(DependencyTest, MissingModuleShowsNotFoundAndTheParentsIcon) {
     const RecordingTree::Item& item = add("Missing.dll", 1);
     EXPECT_EQ(item.label, "MISSING.DLL (file not found)");
-    EXPECT_STREQ(item.node->fullPath, "file not found");
-    EXPECT_STREQ(item.node->fileVersion, "");
+    EXPECT_EQ(item.node->fullPath, "file not found");
+    EXPECT_EQ(item.node->fileVersion, "");
     EXPECT_TRUE(item.hasImage);
     EXPECT_EQ(item.image, 3);
     EXPECT_EQ(scan.platform.iconLookups.back(), kRootPath);
 
-    // A path that does not fit 260 bytes counts as not found, even when the
-    // platform left text in the buffer.
-    scan.platform.setSearchResult("long.dll", 300);
-    EXPECT_EQ(add("long.dll", 1).label, "LONG.DLL (file not found)");
-    scan.platform.setSearchResult("edge.dll", 260, "C:\\Partial");
-    EXPECT_EQ(add("edge.dll", 1).label, "EDGE.DLL (file not found)");
-    const std::string fits = "C:\\" + std::string(252, 'p') + ".dll";  // 259 characters
-    ASSERT_EQ(fits.size(), 259u);
-    scan.platform.setSearchResult("fits.dll", 259, fits);
-    EXPECT_STREQ(add("fits.dll", 1).node->fullPath, test::asciiLowerCopy(fits).c_str());
+    // Paths of any length are found and kept whole.
+    for (std::size_t length : {259u, 260u, 400u}) {
+        const std::string path = "C:\\" + std::string(length - 7, 'P') + ".dll";
+        scan.platform.setSearchResult("long.dll", 1, path);
+        const RecordingTree::Item& found = add("long.dll", 1);
+        EXPECT_EQ(found.node->fullPath, test::asciiLowerCopy(path));
+        EXPECT_EQ(found.label, "LONG.DLL (" + test::asciiLowerCopy(path) + ")");
+    }
 }
 
 TEST_F(DependencyTest, ItemMaskFollowsTheIconLookup) {
@@ -111,16 +109,15 @@ TEST_F(DependencyTest, ItemMaskFollowsTheIconLookup) {
     EXPECT_EQ(zero.image, 0);
 }
 
-TEST_F(DependencyTest, ExtremeLabelsAreCutTo519Characters) {
+TEST_F(DependencyTest, ExtremeLabelsAreKeptWhole) {
     const std::string name(259, 'n');
     const std::string path = "C:\\" + std::string(256, 'q');
     scan.platform.setSearchResult(name, std::uint32_t(path.size()), path);
     scan.platform.addFile(path, test::bytesOf("MZ"));
     scan.platform.setVersion(path, {0xFFFFFFFF, 0xFFFFFFFF, 0, 0});
     const RecordingTree::Item& item = add(name.c_str(), 1);
-    EXPECT_EQ(item.label.size(), 519u);
-    EXPECT_EQ(item.label.substr(0, 261), std::string(259, 'N') + " (");
-    EXPECT_STREQ(item.node->fileVersion, "65535.65535.65535.65535");
+    EXPECT_EQ(item.label, std::string(259, 'N') + " (c:\\" + std::string(256, 'q') + " [65535.65535.65535.65535])");
+    EXPECT_EQ(item.node->fileVersion, "65535.65535.65535.65535");
 }
 
 TEST_F(DependencyTest, FailedInsertionLeavesTheChildWithoutAnItem) {

@@ -3,7 +3,9 @@
 // table under megabytes of descriptors, and references by the thousand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -26,10 +28,15 @@ struct Section {
     std::uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
 };
 
-// A PE image: the import directory at kDirectoryRva in section 0, which maps
-// it to `descriptorsAt`; descriptors naming `nameRvas`; then `tail` bytes.
+std::uint32_t sectorAfter(std::uint32_t offset) { return (offset + 0x1FF) & ~0x1FFu; }
+
+// A PE image: the import directory at kDirectoryRva in section
+// `directorySection`, which maps it to `descriptorsAt` (moved up to its
+// 512-byte sector, where the loader reads from); descriptors naming
+// `nameRvas`; then, from the next sector, `tail` bytes.
 Bytes buildImage(std::vector<Section> sections, std::uint32_t descriptorsAt,
-                 const std::vector<std::uint32_t>& nameRvas, const Bytes& tail) {
+                 const std::vector<std::uint32_t>& nameRvas, const Bytes& tail, std::size_t directorySection = 0) {
+    descriptorsAt = sectorAfter(descriptorsAt);
     Bytes b(descriptorsAt, 0);
     test::putText(b, 0, "MZ");
     test::putU32(b, test::kLfanewField, kNewHeader);
@@ -38,7 +45,7 @@ Bytes buildImage(std::vector<Section> sections, std::uint32_t descriptorsAt,
     test::putU16(b, kNewHeader + 20, std::uint16_t(kOptionalSize));
     test::putU32(b, kNewHeader + 128, kDirectoryRva);
     const std::uint32_t directorySize = std::uint32_t(20 * (nameRvas.size() + 1));
-    sections[0] = Section{directorySize, kDirectoryRva, directorySize, descriptorsAt};
+    sections[directorySection] = Section{directorySize, kDirectoryRva, directorySize, descriptorsAt};
     for (std::size_t i = 0; i < sections.size(); ++i) {
         const std::size_t h = kSectionTable + 40 * i;
         test::putU32(b, h + 8, sections[i].virtualSize);
@@ -53,6 +60,7 @@ Bytes buildImage(std::vector<Section> sections, std::uint32_t descriptorsAt,
         test::putU32(b, d + 16, 1);
     }
     test::putU32(b, descriptorsAt + 20 * nameRvas.size() + 16, 0);  // the terminator
+    b.resize(sectorAfter(std::uint32_t(b.size())));
     b.insert(b.end(), tail.begin(), tail.end());
     return b;
 }
@@ -65,10 +73,33 @@ std::vector<std::string> walkedNames(const Bytes& bytes, int& result, bool* cut 
     return scan.referencedNames();
 }
 
+// The byte the loader maps at `rva`, by its rules taken one by one: the last
+// section whose copied pages hold it, else the headers' page, else zero;
+// nothing past the end of the image.
+std::optional<std::uint8_t> loaderByte(const std::vector<Section>& sections, const Bytes& file, std::uint64_t rva) {
+    const auto page = [](std::uint64_t n) { return (n + 0xFFF) & ~std::uint64_t(0xFFF); };
+    const auto fileByte = [&](std::uint64_t at) { return at < file.size() ? file[at] : std::uint8_t(0); };
+    std::uint64_t imageEnd = page(std::min<std::uint64_t>(kSectionTable + 40 * sections.size(), file.size()));
+    std::optional<std::uint8_t> found;
+    for (const Section& s : sections) {
+        const std::uint64_t size = page(s.virtualSize ? s.virtualSize : s.rawSize);
+        const std::uint64_t length = std::min<std::uint64_t>(((s.rawSize + (s.rawPointer & 0x1FF)) + 0x1FF) & ~0x1FFull, size);
+        if (s.rawPointer == 0 || length == 0) continue;
+        const std::uint64_t end = std::min<std::uint64_t>(s.virtualAddress + page(length), std::uint64_t(1) << 32);
+        imageEnd = std::max(imageEnd, end);
+        if (rva >= s.virtualAddress && rva < end)
+            found = rva - s.virtualAddress < length ? fileByte((s.rawPointer & ~0x1FFu) + rva - s.virtualAddress) : 0;
+    }
+    if (rva >= imageEnd) return std::nullopt;
+    if (found) return found;
+    const std::uint64_t headers = std::min<std::uint64_t>(kSectionTable + 40 * sections.size(), file.size());
+    return rva < headers ? file[rva] : 0;
+}
+
 // Random section tables, small and large (overlapping, empty, wrapping past
 // 4 GiB, mapping outside the file) and names at random RVAs: the walk finds
-// exactly the names that the one-RVA lookup finds, in descriptor order.
-TEST(HostilePe, WalkResolvesNamesAsTheOneRvaLookup) {
+// exactly the names that the loader's bytes, taken one by one, spell.
+TEST(HostilePe, WalkResolvesNamesAsTheLoaderMapsThem) {
     std::mt19937 random(20261207);
     auto pick = [&](std::uint32_t low, std::uint32_t high) {
         return std::uniform_int_distribution<std::uint32_t>(low, high)(random);
@@ -87,14 +118,19 @@ TEST(HostilePe, WalkResolvesNamesAsTheOneRvaLookup) {
         // Text at every offset: runs of one letter, each ending in a zero.
         Bytes tail(0x1000);
         for (std::size_t i = 0; i < tail.size(); ++i) tail[i] = i % 7 == 6 ? 0 : std::uint8_t('a' + (i / 7) % 26);
-        const Bytes image = buildImage(sections, descriptorsAt, rvas, tail);
+        // The directory's section comes last, so no other overwrites it.
+        const Bytes image = buildImage(sections, descriptorsAt, rvas, tail, sections.size() - 1);
+        const std::uint32_t directorySize = std::uint32_t(20 * (rvas.size() + 1));
+        sections.back() = Section{directorySize, kDirectoryRva, directorySize, sectorAfter(descriptorsAt)};
 
         std::vector<std::string> expected;
-        const ByteView view(image.data(), image.size());
         for (std::uint32_t rva : rvas) {
-            const std::uint32_t at = rvaToFileOffset(view, kNewHeader, rva);
-            char name[kPathCapacity];
-            if (at != 0xFFFFFFFFu && view.readCString(at, name, sizeof name) && name[0]) expected.push_back(name);
+            std::string name;
+            std::optional<std::uint8_t> c;
+            for (std::uint64_t at = rva; name.size() < kPathCapacity && (c = loaderByte(sections, image, at)) && *c; ++at)
+                name.push_back(char(*c));
+            if (!c || *c || name.empty()) continue;  // past the image, too long, or empty
+            if (name.size() < kPathCapacity) expected.push_back(name);
         }
         int result = 0;
         EXPECT_EQ(walkedNames(image, result), expected) << "round " << round;
@@ -127,7 +163,7 @@ TEST(HostilePe, ReferencesStopAtTheBound) {
         SCOPED_TRACE(c.named);
         const std::uint32_t count = c.named + c.unnamedAfter;
         const std::uint32_t descriptorsAt = kSectionTable + 2 * 40;
-        const std::uint32_t namesAt = descriptorsAt + 20 * (count + 1);
+        const std::uint32_t namesAt = sectorAfter(sectorAfter(descriptorsAt) + 20 * (count + 1));
         std::vector<Section> sections{Section{}, Section{0x100, 0x80000, 0x100, namesAt}};
         std::vector<std::uint32_t> rvas(c.named, 0x80000);
         rvas.resize(count, test::kRvaInNoSection);

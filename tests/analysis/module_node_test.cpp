@@ -16,8 +16,8 @@ TEST(ModuleNode, VersionTextsPrintFourUnsigned16BitParts) {
     platform.addFile("c:\\a.dll", test::bytesOf("MZ"));
     platform.setVersion("c:\\a.dll", {0x00050001, 0x0A280000, 0xFFFFFFFF, 0x8000FFFF});
     const ModuleNode node(platform, "c:\\a.dll", "A.DLL", nullptr, 1);
-    EXPECT_STREQ(node.fileVersion, "5.1.2600.0");
-    EXPECT_STREQ(node.productVersion, "65535.65535.32768.65535");
+    EXPECT_EQ(node.fileVersion, "5.1.2600.0");
+    EXPECT_EQ(node.productVersion, "65535.65535.32768.65535");
     EXPECT_EQ(node.scanned, 0);
     EXPECT_EQ(node.lastWriteTime.value(), 0u);
     EXPECT_EQ(node.treeItem, nullptr);
@@ -30,17 +30,17 @@ TEST(ModuleNode, NoVersionWithoutResourceOrWhenNotAsked) {
     platform.setVersion("c:\\b.dll", {0x00010000, 0, 0x00010000, 0});
 
     const ModuleNode none(platform, "c:\\a.dll", "A.DLL", nullptr, 1);
-    EXPECT_STREQ(none.fileVersion, "");
-    EXPECT_STREQ(none.productVersion, "");
+    EXPECT_EQ(none.fileVersion, "");
+    EXPECT_EQ(none.productVersion, "");
     const ModuleNode notAsked(platform, "c:\\b.dll", "B.DLL", nullptr, 0);
-    EXPECT_STREQ(notAsked.fileVersion, "");
+    EXPECT_EQ(notAsked.fileVersion, "");
     EXPECT_EQ(platform.versionReads.size(), 1u) << "a node built with readVersion 0 reads nothing";
 
-    // Texts of 260 characters or more are cut to the buffer.
-    const std::string longName(400, 'x');
-    const ModuleNode cut(platform, longName.c_str(), longName.c_str(), nullptr, 0);
-    EXPECT_EQ(std::string(cut.fullPath), longName.substr(0, 259));
-    EXPECT_EQ(std::string(cut.moduleName), longName.substr(0, 259));
+    // Texts of any length are kept whole.
+    const std::string longName(4000, 'x');
+    const ModuleNode whole(platform, longName, longName, nullptr, 0);
+    EXPECT_EQ(whole.fullPath, longName);
+    EXPECT_EQ(whole.moduleName, longName);
 }
 
 TEST(ModuleNode, RepeatOfAnyAncestorIsMarkedCaseSensitively) {

@@ -19,7 +19,7 @@
 #include "analysis/pe_exports.h"
 #include "analysis/pe_headers.h"
 #include "analysis/pe_import_functions.h"
-#include "analysis/section_index.h"
+#include "analysis/image_map.h"
 #include "tests/support/cross_build.h"
 #include "tests/support/image_builder.h"
 

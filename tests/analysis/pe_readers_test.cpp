@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "analysis/image_map.h"
 #include "analysis/pe_delay_imports.h"
 #include "analysis/pe_exports.h"
+#include "analysis/pe_headers.h"
 #include "analysis/pe_import_functions.h"
 #include "analysis/scan_module.h"
 #include "tests/support/image_builder.h"
@@ -159,8 +161,9 @@ TEST(PeExportsReader, DamagedTablesAreCutAndReported) {
     const std::uint32_t ordinals = sound.fileOffsetOf(test::getU32(sound.bytes, dir + 36));
 
     PeExports ex = patched(dir + 20, 0xFFFFFFFF);  // NumberOfFunctions
-    EXPECT_TRUE(ex.faults & PeExports::kAddressTableCut);
-    EXPECT_LE(ex.addresses.size(), (sound.bytes.size() - dir) / 4);
+    EXPECT_TRUE(ex.faults & PeExports::kAddressTableCut);  // at the end of the image
+    const std::uint64_t imageSize = ImageMap(viewOf(sound.bytes), test::kDefaultNewHeader).view().size();
+    EXPECT_LE(ex.addresses.size(), (imageSize - test::getU32(sound.bytes, dir + 28)) / 4);
 
     ex = patched(dir + 24, 0xFFFFFFFF);  // NumberOfNames
     EXPECT_TRUE(ex.faults & PeExports::kNameTableCut);
@@ -175,9 +178,13 @@ TEST(PeExportsReader, DamagedTablesAreCutAndReported) {
     EXPECT_EQ(ex.faults, PeExports::kOrdinalOutOfRange);
     EXPECT_EQ(ex.findByName("Alpha").kind, ExportKind::NotExported);
 
-    // The section ends inside the last forwarder text ("other.#12").
-    const std::uint32_t gamma = exportsOf(sound.bytes).addresses[4] - sound.sections[0].va;
-    ex = patched(sound.sectionHeader(0) + 8, gamma + 3);  // VirtualSize
+    // A forwarder past the end of the image: the directory's range made to
+    // reach it.
+    Bytes far = sound.bytes;
+    const std::uint32_t entry = test::kDefaultNewHeader + std::uint32_t(dataDirectoryEntry(kPe32Magic, kExportDirectory));
+    test::putU32(far, entry + 4, 0x7FFF0000u);
+    test::putU32(far, sound.fileOffsetOf(test::getU32(sound.bytes, dir + 28)) + 4 * 4, 0x7FFE0000u);
+    ex = exportsOf(far);
     EXPECT_TRUE(ex.faults & PeExports::kForwarderUnreadable);
     EXPECT_EQ(ex.findByName("Gamma").kind, ExportKind::Forwarder);
     EXPECT_EQ(ex.findByName("Gamma").forwarder, "");
@@ -225,19 +232,20 @@ TEST(PeImportFunctionsReader, DamagedThunkListsAreCutOrMarked) {
     test::putU32(b, firstThunk + 8, test::kRvaInNoSection);
     EXPECT_EQ(describe(importsOf(b)), "A.dll: ? ?; C.dll: #5; ");
 
-    // A list that runs to the end of its section without a zero thunk.
+    // A list that runs to the end of its section's data: the loader's zeros
+    // after it end it, as a zero thunk does.
     PeImageLayout open;
     open.imports = {"A.dll"};
     open.importFunctions = {{byOrdinal(1)}};
     open.namesInOwnSection = true;  // nothing but thunks after the list in .idata
     PeImage image = test::buildPe(open);
     const std::uint32_t list = image.fileOffsetOf(test::getU32(image.bytes, image.descriptor(0)));
-    const std::uint32_t end = image.sections[0].rawPointer + image.sections[0].virtualSize;
+    const std::uint32_t end = image.sections[0].rawPointer + image.sections[0].rawSize;
     for (std::uint32_t at = list; at + 4 <= end; at += 4) test::putU32(image.bytes, at, 0x80000001u);
-    const std::vector<ImportedModule> cut = importsOf(image.bytes);
-    ASSERT_EQ(cut.size(), 1u);
-    EXPECT_TRUE(cut[0].cut);
-    EXPECT_EQ(cut[0].functions.size(), (end - list) / 4);
+    const std::vector<ImportedModule> ended = importsOf(image.bytes);
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_FALSE(ended[0].cut);
+    EXPECT_EQ(ended[0].functions.size(), (end - list) / 4);
 }
 
 TEST(PeImportFunctionsReader, ThunkListsAreBoundedByTheCapAndTheFile) {

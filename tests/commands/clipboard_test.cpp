@@ -77,7 +77,7 @@ TEST_F(ClipboardTest, HoldsHeaderEmptyLineAndTabTerminatedCellsInTheListsCurrent
 
     // Sorted by module name, ascending: the clipboard follows the new order.
     page->list().sort(
-        [](ModuleNode* first, ModuleNode* second, void*) { return lstrcmpiA(first->moduleName, second->moduleName); },
+        [](ModuleNode* first, ModuleNode* second, void*) { return lstrcmpiA(first->moduleName.c_str(), second->moduleName.c_str()); },
         nullptr);
     copyToClipboard(page->extension());
     EXPECT_EQ(clipboardTextNow(page->window()), std::string(kHeader) +

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "page/commands.h"
+#include "platform/win32/wide_text.h"
 #include "tests/commands/import_hook.h"
 #include "tests/commands/test_page.h"
 
@@ -135,8 +136,8 @@ struct ShownMessage {
 };
 std::vector<ShownMessage> shownMessages;
 
-int WINAPI recordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT) {
-    shownMessages.push_back({owner, text ? text : "", caption ? caption : ""});
+int WINAPI recordMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT) {
+    shownMessages.push_back({owner, utf8Text(text ? text : L""), utf8Text(caption ? caption : L"")});
     return IDOK;
 }
 
@@ -151,7 +152,7 @@ TEST_F(CopyAllTest, EveryListedFileArrivesByteIdenticalIncludingRowsAddedWhileTh
     addMissing("MISSING.DLL");
     addMissing("ALSO-MISSING.DLL");
     shownMessages.clear();
-    ImportHook hook("user32.dll", "MessageBoxA", reinterpret_cast<void*>(recordMessageBox));
+    ImportHook hook("user32.dll", "MessageBoxW", reinterpret_cast<void*>(recordMessageBox));
     BrowserDriver driver(target, [&] { addFile("late.dll"); });
     copyAllToFolder(page->extension());
     driver.finish();
@@ -210,13 +211,14 @@ struct CopyRequest {
 };
 std::vector<CopyRequest> copyRequests;
 
-std::string doubleZeroList(const char* list) {
-    const char* end = list;
+// The UTF-8 of a double-zero list of UTF-16 texts, its zeros kept.
+std::string doubleZeroList(const wchar_t* list) {
+    const wchar_t* end = list;
     while (end[0] || end[1]) ++end;
-    return std::string(list, end + 2);
+    return utf8Text(std::wstring_view(list, std::size_t(end + 2 - list)));
 }
 
-int WINAPI recordFileOperation(SHFILEOPSTRUCTA* operation) {
+int WINAPI recordFileOperation(SHFILEOPSTRUCTW* operation) {
     copyRequests.push_back({operation->hwnd, operation->wFunc, doubleZeroList(operation->pFrom),
                             doubleZeroList(operation->pTo), operation->fFlags, operation->hNameMappings != nullptr,
                             operation->lpszProgressTitle != nullptr});
@@ -228,11 +230,11 @@ TEST_F(CopyAllTest, TheShellGetsDoubleZeroListsInListOrderAndRenamesOnCollision)
     // A contract's row carries its host's path: the file goes over once.
     page->addRow(page->node("c:\\windows\\system32\\kernel32.dll", "API-MS-WIN-CORE-SYNCH-L1-2-0.DLL"));
     page->list().sort(
-        [](ModuleNode* a, ModuleNode* b, void*) { return -lstrcmpiA(a->moduleName, b->moduleName); }, nullptr);
+        [](ModuleNode* a, ModuleNode* b, void*) { return -lstrcmpiA(a->moduleName.c_str(), b->moduleName.c_str()); }, nullptr);
     copyRequests.clear();
-    ImportHook hook("shell32.dll", "SHFileOperationA", reinterpret_cast<void*>(recordFileOperation));
+    ImportHook hook("shell32.dll", "SHFileOperationW", reinterpret_cast<void*>(recordFileOperation));
     ASSERT_TRUE(hook.installed());
-    ImportHook messages("user32.dll", "MessageBoxA", reinterpret_cast<void*>(recordMessageBox));
+    ImportHook messages("user32.dll", "MessageBoxW", reinterpret_cast<void*>(recordMessageBox));
 
     BrowserDriver driver(target);
     copyAllToFolder(page->extension());
@@ -257,7 +259,7 @@ TEST_F(CopyAllTest, AListWithoutPathsStartsNoCopy) {
     SendMessageA(page->listWindow(), LVM_DELETEALLITEMS, 0, 0);
     page->addRow(page->node("", "EMPTY.DLL"), {"EMPTY.DLL", "", "", "", ""});
     copyRequests.clear();
-    ImportHook hook("shell32.dll", "SHFileOperationA", reinterpret_cast<void*>(recordFileOperation));
+    ImportHook hook("shell32.dll", "SHFileOperationW", reinterpret_cast<void*>(recordFileOperation));
 
     BrowserDriver driver(target);
     copyAllToFolder(page->extension());

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "page/commands.h"
+#include "platform/win32/wide_text.h"
 #include "tests/commands/import_hook.h"
 #include "tests/commands/test_page.h"
 
@@ -12,16 +13,21 @@ namespace {
 
 std::vector<UINT> beeps;
 std::vector<std::string> started;
-UINT(WINAPI* realWinExec)(LPCSTR, UINT) = nullptr;
+using CreateProcessFunction = BOOL(WINAPI*)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                                           DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+CreateProcessFunction realCreateProcess = nullptr;
 
 BOOL WINAPI recordBeep(UINT type) {
     beeps.push_back(type);
     return TRUE;
 }
 
-UINT WINAPI recordWinExec(LPCSTR line, UINT show) {
-    started.push_back(line);
-    return realWinExec(line, show);
+BOOL WINAPI recordCreateProcess(LPCWSTR program, LPWSTR line, LPSECURITY_ATTRIBUTES process,
+                                LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                                LPCWSTR folder, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) {
+    started.push_back(utf8Text(line ? line : L""));
+    return realCreateProcess(program, line, process, thread, inherit, flags, environment, folder, startup,
+                             information);
 }
 
 // <Windows folder>\explorer.exe and a copy of the recording explorer.exe
@@ -59,7 +65,7 @@ protected:
         static int run = 0;
         record = freshFolder("explore") + "\\command-line-" + std::to_string(++run) + ".txt";
         SetEnvironmentVariableA("VOST_EXPLORER_RECORD", record.c_str());
-        realWinExec = reinterpret_cast<decltype(realWinExec)>(winExecHook.original());
+        realCreateProcess = reinterpret_cast<CreateProcessFunction>(winExecHook.original());
         ASSERT_TRUE(beepHook.installed());
         ASSERT_TRUE(winExecHook.installed());
         ASSERT_TRUE(fileExists(programFolder() + "explorer.exe"));
@@ -90,7 +96,7 @@ protected:
     char previousDirectory[MAX_PATH] = {};
     WindowsExplorerSwap swap;
     ImportHook beepHook{"user32.dll", "MessageBeep", reinterpret_cast<void*>(recordBeep)};
-    ImportHook winExecHook{"kernel32.dll", "WinExec", reinterpret_cast<void*>(recordWinExec)};
+    ImportHook winExecHook{"kernel32.dll", "CreateProcessW", reinterpret_cast<void*>(recordCreateProcess)};
 };
 
 TEST_F(ExploreTest, APathWithBlanksReachesExplorerUnquotedAfterThePrefix) {

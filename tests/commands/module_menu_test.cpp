@@ -217,18 +217,34 @@ TEST_F(ModuleMenuTest, AShellCommandIsInvokedAtItsOffsetFromTheFirstId) {
     EXPECT_EQ(lstrcmpiA(dropped.c_str(), (modulePath + ";").c_str()), 0) << dropped;
 }
 
-TEST_F(ModuleMenuTest, NoSelectionAnEmptyPathOrAPathTheShellCannotParseShowsNoMenu) {
+// A module that was not found (the page's red disc), or whose path the shell
+// cannot parse, still gets the component's submenu, so Copy Problems and
+// Copy to Clipboard are reached from it; only the shell's entries are left
+// out, and Explore is greyed where there is no file.
+TEST_F(ModuleMenuTest, NoSelectionOrAnEmptyPathShowsNoMenuAModuleWithoutAFileGetsVostAlone) {
     bool shown = true;
     page->selectTreeItem(nullptr);
     openMenu({}, 300, 200, &shown);
     EXPECT_FALSE(shown);
 
-    for (const char* path : {"", "file not found", "c:\\no such folder\\x.dll"}) {
-        ModuleNode* node = page->node(path, "X.DLL");
+    const struct {
+        const char* path;
+        bool found;
+        bool menu;
+    } cases[] = {{"", true, false}, {"file not found", false, true}, {"c:\\no such folder\\x.dll", true, true}};
+    for (const auto& c : cases) {
+        ModuleNode* node = page->node(c.path, "X.DLL");
+        node->found = c.found;
         page->selectTreeItem(page->addTreeItem(moduleItem, node));
-        shown = true;
-        openMenu({}, 300, 200, &shown);
-        EXPECT_FALSE(shown) << path;
+        shown = !c.menu;
+        const MenuSnapshot menu = openMenu([](MenuDriver& d) { d.press(VK_ESCAPE); }, 300, 200, &shown);
+        EXPECT_EQ(shown, c.menu) << c.path;
+        if (!c.menu) continue;
+        ASSERT_EQ(menu.items.size(), 1u) << c.path;
+        EXPECT_EQ(menu.items[0].text, "Vost");
+        ASSERT_EQ(menu.firstSubmenuItems.size(), 7u);
+        EXPECT_EQ(menu.firstSubmenuItems[0].grayed, !c.found) << c.path;  // Explore
+        EXPECT_FALSE(menu.firstSubmenuItems[1].grayed);                   // Copy to Clipboard
     }
     // The list's selection is not consulted while the tree shows.
     page->addRow(module);
@@ -238,23 +254,28 @@ TEST_F(ModuleMenuTest, NoSelectionAnEmptyPathOrAPathTheShellCannotParseShowsNoMe
     EXPECT_FALSE(shown);
 }
 
-// The path is ANSI. A byte test for UTF-16 takes a name beginning with the
-// bytes FF FE ("ÿþ" in the Western code page) for UTF-16 text with a byte
-// order mark; the name must still reach the shell as the file it names. A
-// relative name is parsed on the desktop, as a one-item list: no folder is bound.
+// A byte test for UTF-16 takes a name beginning with the bytes FF FE ("ÿþ"
+// in the Western code page, where the file is written) for UTF-16 text with
+// a byte order mark; the name, UTF-8 in the page, must still reach the shell
+// as the file it names. A relative name is parsed on the desktop, as a
+// one-item list: no folder is bound.
 TEST_F(ModuleMenuTest, AnAnsiPathThatLooksLikeUtf16StillGetsItsMenu) {
-    char desktop[MAX_PATH] = {};
-    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE));
+    wchar_t desktop[MAX_PATH] = {};
+    ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE));
     const char name[] = "\xFF\xFE" "ab.dll";
     ASSERT_TRUE(IsTextUnicode(name, lstrlenA(name), nullptr));  // the misjudgement
-    const std::string onDesktop = std::string(desktop) + "\\" + name;
-    writeFile(onDesktop, "MZ");
+    const std::wstring onDesktop = std::wstring(desktop) + L"\\\u00FF\u00FEab.dll";
+    const HANDLE file = CreateFileW(onDesktop.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, "MZ", 2, &written, nullptr);
+    CloseHandle(file);
 
-    ModuleNode* node = page->node(name, "\xFF\xFE" "AB.DLL");
+    ModuleNode* node = page->node("\xC3\xBF\xC3\xBE" "ab.dll", "\xC3\xBF\xC3\xBE" "AB.DLL");
     page->selectTreeItem(page->addTreeItem(moduleItem, node));
     bool shown = false;
     const MenuSnapshot menu = openMenu([](MenuDriver& d) { d.press(VK_ESCAPE); }, 300, 200, &shown);
-    DeleteFileA(onDesktop.c_str());
+    DeleteFileW(onDesktop.c_str());
 
     ASSERT_TRUE(shown);
     EXPECT_EQ(menu.items.front().text, "Vost");

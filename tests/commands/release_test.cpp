@@ -97,6 +97,7 @@ TEST_F(PageTest, EveryWayThroughTheMenuReleasesWhatItObtained) {
     writeFile(path, "MZ");
     ModuleNode* deep = page->node(path.c_str(), "MODULE.DLL");
     ModuleNode* missing = page->node("file not found", "MISSING.DLL");
+    missing->found = false;
     ModuleNode* noFolder = page->node((folder + "\\no such folder\\x.dll").c_str(), "X.DLL");
     TreeItem root = page->addTreeItem(nullptr, deep);
     TreeItem missingItem = page->addTreeItem(root, missing);
@@ -123,11 +124,17 @@ TEST_F(PageTest, EveryWayThroughTheMenuReleasesWhatItObtained) {
             menusShown += driver.menuSeen();
             page->pump();
         }
-        // Failures: the path does not parse, or nothing is selected.
-        for (TreeItem item : {missingItem, noFolderItem, TreeItem(nullptr)}) {
+        // No file, or a path that does not parse: the component's submenu
+        // alone, dismissed; nothing selected: no menu.
+        for (TreeItem item : {missingItem, noFolderItem}) {
             page->selectTreeItem(item);
+            MenuDriver driver([](MenuDriver& d) { d.press(VK_ESCAPE); });
             showModuleMenu(page->extension(), 200, 200);
+            driver.finish();
+            menusShown += driver.menuSeen();
         }
+        page->selectTreeItem(nullptr);
+        showModuleMenu(page->extension(), 200, 200);
     };
     auto counts = [&] { return Counts{liveMenus(), static_cast<int>(spy.live), busyHeapBlocks()}; };
 
@@ -141,7 +148,7 @@ TEST_F(PageTest, EveryWayThroughTheMenuReleasesWhatItObtained) {
 
     std::printf("menus %d -> %d, task blocks %d -> %d, heap blocks %d -> %d\n", before.menus, after.menus,
                 before.taskBlocks, after.taskBlocks, before.heapBlocks, after.heapBlocks);
-    EXPECT_EQ(menusShown, 2 * (kRounds + 3));
+    EXPECT_EQ(menusShown, 4 * (kRounds + 3));
     EXPECT_EQ(after.menus, before.menus);
     EXPECT_EQ(after.taskBlocks, before.taskBlocks);
     // Not one object per round: a leaked folder, menu object or ID list

@@ -78,12 +78,12 @@ int TestPage::addRow(ModuleNode* node, const RowTexts& texts) {
 }
 
 int TestPage::addRow(ModuleNode* node) {
-    return addRow(node, {node->moduleName, "", node->fileVersion, node->productVersion, node->fullPath});
+    return addRow(node, {node->moduleName.c_str(), "", node->fileVersion.c_str(), node->productVersion.c_str(), node->fullPath.c_str()});
 }
 
 TreeItem TestPage::addTreeItem(TreeItem parent, ModuleNode* node) {
-    if (!parent) return tree_.insertRoot(node->moduleName, 0, node);
-    return tree_.insertSorted(parent, node->moduleName, nullptr, node);
+    if (!parent) return tree_.insertRoot(node->moduleName.c_str(), 0, node);
+    return tree_.insertSorted(parent, node->moduleName.c_str(), nullptr, node);
 }
 
 void TestPage::selectTreeItem(TreeItem item) {

@@ -203,7 +203,7 @@ void scanDamaged(const Sample& sample, Bytes bytes, const std::string& what, Tal
     ext.tree = tree;
     ext.list = list;
     ext.platform = platform;
-    std::strcpy(ext.selectedPath, subject.c_str());
+    ext.selectedPath = subject;
 
     const int result = scanSelectedFile(ext);
     ++tally.scans;

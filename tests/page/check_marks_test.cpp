@@ -11,6 +11,7 @@
 
 #include "analysis/text.h"
 #include "page/check_marks.h"
+#include "page/function_lists.h"
 #include "tests/page/page_fixture.h"
 #include "tests/support/image_builder.h"
 
@@ -127,7 +128,7 @@ TEST(PageCheck, MarksAndTipsForEachKindOfFailingReference) {
         SCOPED_TRACE(c.name);
         PageFixture page;
         for (const auto& [path, layout] : c.files) page.platform->fake.addFile(path, buildPe(layout).bytes);
-        copyBounded(page.ext.selectedPath, sizeof page.ext.selectedPath, "c:\\app\\app.exe");
+        page.ext.selectedPath = "c:\\app\\app.exe";
         scanThread(page.ext);
         ASSERT_EQ(page.ext.scanState, kScanFinished);
         ASSERT_NE(page.ext.checkMarks, nullptr);
@@ -144,6 +145,54 @@ TEST(PageCheck, MarksAndTipsForEachKindOfFailingReference) {
     }
 }
 
+// A program whose own manifest fails cannot start: the root carries the
+// disc; a DLL whose own manifest fails carries it, and its row too.
+TEST(PageCheck, AContextThatFailsMarksTheModuleWhoseManifestItIs) {
+    PageFixture page;
+    std::vector<std::uint8_t> app = buildPe(importing({"lib.dll"})).bytes;
+    app[app[0x3c] + 22 + 1] &= ~0x20;  // no IMAGE_FILE_DLL: a program, whose manifest makes the process's context
+    page.platform->fake.addFile("c:\\app\\app.exe", app);
+    page.platform->fake.addFile("c:\\windows\\system32\\lib.dll", buildPe(exporting({})).bytes);
+    ContextProblem missing;
+    missing.assembly.name = "Vost.Not.There";
+    missing.detail = "not in the side-by-side store nor the program's folder";
+    ContextProblem bad;
+    bad.kind = ContextProblem::Kind::badManifest;
+    bad.detail = "a document type declaration";
+    page.platform->contextProblems["c:\\app\\app.exe|1"] = {missing};
+    page.platform->contextProblems["c:\\windows\\system32\\lib.dll|2"] = {bad};
+    page.ext.selectedPath = "c:\\app\\app.exe";
+    scanThread(page.ext);
+    ASSERT_NE(page.ext.checkMarks, nullptr);
+    EXPECT_EQ(markedOutline(*page.tree, *page.ext.checkMarks),
+              "APP.EXE =1 | Missing assembly Vost.Not.There (not in the side-by-side store nor the program's folder)"
+              " / 1 reference below will not load\n"
+              "  LIB.DLL =1 | Unreadable manifest (a document type declaration)\n");
+    EXPECT_EQ(markedRows(*page.list), "APP.EXE=1 LIB.DLL=1 ");
+}
+
+// Closing the dialog during the check stops it, as it stops the walk: the
+// module it is reading is the last one read, and nothing is marked.
+TEST(PageCheck, ClosingThePageStopsTheCheck) {
+    PageFixture page;
+    std::vector<std::string> libraries;
+    for (int i = 0; i < 20; ++i) {
+        libraries.push_back("lib" + std::to_string(i) + ".dll");
+        page.platform->fake.addFile("c:\\windows\\system32\\" + libraries.back(), buildPe(exporting({})).bytes);
+    }
+    page.platform->fake.addFile("c:\\app\\app.exe", buildPe(importing(libraries)).bytes);
+    TreeRecord record;
+    page.ext.selectedPath = "c:\\app\\app.exe";
+    ASSERT_NE(scanSelectedFile(page.ext, ScanReach::closure, &record), 0);
+    int reads = 0;
+    page.platform->onMap = [&] {
+        if (++reads == 1) page.tree->close();
+    };
+    checkScannedTree(page.ext, record);
+    EXPECT_EQ(reads, 1);
+    EXPECT_EQ(page.ext.checkMarks, nullptr);
+}
+
 TEST(PageCheck, DelayLoadsGetNoMarkEvenWhenTheScanShowsThem) {
     for (const bool delayLoads : {false, true}) {
         SCOPED_TRACE(delayLoads);
@@ -153,7 +202,7 @@ TEST(PageCheck, DelayLoadsGetNoMarkEvenWhenTheScanShowsThem) {
         page.platform->fake.addFile("c:\\app\\app.exe", buildPe(app).bytes);
         page.platform->fake.addFile("c:\\windows\\system32\\lib.dll", buildPe(exporting({})).bytes);
         page.ext.delayLoads = delayLoads;
-        copyBounded(page.ext.selectedPath, sizeof page.ext.selectedPath, "c:\\app\\app.exe");
+        page.ext.selectedPath = "c:\\app\\app.exe";
         scanThread(page.ext);
         EXPECT_EQ(markedOutline(*page.tree, *page.ext.checkMarks),
                   delayLoads ? "APP.EXE\n  LATE.DLL\n  LIB.DLL\n" : "APP.EXE\n  LIB.DLL\n");
@@ -179,6 +228,62 @@ TEST(PageCheck, LongTipsAreCutAtAnEntryOrLine) {
     EXPECT_EQ(std::count(tall.text.begin(), tall.text.end(), '\n') + 1, long(kTipLines));
 
     EXPECT_FALSE(cutTip("not found").cut);
+}
+
+// The Functions dialog's lists: a section per importer with the check's
+// verdicts, the export table with the entries importers name marked, the
+// filter on shown names, the column orders and the copied text.
+TEST(PageCheck, FunctionListsOfAModuleAndItsImporters) {
+    const std::string sys = "c:\\windows\\system32\\";
+    PageFixture page;
+    const std::map<std::string, PeImageLayout> files = {
+        {"c:\\app\\app.exe", importing({"lib.dll", "other.dll"}, {{byName("f"), byName("g"), byOrdinal(9), byName("fwd")},
+                                                                    {byName("f")}})},
+        {sys + "lib.dll", exporting({{"fwd", "other.f"}, {"_ZN4File4openEPKc", ""}})},
+        {sys + "other.dll", exporting({}, {"lib.dll"})}};
+    for (const auto& [path, layout] : files) page.platform->fake.addFile(path, buildPe(layout).bytes);
+    page.scan("c:\\app\\app.exe");
+    CheckCache cache;
+    FunctionLists lists = readFunctionLists("lib.dll", sys + "lib.dll", false,
+                                            {{"app.exe", "c:\\app\\app.exe"}, {"OTHER.DLL", sys + "other.dll"}},
+                                            *page.platform, cache, nullptr);
+    const Undecorator readable = [](std::string_view name) {
+        return name == "_ZN4File4openEPKc" ? std::string("File::open(char const*)") : std::string(name);
+    };
+    ASSERT_EQ(lists.sections.size(), 2u);
+    EXPECT_EQ(lists.sections[0].title, "Imported by APP.EXE from LIB.DLL");
+    EXPECT_EQ(lists.sections[1].title, "Imported by OTHER.DLL from LIB.DLL");
+    const std::size_t exports = lists.sections.size();
+    struct Case {
+        std::size_t section;
+        const char* filter;
+        int column;
+        bool descending;
+        Undecorator undecorate;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, "", kImportName, false, nullptr,
+         "Function\tHint\tResolves to\r\n#9\t\tmissing: not exported\r\nf\t0\tordinal 1\r\n"
+         "fwd\t0\tforwarded to other.f\r\ng\t0\tmissing: not exported\r\n"},
+        {0, "F", kImportResolution, true, nullptr,
+         "Function\tHint\tResolves to\r\nf\t0\tordinal 1\r\nfwd\t0\tforwarded to other.f\r\n"},
+        {1, "", kImportName, false, nullptr, "Function\tHint\tResolves to\r\nf\t0\tordinal 1\r\n"},
+        {exports, "", kExportOrdinal, false, readable,
+         "Ordinal\tHint\tFunction\tEntry point\tImported\r\n1\t1\tf\t0x00040010\tyes\r\n"
+         "2\t0\tFile::open(char const*)\t0x00040010\t\r\n3\t2\tfwd\tother.f\tyes\r\n"},
+        {exports, "OPEN(", kExportHint, true, readable,
+         "Ordinal\tHint\tFunction\tEntry point\tImported\r\n2\t0\tFile::open(char const*)\t0x00040010\t\r\n"},
+        {exports, "open(", kExportName, false, nullptr, "Ordinal\tHint\tFunction\tEntry point\tImported\r\n"},
+        {exports, "", kExportImported, true, nullptr,
+         "Ordinal\tHint\tFunction\tEntry point\tImported\r\n1\t1\tf\t0x00040010\tyes\r\n"
+         "3\t2\tfwd\tother.f\tyes\r\n2\t0\t_ZN4File4openEPKc\t0x00040010\t\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.section) + " '" + c.filter + "' " + std::to_string(c.column));
+        const std::vector<std::uint32_t> rows = shownRows(lists, c.section, c.filter, c.column, c.descending, c.undecorate);
+        EXPECT_EQ(copyText(lists, c.section, rows, c.undecorate), c.text);
+    }
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ TEST(ClipboardText, HeaderEmptyLineAndTabTerminatedRowsInListOrder) {
 
 TEST(DependencyExtension, NewRecordAndInterfaceTablesFirst) {
     DependencyExtension ext;
-    EXPECT_STREQ(ext.selectedPath, "");
+    EXPECT_EQ(ext.selectedPath, "");
     EXPECT_EQ(ext.refCount, 0u);
     EXPECT_EQ(ext.dataObject, nullptr);
     EXPECT_EQ(ext.pageWindow, nullptr);

@@ -13,8 +13,8 @@ struct ListFixture : PageFixture {
     ModuleNode& row(const char* name, const char* path, const char* fileVersion = "",
                     const char* productVersion = "", std::uint64_t time = 0) {
         ModuleNode* node = ext.nodes->create(*platform, path, name, nullptr, 0);
-        copyBounded(node->fileVersion, sizeof node->fileVersion, fileVersion);
-        copyBounded(node->productVersion, sizeof node->productVersion, productVersion);
+        node->fileVersion = fileVersion;
+        node->productVersion = productVersion;
         if (time) {
             platform->fake.addFile(path, bytesOf("x"));
             platform->times[asciiLowerCopy(path)] = FileTime::fromValue(time);
@@ -33,8 +33,8 @@ TEST(AddModuleRow, ChangesTheNodesCaseAndFillsTheCells) {
     ListFixture page;
     nextListIndex = 12345;  // an earlier page of the process added rows
     ModuleNode& node = page.row("Kernel32.dll", "C:\\Windows\\Kernel32.DLL", "10.0.1.2", "10.0.0.0", 0x01D6000012345678ull);
-    EXPECT_STREQ(node.moduleName, "KERNEL32.DLL");
-    EXPECT_STREQ(node.fullPath, "c:\\windows\\kernel32.dll");
+    EXPECT_EQ(node.moduleName, "KERNEL32.DLL");
+    EXPECT_EQ(node.fullPath, "c:\\windows\\kernel32.dll");
     EXPECT_EQ(node.lastWriteTime.value(), 0x01D6000012345678ull);
     EXPECT_EQ(page.list->rowNode(0), &node);
     EXPECT_EQ(page.column(0), std::vector<std::string>{"KERNEL32.DLL"});

@@ -21,6 +21,21 @@ bool FakePagePlatform::lastWriteTime(const char* path, FileTime& out) {
     return true;
 }
 
+const ActivationContext* FakePagePlatform::activationContext(const char* path, ModuleBits, ManifestRole role) {
+    struct Refused : ActivationContext {
+        bool redirect(const char*, Redirection&) const override { return false; }
+    };
+    const std::string key = asciiLowerCopy(path) + (role == ManifestRole::process ? "|1" : "|2");
+    const auto problems = contextProblems.find(key);
+    if (problems == contextProblems.end()) return nullptr;
+    auto& context = contexts_[key];
+    if (!context) {
+        context = std::make_unique<Refused>();
+        context->problems = problems->second;
+    }
+    return context.get();
+}
+
 ImageListHandle FakePagePlatform::smallImageList(const char* path, int& icon) {
     if (!smallIconIndex(path, icon)) return nullptr;
     return reinterpret_cast<ImageListHandle>(static_cast<std::uintptr_t>(0x1A6E));
@@ -50,7 +65,7 @@ void PageFixture::addPe(const std::string& path, const std::vector<std::string>&
 }
 
 int PageFixture::scan(const std::string& path, ScanReach reach) {
-    copyBounded(ext.selectedPath, sizeof ext.selectedPath, path.c_str());
+    ext.selectedPath = path;
     return scanSelectedFile(ext, reach);
 }
 

@@ -3,6 +3,7 @@
 // table, and every platform call stays in memory.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,11 +26,12 @@ public:
     int waitCursors = 0;                     // shown and not yet restored
     int waitCursorsShown = 0;
 
-    std::unique_ptr<MappedFile> mapFile(const char* path) override { return fake.mapFile(path); }
-    std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
-                               std::uint32_t capacity) override {
-        return fake.searchModule(name, bits, out, capacity);
+    std::function<void()> onMap;  // called before each file is opened, when set
+    std::unique_ptr<MappedFile> mapFile(const char* path) override {
+        if (onMap) onMap();
+        return fake.mapFile(path);
     }
+    std::string searchModule(const char* name, ModuleBits bits) override { return fake.searchModule(name, bits); }
     const ApiSetSchema* apiSetSchema(ModuleBits bits) override { return fake.apiSetSchema(bits); }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override {
         return fake.readFixedVersion(path, out);
@@ -38,6 +40,10 @@ public:
     void showError(WindowHandle owner, const char* text, const char* caption) override {
         fake.showError(owner, text, caption);
     }
+    // Activation contexts by lower-cased path and role (a program's "1", a
+    // DLL's own "2"): ones that redirect nothing, with the problems given.
+    std::map<std::string, std::vector<ContextProblem>> contextProblems;
+    const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) override;
     // The scan's folder is searched after the system folders, as on Windows.
     void setSearchFolder(const char* folder) override;
     bool lastWriteTime(const char* path, FileTime& out) override;
@@ -46,6 +52,9 @@ public:
     ImageListHandle smallImageList(const char* path, int& icon) override;
     CursorHandle showWaitCursor() override;
     void restoreCursor(CursorHandle previous) override;
+
+private:
+    std::map<std::string, std::unique_ptr<ActivationContext>> contexts_;
 };
 
 // One page: the record, its in-memory controls and a fake platform.

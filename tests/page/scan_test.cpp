@@ -35,7 +35,7 @@ TEST(ScanRoot, MixedCasePathGivesUpperNameLowerPathAndNoBlankBeforeParenthesis) 
 
     const TreeItem root = page.tree->rootItem();
     EXPECT_EQ(page.tree->itemLabel(root), "VIEW.EXE(d:\\tools\\view.exe [4.0.0.950])");
-    EXPECT_STREQ(page.ext.selectedPath, "d:\\tools\\view.exe");
+    EXPECT_EQ(page.ext.selectedPath, "d:\\tools\\view.exe");
     EXPECT_EQ(page.list->cellText(0, 0), "VIEW.EXE");
     EXPECT_EQ(page.list->cellText(0, 4), "d:\\tools\\view.exe");
     EXPECT_EQ(page.list->cellText(0, 2), "4.0.0.950");
@@ -195,7 +195,7 @@ TEST(ScanWalk, DirectReachListsTheRootsReferencesWithoutReadingThem) {
 TEST(ScanThread, MarksTheScanRunningThenFinished) {
     PageFixture page;
     page.addPe("c:\\app\\r.exe", {});
-    copyBounded(page.ext.selectedPath, sizeof page.ext.selectedPath, "c:\\app\\r.exe");
+    page.ext.selectedPath = "c:\\app\\r.exe";
     EXPECT_EQ(page.ext.scanState, kScanNotStarted);
     scanThread(page.ext);
     EXPECT_EQ(page.ext.scanState, kScanFinished);
@@ -211,10 +211,10 @@ void recursiveExpand(DependencyExtension& ext, TreeItem item) {
     for (TreeItem child = ext.tree->firstChild(item); child; child = ext.tree->nextSibling(child)) {
         ModuleNode& node = *ext.tree->itemNode(child);
         node.markIfRepeatsAncestor();
-        if (node.scanned || findModuleRow(*ext.list, node.moduleName) != -1) continue;
+        if (node.scanned || findModuleRow(*ext.list, node.moduleName.c_str()) != -1) continue;
         if (scanModule(ctx, node)) recursiveExpand(ext, child);
         else ext.tree->setHasChildren(child, 0);
-        if (findModuleRow(*ext.list, node.moduleName) == -1) addModuleRow(ext, node);
+        if (findModuleRow(*ext.list, node.moduleName.c_str()) == -1) addModuleRow(ext, node);
         node.scanned = 1;
     }
 }
@@ -248,7 +248,7 @@ TEST(ScanWalk, IterativeWalkMatchesTheRecursiveOneOnRandomGraphs) {
         SCOPED_TRACE(seed);
         PageFixture iterative;
         addRandomFiles(iterative, seed);
-        copyBounded(iterative.ext.selectedPath, sizeof iterative.ext.selectedPath, "c:\\app\\R.EXE");
+        iterative.ext.selectedPath = "c:\\app\\R.EXE";
         TreeRecord record;
         scanSelectedFile(iterative.ext, ScanReach::closure, &record);
         // What the walk recorded is the tree it built, read back item by item.

@@ -103,6 +103,49 @@ TEST(ManifestReader, ReadsWhatTheLoaderNeedsAndRefusesTheRestWhole) {
     }
 }
 
+// The root and the text as the loader checks them for a program's, a DLL's
+// or a private assembly's manifest: refused, as Wine's loader refuses them,
+// without the asm.v1 namespace or manifestVersion="1.0"; accepted, as it
+// accepts them, with an asmv1: prefix, as UTF-16 with a byte order mark that
+// declares UTF-8, after white space, and with optional="Yes".
+TEST(ManifestReader, AcceptsAndRefusesTheRootsAndTextsTheLoaderDoes) {
+    const std::string body = "<dependency optional=\"Yes\"><dependentAssembly><assemblyIdentity name=\"A\"/>"
+                             "</dependentAssembly></dependency></assembly>";
+    const std::string v1 = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">" + body;
+    const std::string declared = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + v1;
+    const struct {
+        const char* what;
+        std::string text;
+        bool ok;
+    } cases[] = {
+        {"asm.v1 with manifestVersion 1.0", v1, true},
+        {"an asmv1: prefix",
+         "<asmv1:assembly xmlns:asmv1=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+         "<asmv1:dependency/></asmv1:assembly>",
+         true},
+        {"UTF-16 with a byte order mark, declared UTF-8", utf16le(declared), true},
+        {"white space before the declaration", " \r\n\t" + declared, true},
+        {"no namespace", "<assembly manifestVersion=\"1.0\">" + body, false},
+        {"the asm.v3 namespace", "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v3\" manifestVersion=\"1.0\">" + body,
+         false},
+        {"no manifestVersion", "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\">" + body, false},
+        {"manifestVersion 2.0", "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"2.0\">" + body,
+         false},
+    };
+    for (const auto& c : cases) {
+        Manifest manifest;
+        std::string error;
+        EXPECT_EQ(c.ok, readManifest(c.text.data(), c.text.size(), manifest, error, true)) << c.what << ": " << error;
+        if (c.ok && !manifest.dependencies.empty()) { EXPECT_TRUE(manifest.dependencies[0].optional) << c.what; }
+    }
+    // The store's own manifests (Windows writes them in asm.v3) are read
+    // whatever the root's namespace.
+    Manifest manifest;
+    std::string error;
+    const std::string store = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v3\" manifestVersion=\"1.0\">" + body;
+    EXPECT_TRUE(readManifest(store.data(), store.size(), manifest, error)) << error;
+}
+
 TEST(ManifestReader, KeepsIdentitiesOptionalityAndRedirects) {
     Manifest manifest;
     std::string error;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "analysis/assembly_store.h"
+#include "analysis/reference_search.h"
 #include "platform/posix/posix_platform.h"
 
 namespace vost {
@@ -104,11 +105,13 @@ protected:
         if (!manifest.empty()) write("win/WinSxS/Manifests/" + folder + ".manifest", manifest);
     }
     static std::string listing(const char* name, const char* version, const char* file) {
-        return std::string("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\"><assemblyIdentity name=\"") + name +
+        return std::string("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+                           "<assemblyIdentity name=\"") + name +
                "\" version=\"" + version + "\" type=\"win32\"/><file name=\"" + file + "\"/></assembly>";
     }
     static std::string dependsOn(const std::string& identities) {
-        return "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\">" + identities + "</assembly>";
+        return "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">" + identities +
+               "</assembly>";
     }
     static std::string dependency(const char* name, const char* version, const char* token, bool optional = false) {
         return std::string("<dependency") + (optional ? " optional=\"yes\"" : "") +
@@ -232,6 +235,61 @@ TEST_F(SideBySideTest, ContextsSendListedNamesToTheirAssemblies) {
     EXPECT_EQ(nullptr, without->defaultContext(ModuleBits::bits64));
 }
 
+// A private assembly is taken only when its manifest is the one asked for:
+// same name and version (and token where the reference gives one); another
+// processorArchitecture does not matter. Otherwise it is missing.
+TEST_F(SideBySideTest, PrivateAssembliesMatchTheWholeIdentity) {
+    write("app/Vost.Private.manifest",
+          "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><assemblyIdentity "
+          "type=\"win32\" name=\"Vost.Private\" version=\"1.0.0.0\" processorArchitecture=\"x86\"/>"
+          "<file name=\"vostpriv.dll\"/></assembly>");
+    const std::string dll = write("app/vostpriv.dll");
+    const std::string program = copyWine("cmd.exe", "app/app.exe");
+    PlatformOptions options;
+    options.windowsFolder = root_ + "/win";
+    fs::create_directories(options.windowsFolder);
+    const struct {
+        const char* version;
+        const char* token;
+        bool taken;
+    } cases[] = {{"1.0.0.0", "", true}, {"2.0.0.0", "", false}, {"1.0.0.1", "", false}, {"1.0.0.0", "ab", false}};
+    for (const auto& c : cases) {
+        write("app/app.exe.manifest", dependsOn(dependency("Vost.Private", c.version, c.token)));
+        auto platform = createPlatform(options);
+        const ActivationContext* context =
+            platform->activationContext(program.c_str(), ModuleBits::bits64, ManifestRole::process);
+        ASSERT_NE(nullptr, context);
+        EXPECT_EQ(c.taken ? dll : "", target(context, "vostpriv.dll")) << c.version << " " << c.token;
+        EXPECT_EQ(c.taken ? 0u : 1u, context->problems.size()) << c.version << " " << c.token;
+    }
+}
+
+// The system's default context answers behind the program's: a program
+// whose manifest names no Common Controls (the UAC-only one linkers write)
+// gets the store's 5.82, as one without a manifest does.
+TEST_F(SideBySideTest, TheDefaultContextAnswersBehindTheProgramsContext) {
+    const std::string cc = "amd64_microsoft.windows.common-controls_6595b64144ccf1df_";
+    assembly(cc + "5.82.19041.1110_none_c3", "comctl32.dll");
+    write("win/System32/comctl32.dll");
+    const std::string program = copyWine("cmd.exe", "app/app.exe");
+    write("app/app.exe.manifest",
+          dependsOn("<trustInfo xmlns=\"urn:schemas-microsoft-com:asm.v3\"><security><requestedPrivileges>"
+                    "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/></requestedPrivileges>"
+                    "</security></trustInfo>"));
+    PlatformOptions options;
+    options.windowsFolder = root_ + "/win";
+    auto platform = createPlatform(options);
+    Referrer referrer;
+    referrer.bits = ModuleBits::bits64;
+    referrer.path = program.c_str();
+    referrer.process = platform->activationContext(program.c_str(), ModuleBits::bits64, ManifestRole::process);
+    ASSERT_NE(nullptr, referrer.process);
+    SearchOutcome outcome;
+    const std::string path = searchReference(*platform, referrer, "comctl32.dll", &outcome);
+    EXPECT_EQ(root_ + "/win/WinSxS/" + cc + "5.82.19041.1110_none_c3/comctl32.dll", path);
+    EXPECT_EQ(FoundBy::sideBySide, outcome.how);
+}
+
 // The system folders of a Windows folder: SysWOW64 for 32-bit modules
 // (System32 where there is none), System32 for 64-bit ones, then `system`
 // and the folder itself.
@@ -247,8 +305,7 @@ TEST_F(SideBySideTest, SystemFoldersComeFromTheWindowsFolder) {
     options.windowsFolder = root_ + "/nowow";
     auto without = createPlatform(options);
     const auto search = [](PagePlatform& p, const char* name, ModuleBits bits) {
-        char out[kPathCapacity];
-        return p.searchModule(name, bits, out, sizeof out) ? std::string(out) : std::string();
+        return p.searchModule(name, bits);
     };
     EXPECT_EQ(wow, search(*platform, "only32.dll", ModuleBits::bits32));
     EXPECT_EQ("", search(*platform, "only64.dll", ModuleBits::bits32));

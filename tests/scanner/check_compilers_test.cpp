@@ -19,7 +19,7 @@
 
 #include "analysis/pe_delay_imports.h"
 #include "analysis/pe_headers.h"
-#include "analysis/section_index.h"
+#include "analysis/image_map.h"
 #include "scanner/scanner.h"
 #include "tests/scanner/scanner_fixture.h"
 #include "tests/support/cross_build.h"

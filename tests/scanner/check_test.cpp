@@ -146,6 +146,43 @@ TEST(VostscanCheck, SixteenBitModulesAndDirectScans) {
 
 // The run's shared cache gives every file the same findings on any number
 // of threads, in the order of the files.
+// --imports under each item says what the check says of each function, and
+// --exports lists the file's table; without a finding nothing changes.
+TEST(VostscanCheck, ImportsUnderEachItemAgreeWithTheFindings) {
+    CheckFiles files;
+    const std::string& d = files.path();
+    const ScannerRun run = runVostscan(
+        {"--check", "--delay-load", "--imports", "--exports", "--search-dir", files.path(), files / "app.exe"});
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_EQ(run.out, "APP.EXE(" + d + "/app.exe)\n"
+                       "  GONE.DLL (file not found)\n"
+                       "    x (hint 0) -> missing: module not found\n"
+                       "  LATE.DLL (file not found) [delay-load]\n"
+                       "    l (hint 0) -> missing: module not found\n"
+                       "  LIB.DLL (" + d + "/lib.dll)\n"
+                       "    f (hint 0) -> ordinal 1\n"
+                       "    g (hint 0) -> missing: not exported\n"
+                       "    h (hint 0) -> missing: not exported\n"
+                       "  WIDE.DLL (" + d + "/wide.dll)\n"
+                       "    w (hint 0) -> missing: " + d + "/wide.dll is of machine x64\n"
+                       "unresolved APP.EXE -> LIB.DLL!g (not exported)\n"
+                       "not-found APP.EXE -> GONE.DLL\n"
+                       "other-machine APP.EXE -> WIDE.DLL (x64, importer i386: " + d + "/wide.dll)\n"
+                       "not-found APP.EXE -> LATE.DLL (delay-load)\n"
+                       "unresolved APP.EXE -> LIB.DLL!h (delay-load; not exported)\n"
+                       "exports of " + d + "/app.exe: no export table\n");
+    const ScannerRun lib = runVostscan({"--exports", "--json", "--search-dir", files.path(), files / "lib.dll"});
+    EXPECT_NE(lib.out.find(",\"exports\":{\"ordinalBase\":1,\"entries\":[{\"ordinal\":1,\"hint\":0,"
+                           "\"name\":\"f\",\"rva\":262160}]}}\n"),
+              std::string::npos)
+        << lib.out;
+    const ScannerRun json = runVostscan({"--imports", "--json", "--search-dir", files.path(), files / "app.exe"});
+    EXPECT_NE(json.out.find("\"imports\":[{\"name\":\"f\",\"hint\":0,\"resolved\":true,\"resolution\":\"ordinal 1\"},"
+                            "{\"name\":\"g\",\"hint\":0,\"resolved\":false,\"resolution\":\"missing: not exported\"}]"),
+              std::string::npos)
+        << json.out;
+}
+
 TEST(VostscanCheck, ParallelRunsAgree) {
     CheckFiles files;
     std::vector<std::string> one{"-j1", "--check", "--delay-load", "--search-dir", files.path()};

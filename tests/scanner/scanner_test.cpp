@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include "scanner/output.h"
 #include "tests/scanner/scanner_fixture.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/path_table.h"
 
 namespace vost::test {
 namespace {
@@ -262,6 +265,20 @@ TEST(Vostscan, UsageErrors) {
     EXPECT_EQ(runVostscan({"--version"}).out.rfind("vostscan ", 0), 0u);
 }
 
+// The help and the README say what the search does: the Windows search never
+// looks in vostscan's own folder, and the README's sections are named in the
+// project's own words.
+TEST(Vostscan, HelpAndReadmeSayWhatTheCodeDoes) {
+    const std::string help = runVostscan({"--help"}).out;
+    EXPECT_EQ(help.find("vostscan's folder, the file's"), std::string::npos) << help;
+    EXPECT_NE(help.find("never vostscan's own folder"), std::string::npos) << help;
+    std::ifstream readme(std::string(VOST_SOURCE_DIR) + "/README.md");
+    const std::string text((std::istreambuf_iterator<char>(readme)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.find("described design"), std::string::npos);
+    EXPECT_NE(text.find("\n## Faults VOST mends\n"), std::string::npos);
+}
+
 TEST(Vostscan, DateIsTheUtcDate) {
     DiskFolder files;
     files.writePe("late.exe", {});
@@ -406,11 +423,85 @@ TEST(Vostscan, DeepChainAndWideModule) {
     EXPECT_NE(json.out.find("\"children\":[" + closing + ",\"list\""), std::string::npos);
 }
 
+// A program and the DLL it imports in folders of every script and length:
+// the tree, the list and the JSON are the ASCII folder's with the folder's
+// name in them, and --copy-to copies into such a folder.
+TEST(Vostscan, PathsOfAnyScriptAndLength) {
+    DiskFolder files;
+    const std::string ascii = "/ascii/";
+    std::string reference[3];
+    for (const PathCase& c : pathTable()) {
+        SCOPED_TRACE(c.what);
+        for (std::size_t at = 0; at != std::string::npos;) {
+            at = c.folder.find('/', at + 1);
+            files.makeFolder(c.folder.substr(0, at));
+        }
+        files.writePe(c.folder + "/App.exe", {"VostLib.dll", "gone.dll"});
+        files.writePe(c.folder + "/VostLib.dll", {});
+        setTime(files / c.folder + "/App.exe", kMarch4th2021);
+        setTime(files / c.folder + "/VostLib.dll", kMarch4th2021);
+        const std::string program = files / c.folder + "/App.exe";
+        const ScannerRun runs[3] = {runVostscan({program}), runVostscan({"--list", program}),
+                                    runVostscan({"--json", program})};
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(runs[i].status, 0) << runs[i].err;
+            if (reference[i].empty()) {
+                reference[i] = runs[i].out;
+                continue;
+            }
+            std::string expected = reference[i];
+            for (std::size_t at = 0; (at = expected.find(ascii, at)) != std::string::npos;) {
+                expected.replace(at, ascii.size(), "/" + c.folder + "/");
+                at += c.folder.size() + 2;
+            }
+            EXPECT_EQ(runs[i].out, expected);
+        }
+        EXPECT_NE(runs[0].out.find(files / c.folder + "/VostLib.dll"), std::string::npos);
+
+        const std::string bundle = c.folder + "/bundle";
+        files.makeFolder(bundle);
+        EXPECT_EQ(runVostscan({"--copy-to", files / bundle, program}).status, 0);
+        EXPECT_EQ(files.list(bundle), (std::vector<std::string>{"App.exe", "VostLib.dll"}));
+    }
+}
+
+// A Linux name is bytes: one that is no UTF-8 keeps its bytes in the tree and
+// comes back whole from the JSON through Python's json and os.fsencode, apart
+// from the valid name that the same letters spell.
+TEST(Vostscan, JsonOfNamesThatAreNoUtf8GivesTheirBytesBack) {
+    DiskFolder files;
+    for (const char* folder : {"caf\xE9", "caf\xC3\xA9"}) {
+        files.makeFolder(folder);
+        files.writePe(std::string(folder) + "/app.exe", {"lib.dll"});
+        files.writePe(std::string(folder) + "/lib.dll", {});
+        const std::string program = files / folder + "/app.exe";
+        EXPECT_NE(runVostscan({program}).out.find(files / folder + "/lib.dll"), std::string::npos);
+        const std::string json = files / "out.json";
+        std::FILE* out = std::fopen(json.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        const std::string text = runVostscan({"--json", program}).out;
+        std::fwrite(text.data(), 1, text.size(), out);
+        std::fclose(out);
+        const std::string command = "python3 -c 'import json,os,sys; d=json.load(open(sys.argv[1], encoding=\"utf-8\")); "
+                                    "sys.stdout.buffer.write(os.fsencode(d[\"tree\"][\"children\"][0][\"path\"]))' " +
+                                    json;
+        std::FILE* python = popen(command.c_str(), "r");
+        ASSERT_NE(python, nullptr);
+        std::string decoded;
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, python)) > 0;) decoded.append(buffer, got);
+        EXPECT_EQ(pclose(python), 0);
+        EXPECT_EQ(decoded, files / folder + "/lib.dll");
+    }
+}
+
 TEST(ScannerOutput, JsonStringsStayValidUtf8) {
     EXPECT_EQ(jsonString("a\"b\\c\td\r\n\x01"), "\"a\\\"b\\\\c\\u0009d\\u000d\\u000a\\u0001\"");
     EXPECT_EQ(jsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");        // valid UTF-8 passes
-    EXPECT_EQ(jsonString("ANSI \xe9t\xe9"), "\"ANSI \\u00e9t\\u00e9\"");  // code-page bytes
-    EXPECT_EQ(jsonString("\xc0\xaf\xed\xa0\x80"), "\"\\u00c0\\u00af\\u00ed\\u00a0\\u0080\"");
+    // Bytes of no valid UTF-8 sequence as surrogate escapes, never as the
+    // characters U+0080..U+00FF that valid names may hold.
+    EXPECT_EQ(jsonString("ANSI \xe9t\xe9"), "\"ANSI \\udce9t\\udce9\"");
+    EXPECT_EQ(jsonString("\xc0\xaf\xed\xa0\x80"), "\"\\udcc0\\udcaf\\udced\\udca0\\udc80\"");
 }
 
 TEST(ScannerOutput, CopyNamesFollowTheShellsScheme) {

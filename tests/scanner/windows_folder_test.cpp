@@ -88,6 +88,23 @@ TEST(VostscanWindowsFolder, ProgramsWithManifestsTakeCommonControlsFromTheStore)
     EXPECT_NE(std::string::npos, missing.err.find("no such folder")) << missing.err;
 }
 
+// The kernel maps System32's API set schema into every process: a 32-bit
+// program on a Windows folder whose SysWOW64 holds no apisetschema.dll still
+// has its contracts mapped, to SysWOW64's host.
+TEST(VostscanWindowsFolder, ThirtyTwoBitProgramsTakeSystem32sSchema) {
+    if (!fs::is_directory(kWine64) || !*VOST_CONTRACTS_i686) GTEST_SKIP() << "no Wine or no i686 programs";
+    DiskFolder folder;
+    const std::string windows = folder / "windows";
+    fs::create_directories(windows + "/SysWOW64");
+    fs::create_directory_symlink(kWine64, windows + "/System32");
+    fs::create_symlink(std::string(kWine32) + "/kernelbase.dll", windows + "/SysWOW64/kernelbase.dll");
+    const ScannerRun run =
+        runVostscan({"--direct", "--windows", windows, std::string(VOST_CONTRACTS_i686) + "/synch.exe"});
+    EXPECT_NE(std::string::npos,
+              run.out.find("API-MS-WIN-CORE-SYNCH-L1-2-0.DLL (" + windows + "/SysWOW64/kernelbase.dll"))
+        << run.out;
+}
+
 // A program whose external manifest names an assembly the store lacks, or
 // cannot be read: --check names it and the status says so; the files are
 // searched as usual.
@@ -98,7 +115,7 @@ TEST(VostscanWindowsFolder, CheckNamesWhatAContextLacks) {
         const char* finding;
         const char* names;
     } cases[] = {
-        {"<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\"><dependency><dependentAssembly>"
+        {"<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><dependency><dependentAssembly>"
          "<assemblyIdentity type=\"win32\" name=\"Microsoft.VC90.CRT\" version=\"9.0.21022.8\" "
          "processorArchitecture=\"amd64\" publicKeyToken=\"1fc8b3b9a1e18e3b\"/></dependentAssembly></dependency>"
          "</assembly>",

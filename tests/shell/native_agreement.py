@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """vostscan.exe under Wine and the native vostscan agree on the programs that
 import API set contracts (tests/contracts) and on Wine's programs that carry
-manifests: the native one, given the Wine prefix's Windows folder
-(--windows), shows the same tree, list, versions, dates and times, and takes
-each module the same way (search, contract, side-by-side assembly), its paths
-being the same files by their Linux names. The page under Wine shows what
+manifests, and on a program with its DLLs copied into folders named in
+every script and of every length (Wine under code page 1252): the native
+one, given the Wine prefix's Windows folder (--windows), shows the same
+tree, list, versions, dates and times, and takes each module the same way
+(search, contract, side-by-side assembly), its paths being the same files by
+their Linux names. The page under Wine shows what
 vostscan.exe shows (shell_page_tests), so the page and the native scan agree
 too.
 
@@ -13,8 +15,21 @@ Exits 77 (skipped) when there is no native vostscan.
 """
 import json
 import os
+import shutil
 import subprocess
 import sys
+
+# The folder names of tests/support/path_table.h.
+DEEP = "long"
+while len(DEEP) < 300:
+    DEEP += "/folder_with_a_rather_long_name"
+PATH_TABLE = ["ascii", "\u0141\u00f3d\u017a", "\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b",
+              "\u65e5\u672c\u8a9e", "emoji \U0001F600", DEEP]
+
+
+def ascii_lower(text):
+    """Lower case of the ASCII letters only, as the Windows build shows found paths."""
+    return "".join(chr(ord(c) + 32) if "A" <= c <= "Z" else c for c in text)
 
 
 def main():
@@ -34,15 +49,31 @@ def main():
     candidates = [os.path.join(windows, family, name) for family in families for name in ("notepad.exe", "winecfg.exe")]
     candidates.append(os.path.join(windows, "regedit.exe"))
     programs += [path for path in candidates if os.path.isfile(path)]
+    # Programs whose manifests the loader takes or refuses on their identity,
+    # root or text (tests/sxs_programs): the same files, and the same verdict
+    # of --check (exit 0 or 3).
+    sxs = os.path.join(build, "tests", "windows", "sxs_programs")
+    checked = [os.path.join(sxs, name, "app.exe")
+               for name in ("private", "private2", "rootless", "unversioned", "utf16", "leading")]
+    programs += [path for path in checked if os.path.isfile(path)]
+    # A program and its DLLs in each folder of the table, inside the prefix.
+    one = os.path.join(shell, "check_programs", "one")
+    if os.path.isdir(one):
+        for folder in PATH_TABLE:
+            target = os.path.join(drive_c, "vost-paths", *folder.split("/"))
+            os.makedirs(target, exist_ok=True)
+            for name in os.listdir(one):
+                shutil.copy2(os.path.join(one, name), target)
+            programs.append(os.path.join(target, "app.exe"))
 
     def windows_name(path):
         """The name Wine gives the file at the Linux path `path` (spelled as on
         disk), lower-cased as the Windows build shows found paths."""
         inside = drive_c + "/"
         if path.startswith(inside):
-            return ("c:\\" + path[len(inside):].replace("/", "\\")).lower()
+            return ascii_lower("c:\\" + path[len(inside):].replace("/", "\\"))
         if path.startswith("/"):
-            return ("z:" + path.replace("/", "\\")).lower()
+            return ascii_lower("z:" + path.replace("/", "\\"))
         return path
 
     def label_in_windows_names(label):
@@ -68,15 +99,27 @@ def main():
         return {"tree": item(document["tree"]), "list": rows, "messages": document["messages"]}
 
     failures = 0
+    # Wine's ANSI code page is then 1252, which holds none of the table's
+    # scripts but Latin-1's: every other name must pass as Unicode.
+    env = dict(os.environ, LC_ALL="C.UTF-8")
     for program in programs:
-        native_out = subprocess.run([native, "--json", "--windows", windows, program], capture_output=True, text=True)
+        native_out = subprocess.run([native, "--json", "--windows", windows, program], capture_output=True,
+                                    encoding="utf-8", env=env)
         wine_out = subprocess.run([wine_run, build, os.path.join(shell, "vostscan.exe"), "--json",
-                                   windows_name(program)], capture_output=True, text=True)
+                                   windows_name(program)], capture_output=True, encoding="utf-8", env=env)
         if native_out.returncode != 0 or wine_out.returncode != 0:
             print(f"{program}: native exit {native_out.returncode}, Wine exit {wine_out.returncode}")
             print(native_out.stderr, wine_out.stderr)
             failures += 1
             continue
+        if program in checked:
+            native_check = subprocess.run([native, "--check", "--windows", windows, program], capture_output=True)
+            wine_check = subprocess.run([wine_run, build, os.path.join(shell, "vostscan.exe"), "--check",
+                                         windows_name(program)], capture_output=True)
+            if native_check.returncode != wine_check.returncode:
+                print(f"{program}: --check exits {native_check.returncode} natively, {wine_check.returncode} under Wine")
+                print(native_check.stdout.decode(errors="replace"), wine_check.stdout.decode(errors="replace"))
+                failures += 1
         ours = normalised(json.loads(native_out.stdout.splitlines()[0]))
         theirs = json.loads(wine_out.stdout.splitlines()[0])
         theirs.pop("file")

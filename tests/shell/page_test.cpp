@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <string>
 
 #include "analysis/pe_headers.h"
 #include "analysis/text.h"
@@ -19,7 +20,10 @@
 #include "tests/shell/scanner_compare.h"
 #include "tests/shell/page_host_fixture.h"
 #include "tests/shell/shell_host.h"
+#include "platform/win32/wide_text.h"
+#include "resources/resource_ids.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/path_table.h"
 #include "tests/windows/temp_folder.h"
 
 namespace vost::test {
@@ -79,6 +83,122 @@ TEST_F(PageTest, GeneratedSetWithAMissingModule) {
     const std::vector<ListRow> list = readList(opened.page);
     ASSERT_EQ(list.size(), 4u);  // ROOT, then the others once each
     EXPECT_EQ(list[0][0], "ROOT.EXE");
+}
+
+// The tree's module icons and the state images of tree and list are the
+// system's small-icon size at the display's DPI, and no heading or cell of
+// the list is cut. The DPI is read when a
+// process starts: the other DPIs run this test in a child process, DPI-aware
+// as the shell is, with the prefix's LogPixels set for it and restored after.
+TEST_F(PageTest, ImagesAreTheSmallIconSizeAtEachDpi) {
+    const char* childDpi = getenv("VOST_TEST_DPI");
+    if (childDpi) SetProcessDPIAware();
+    TempFolder folder;
+    const std::string file = writeGeneratedSet(folder);
+    OpenedPage opened = openPage(file);
+    ASSERT_NE(opened.page, nullptr);
+    const int width = GetSystemMetrics(SM_CXSMICON);
+    const int height = GetSystemMetrics(SM_CYSMICON);
+    if (childDpi) {
+        EXPECT_EQ(width, MulDiv(16, atoi(childDpi), 96)) << "LogPixels " << childDpi << " not in effect";
+    }
+    HWND tree = GetDlgItem(opened.page, IDC_MODULE_TREE);
+    HWND list = GetDlgItem(opened.page, IDC_MODULE_LIST);
+    const std::pair<const char*, LRESULT> lists[] = {
+        {"tree icons", SendMessageW(tree, TVM_GETIMAGELIST, TVSIL_NORMAL, 0)},
+        {"tree states", SendMessageW(tree, TVM_GETIMAGELIST, TVSIL_STATE, 0)},
+        {"list states", SendMessageW(list, LVM_GETIMAGELIST, LVSIL_STATE, 0)}};
+    for (const auto& [what, images] : lists) {
+        SCOPED_TRACE(what);
+        int cx = 0, cy = 0;
+        ASSERT_TRUE(ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(images), &cx, &cy));
+        EXPECT_EQ(cx, width);
+        EXPECT_EQ(cy, height);
+    }
+    // Each column of the list is wider than its heading and its cells.
+    const std::vector<ListRow> rows = readList(opened.page);
+    for (int column = 0; column < 5; ++column) {
+        wchar_t heading[100] = {};
+        LVCOLUMNW record{};
+        record.mask = LVCF_TEXT;
+        record.pszText = heading;
+        record.cchTextMax = 100;
+        SendMessageW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&record));
+        std::vector<std::wstring> texts{heading};
+        for (const ListRow& row : rows) texts.push_back(wideText(row[column]));
+        const LRESULT width = SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0);
+        for (const std::wstring& text : texts)
+            EXPECT_GT(width, SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())))
+                << utf8Text(text);
+    }
+    if (childDpi) return;
+
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    HKEY desktop = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_READ | KEY_WRITE, &desktop),
+              ERROR_SUCCESS);
+    DWORD saved = 0, size = sizeof saved;
+    const bool hadValue = RegQueryValueExW(desktop, L"LogPixels", nullptr, nullptr,
+                                           reinterpret_cast<BYTE*>(&saved), &size) == ERROR_SUCCESS;
+    for (const DWORD dpi : {144u, 192u}) {
+        SCOPED_TRACE(dpi);
+        RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+        SetEnvironmentVariableW(L"VOST_TEST_DPI", std::to_wstring(dpi).c_str());
+        std::wstring line = L"\"" + std::wstring(program) +
+                            L"\" --gtest_filter=PageTest.ImagesAreTheSmallIconSizeAtEachDpi";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child{};
+        DWORD code = 1;
+        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child)) {
+            WaitForSingleObject(child.hProcess, 300000);
+            GetExitCodeProcess(child.hProcess, &code);
+            CloseHandle(child.hThread);
+            CloseHandle(child.hProcess);
+        }
+        SetEnvironmentVariableW(L"VOST_TEST_DPI", nullptr);
+        EXPECT_EQ(code, 0u);
+    }
+    if (hadValue)
+        RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&saved), sizeof saved);
+    else
+        RegDeleteValueW(desktop, L"LogPixels");
+    RegCloseKey(desktop);
+}
+
+// The check programs copied into folders named in scripts outside the ANSI
+// code page: the page shows what vostscan.exe shows, with the path whole,
+// and Copy to Clipboard gives the Unicode text.
+TEST_F(PageTest, FoldersInAnyScriptShowWhatTheScannerFinds) {
+    TempFolder base;
+    const std::string one = programFolder() + "check_programs\\one\\";
+    for (const PathCase& c : pathTable()) {
+        if (c.folder.find('/') != std::string::npos) continue;  // the shell's own dialog takes no longer paths
+        SCOPED_TRACE(c.what);
+        const std::string folder = base.path() + "\\" + c.folder;
+        ASSERT_TRUE(CreateDirectoryW(wideText(folder).c_str(), nullptr));
+        for (const char* name : {"app.exe", "vostlib.dll", "vostother.dll", "vostdot.v2", "vostlate.dll"})
+            ASSERT_TRUE(CopyFileW(wideText(one + name).c_str(), wideText(folder + "\\" + name).c_str(), FALSE));
+        const std::string file = folder + "\\app.exe";
+        OpenedPage opened = openPage(file);
+        ASSERT_NE(opened.page, nullptr);
+        expectPageMatchesScanner(opened, file);
+        const std::vector<TreeEntry> tree = readTree(opened.page);
+        ASSERT_EQ(tree.size(), 1u);
+        EXPECT_EQ(tree[0].label, "APP.EXE(" + lowerAscii(file) + ")");
+
+        SendMessageW(opened.page, WM_COMMAND, IDM_COPY_TO_CLIPBOARD, 0);
+        std::string copied;
+        ASSERT_TRUE(OpenClipboard(opened.page));
+        if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+            copied = utf8Text(static_cast<const wchar_t*>(GlobalLock(data)));
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+        EXPECT_NE(copied.find("\r\nAPP.EXE\t"), std::string::npos) << copied;
+        EXPECT_NE(copied.find("\t" + lowerAscii(folder) + "\\vostlib.dll\t"), std::string::npos) << copied;
+    }
 }
 
 TEST_F(PageTest, TextFileShowsTheMessageAndOneRow) {

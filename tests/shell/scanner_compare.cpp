@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/wide_text.h"
 #include "tests/windows/temp_folder.h"
 
 namespace vost::test {
@@ -13,7 +14,7 @@ JsonValue scannerOutput(const std::string& file, const std::string& options, con
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                              0, nullptr);
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = out;
@@ -23,7 +24,8 @@ JsonValue scannerOutput(const std::string& file, const std::string& options, con
     const std::string program = scanner.empty() ? programFolder() + "vostscan.exe" : scanner;
     std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") + "--json \"" + file + "\"";
     PROCESS_INFORMATION process{};
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+    std::wstring wideCommand = wideText(command);  // a UTF-8 path passes whole
+    if (CreateProcessW(nullptr, &wideCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                        &process)) {
         WaitForSingleObject(process.hProcess, 120000);
         CloseHandle(process.hProcess);

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "component/class_id.h"
+#include "platform/win32/wide_text.h"
 
 namespace vost::test {
 
@@ -32,12 +33,8 @@ Component& Component::get() {
 }
 
 namespace {
-std::wstring wide(const std::string& text) {
-    std::wstring out(text.size() + 1, L'\0');
-    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], int(out.size()));
-    out.resize(n > 0 ? n - 1 : 0);
-    return out;
-}
+// Paths are UTF-8, as the component keeps them.
+std::wstring wide(const std::string& text) { return wideText(text); }
 
 // Item-ID lists from the shell's allocator.
 struct IdList {
@@ -238,15 +235,15 @@ OpenedPage openPage(const std::string& file) {
 }
 
 std::string itemText(HWND tree, HTREEITEM item, int* hasChildren) {
-    char text[520] = {};
-    TVITEMA record{};
+    std::wstring text(4096, L'\0');
+    TVITEMW record{};
     record.mask = TVIF_TEXT | TVIF_CHILDREN | TVIF_HANDLE;
     record.hItem = item;
-    record.pszText = text;
-    record.cchTextMax = sizeof text;
-    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&record));
+    record.pszText = &text[0];
+    record.cchTextMax = int(text.size());
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&record));
     *hasChildren = record.cChildren;
-    return text;
+    return utf8Text(text.c_str());
 }
 
 namespace {
@@ -294,13 +291,13 @@ std::vector<ListRow> readList(HWND page) {
     std::vector<ListRow> rows(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
     for (std::size_t row = 0; row < rows.size(); ++row) {
         for (int column = 0; column < 5; ++column) {
-            char text[260] = {};
-            LVITEMA item{};
+            std::wstring text(4096, L'\0');
+            LVITEMW item{};
             item.iSubItem = column;
-            item.pszText = text;
-            item.cchTextMax = sizeof text;
-            SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
-            rows[row][column] = text;
+            item.pszText = &text[0];
+            item.cchTextMax = int(text.size());
+            SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+            rows[row][column] = utf8Text(text.c_str());
         }
     }
     return rows;

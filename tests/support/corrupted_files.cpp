@@ -5,7 +5,7 @@
 
 #include "analysis/icon_resources.h"
 #include "analysis/pe_headers.h"
-#include "analysis/section_index.h"
+#include "analysis/image_map.h"
 
 namespace vost::test {
 
@@ -20,7 +20,7 @@ std::uint64_t resourceStart(const ByteView& file) {
         std::uint32_t rva = 0;
         const std::uint16_t magic = optionalHeaderMagic(file, newHeader);
         if (!file.readU32(newHeader + dataDirectoryEntry(magic, kResourceDirectory), rva) || rva == 0) return 0;
-        const std::uint32_t offset = SectionIndex(file, newHeader).fileOffset(rva);
+        const std::uint32_t offset = ImageMap(file, newHeader).fileOffset(rva);
         return offset == kNoFileOffset || offset >= file.size() ? 0 : offset;
     }
     std::uint16_t table = 0;

@@ -6,7 +6,7 @@
 
 #include "analysis/byte_view.h"
 #include "analysis/pe_headers.h"
-#include "analysis/section_index.h"
+#include "analysis/image_map.h"
 
 namespace vost::test {
 
@@ -33,7 +33,7 @@ std::string registerDelayDescriptor(Bytes& exe, const std::string& nm, const std
     pclose(pipe);
     if (address == 0) return "no delay descriptor in " + path;
     const std::uint32_t rva = std::uint32_t(address - base);
-    const std::uint32_t offset = SectionIndex(image, newHeader).fileOffset(rva);
+    const std::uint32_t offset = ImageMap(image, newHeader).fileOffset(rva);
     if (std::uint64_t(offset) + 64 >= exe.size()) return "the delay descriptor lies outside " + path;
     const std::uint64_t entry = newHeader + dataDirectoryEntry(optionalHeaderMagic(image, newHeader), 13);
     putU32(exe, entry, rva);

@@ -81,30 +81,20 @@ std::unique_ptr<MappedFile> FakePlatform::mapFile(const char* path) {
     return file;
 }
 
-std::uint32_t FakePlatform::searchModule(const char* name, ModuleBits bits, char* out,
-                                         std::uint32_t capacity) {
+std::string FakePlatform::searchModule(const char* name, ModuleBits bits) {
     searches.push_back(name);
     searchBits.push_back(bits);
-    auto answer = [&](const std::string& path) -> std::uint32_t {
-        if (path.size() + 1 > capacity) return std::uint32_t(path.size() + 1);
-        std::memcpy(out, path.c_str(), path.size() + 1);
-        return std::uint32_t(path.size());
-    };
     const auto preset = searchResults_.find(asciiLowerCopy(name));
-    if (preset != searchResults_.end()) {
-        if (!preset->second.path.empty() && preset->second.path.size() < capacity)
-            std::memcpy(out, preset->second.path.c_str(), preset->second.path.size() + 1);
-        return preset->second.result;
-    }
+    if (preset != searchResults_.end()) return preset->second.result ? preset->second.path : std::string();
     std::string file = name;
     if (!hasExtension(file)) file += ".DLL";
-    if (isAbsolute(file)) return hasFile(file) ? answer(file) : 0;
+    if (isAbsolute(file)) return hasFile(file) ? file : std::string();
     const bool wide = bits == ModuleBits::bits64 && !folders64_.empty();
     for (const std::string& folder : wide ? folders64_ : folders_) {
         const std::string candidate = folder + "\\" + file;
-        if (hasFile(candidate)) return answer(candidate);
+        if (hasFile(candidate)) return candidate;
     }
-    return 0;
+    return std::string();
 }
 
 bool FakePlatform::readFixedVersion(const char* path, FixedFileVersion& out) {

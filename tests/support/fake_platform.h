@@ -65,8 +65,7 @@ public:
     int maxOpenMappings = 0;                // most views alive at one time
 
     std::unique_ptr<MappedFile> mapFile(const char* path) override;
-    std::uint32_t searchModule(const char* name, ModuleBits bits, char* out,
-                               std::uint32_t capacity) override;
+    std::string searchModule(const char* name, ModuleBits bits) override;
     const ApiSetSchema* apiSetSchema(ModuleBits bits) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;

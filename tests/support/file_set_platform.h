@@ -58,7 +58,7 @@ public:
         return mapped;
     }
 
-    std::uint32_t searchModule(const char* name, ModuleBits, char* out, std::uint32_t capacity) override {
+    std::string searchModule(const char* name, ModuleBits) override {
         std::string wanted = name;
         const std::size_t dot = wanted.find_last_of('.');
         const std::size_t separator = wanted.find_last_of("\\/");
@@ -69,9 +69,9 @@ public:
         order.insert(order.end(), folders_.begin(), folders_.end());
         for (const std::string& folder : order) {
             const std::string candidate = folder + "\\" + wanted;
-            if (file(candidate)) return answer(candidate, out, capacity);
+            if (file(candidate)) return candidate;
         }
-        return 0;
+        return std::string();
     }
 
     // Each file's version is parsed once, from an exact-size copy; later
@@ -118,13 +118,6 @@ public:
     }
     CursorHandle showWaitCursor() override { return nullptr; }
     void restoreCursor(CursorHandle) override {}
-
-protected:
-    static std::uint32_t answer(const std::string& path, char* out, std::uint32_t capacity) {
-        if (path.size() + 1 > capacity) return std::uint32_t(path.size() + 1);
-        std::memcpy(out, path.c_str(), path.size() + 1);
-        return std::uint32_t(path.size());
-    }
 
 private:
     class ExactCopy : public MappedFile {

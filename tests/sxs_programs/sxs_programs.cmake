@@ -12,6 +12,13 @@
 #   truncated/ a manifest cut off in the middle of an element
 #   hostile/   a manifest with an entity that expands a billion times, 5,000
 #              nested elements and an attribute of a megabyte
+#   private2/  asks for Vost.Private 2.0.0.0; its folder holds 1.0.0.0
+#   rootless/  app.exe.manifest: Common Controls 6, the root in no namespace
+#   unversioned/ the same, the root without manifestVersion
+#   utf16/     the same, valid, saved as UTF-16 with a byte order mark and
+#              its declaration still saying UTF-8
+#   leading/   the same, valid, after white space, with an optional="Yes"
+#              dependency on an assembly no store holds
 # Each imports the modules its manifest redirects.
 #
 #   vost_sxs_programs(<target> <folder> <gcc> <windres> <dlltool> <arch>)
@@ -48,6 +55,23 @@ function(vost_sxs_programs target folder gcc windres dlltool arch)
       DEPENDS ${work}/${name}.manifest VERBATIM)
     set(${output} ${work}/${name}-${id}.o PARENT_SCOPE)
   endfunction()
+  # External manifests the loader refuses or accepts on their root and text.
+  file(READ ${work}/private.manifest private)
+  string(REPLACE "Vost.Private\" version=\"1.0.0.0\"" "Vost.Private\" version=\"2.0.0.0\"" private2 "${private}")
+  file(WRITE ${work}/private2.manifest "${private2}")
+  string(REPLACE " xmlns=\"urn:schemas-microsoft-com:asm.v1\"" "" rootless "${whole}")
+  file(WRITE ${work}/rootless.manifest "${rootless}")
+  string(REPLACE " manifestVersion=\"1.0\"" "" unversioned "${whole}")
+  file(WRITE ${work}/unversioned.manifest "${unversioned}")
+  string(REPLACE "<dependency>" "<dependency optional=\"Yes\"><dependentAssembly><assemblyIdentity type=\"win32\" \
+name=\"Vost.Not.There\" version=\"1.0.0.0\" processorArchitecture=\"${arch}\" publicKeyToken=\"0123456789abcdef\"/>\
+</dependentAssembly></dependency><dependency>" leading "${whole}")
+  file(WRITE ${work}/leading.manifest " \r\n\t${leading}")
+  # glibc's iconv writes UTF-16 with a byte order mark, little-endian here.
+  add_custom_command(OUTPUT ${work}/utf16.manifest
+    COMMAND iconv -f UTF-8 -t UTF-16 -o ${work}/utf16.manifest ${work}/common-controls.manifest
+    DEPENDS ${work}/common-controls.manifest VERBATIM)
+
   manifest_resource(common-controls 1 cc6_1)
   manifest_resource(common-controls 2 cc6_2)
   manifest_resource(vc90 1 vc90_1)
@@ -56,15 +80,26 @@ function(vost_sxs_programs target folder gcc windres dlltool arch)
   manifest_resource(missing 1 missing_1)
   manifest_resource(truncated 1 truncated_1)
   manifest_resource(hostile 1 hostile_1)
+  manifest_resource(private2 1 private2_1)
 
   set(cc -O1 -fno-builtin)
+  # Programs whose external manifest the loader refuses or accepts on its root or text.
+  set(external_manifest_programs)
+  foreach(name rootless unversioned utf16 leading)
+    list(APPEND external_manifest_programs
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}/${name}
+      COMMAND ${gcc} ${cc} -DVOST_COMCTL -o ${folder}/${name}/app.exe ${src}/app.c -lcomctl32
+      COMMAND ${CMAKE_COMMAND} -E copy ${work}/${name}.manifest ${folder}/${name}/app.exe.manifest)
+  endforeach()
   set(priv ${folder}/private/Vost.Private)
   add_custom_command(
     OUTPUT ${folder}/cc6/app.exe ${folder}/vc90/app.exe ${folder}/gdiplus/app.exe ${folder}/external/app.exe
            ${folder}/external/app.exe.manifest ${folder}/private/app.exe ${priv}/vostpriv.dll
            ${priv}/Vost.Private.manifest ${folder}/owndll/owndll.dll ${folder}/owndll/host.exe
            ${folder}/missing/app.exe ${folder}/noiso/noiso.dll ${folder}/noiso/host.exe
-           ${folder}/truncated/app.exe ${folder}/hostile/app.exe
+           ${folder}/truncated/app.exe ${folder}/hostile/app.exe ${folder}/private2/app.exe
+           ${folder}/private2/Vost.Private/vostpriv.dll ${folder}/rootless/app.exe ${folder}/unversioned/app.exe
+           ${folder}/utf16/app.exe ${folder}/leading/app.exe
     COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}/cc6 ${folder}/vc90 ${folder}/gdiplus ${folder}/external
             ${priv} ${folder}/owndll ${folder}/missing ${folder}/noiso ${folder}/truncated ${folder}/hostile
     COMMAND ${gcc} ${cc} -DVOST_COMCTL -o ${folder}/cc6/app.exe ${src}/app.c ${cc6_1} -lcomctl32
@@ -85,8 +120,14 @@ function(vost_sxs_programs target folder gcc windres dlltool arch)
     COMMAND ${gcc} ${cc} -DVOST_LIB -o ${folder}/noiso/host.exe ${src}/app.c ${folder}/noiso/noiso.dll
     COMMAND ${gcc} ${cc} -DVOST_COMCTL -o ${folder}/truncated/app.exe ${src}/app.c ${truncated_1} -lcomctl32
     COMMAND ${gcc} ${cc} -DVOST_COMCTL -o ${folder}/hostile/app.exe ${src}/app.c ${hostile_1} -lcomctl32
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}/private2/Vost.Private
+    COMMAND ${CMAKE_COMMAND} -E copy ${priv}/vostpriv.dll ${priv}/Vost.Private.manifest ${folder}/private2/Vost.Private
+    COMMAND ${gcc} ${cc} -DVOST_LIB -o ${folder}/private2/app.exe ${src}/app.c ${private2_1} ${priv}/vostpriv.dll
+    ${external_manifest_programs}
     DEPENDS ${src}/app.c ${src}/vostlib.def ${src}/msvcr90.def ${cc6_1} ${cc6_2} ${vc90_1} ${gdiplus_1}
-            ${private_1} ${missing_1} ${truncated_1} ${hostile_1} ${work}/Vost.Private.manifest ${work}/common-controls.manifest
+            ${private_1} ${missing_1} ${truncated_1} ${hostile_1} ${private2_1} ${work}/Vost.Private.manifest
+            ${work}/common-controls.manifest ${work}/utf16.manifest ${work}/rootless.manifest
+            ${work}/unversioned.manifest ${work}/leading.manifest
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${folder}/cc6/app.exe ${folder}/noiso/host.exe)
 endfunction()

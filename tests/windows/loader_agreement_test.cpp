@@ -65,9 +65,8 @@ struct CheckedClosures {
             std::vector<ScanMessage>* target = nullptr;
             const auto scanned = scanFile(program, platform, target, ScanReach::closure);
             EXPECT_EQ(scanned->failure, "") << program;
-            char folder[kPathCapacity];
-            folderOfPath(scanned->ext.selectedPath, folder);
-            checkClosure(*scanned->tree, *platform, cache, folder, settings, false);
+            const std::string folder = folderOfPath(scanned->ext.selectedPath);
+            checkClosure(*scanned->tree, *platform, cache, folder.c_str(), settings, false);
         }
     }
 };

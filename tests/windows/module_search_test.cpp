@@ -49,9 +49,11 @@ Answer referenceSearch(const std::string& folder, const std::string& name, DWORD
 Answer layerSearch(const std::string& folder, const std::string& name, DWORD capacity = MAX_PATH) {
     Win32Platform platform{PlatformOptions{}};
     platform.setSearchFolder(folder.c_str());
-    std::string out(capacity + 1, '\0');
-    const DWORD result = platform.searchModule(name.c_str(), kProcessBits, &out[0], capacity);
-    return {result, result && result < capacity ? out.c_str() : ""};
+    // Put as SearchPathA answers a buffer of `capacity`.
+    const std::string found = platform.searchModule(name.c_str(), kProcessBits);
+    const DWORD size = DWORD(found.size());
+    if (found.empty()) return {0, ""};
+    return size < capacity ? Answer{size, found} : Answer{size + 1, ""};
 }
 
 std::string programFolder() {
@@ -66,9 +68,9 @@ class NameRecorder : public AnalysisPlatform {
 public:
     std::set<std::string> names;
     std::unique_ptr<MappedFile> mapFile(const char* path) override { return files.mapFile(path); }
-    std::uint32_t searchModule(const char* name, ModuleBits, char*, std::uint32_t) override {
+    std::string searchModule(const char* name, ModuleBits) override {
         names.insert(name);
-        return 0;
+        return std::string();
     }
     bool readFixedVersion(const char*, FixedFileVersion&) override { return false; }
     bool smallIconIndex(const char*, int&) override { return false; }
@@ -148,9 +150,7 @@ TEST(ModuleSearch, NamesInAnyCaseGiveTheSystemsAnswersAndOpenByLowerCasedPaths) 
         SCOPED_TRACE(name);
         const Answer reference = referenceSearch(scan.path(), name);
         EXPECT_EQ(reference, layerSearch(scan.path(), name));
-        char out[MAX_PATH] = {};
-        EXPECT_EQ(reference.result, platform.searchModule(name, kProcessBits, out, sizeof out));  // listings kept
-        EXPECT_EQ(reference.path, std::string(out));
+        EXPECT_EQ(reference.path, platform.searchModule(name, kProcessBits));  // listings kept
     }
     std::string lowered = scan.path() + "\\mixed.dll";
     for (char& c : lowered) c = char(std::tolower(static_cast<unsigned char>(c)));

@@ -32,9 +32,7 @@ bool sixtyFourBitWindows() { return !folders().wow64.empty(); }
 std::string lower(const std::string& text) { return lowerAscii(text); }
 
 std::string found(Win32Platform& platform, const char* name, ModuleBits bits) {
-    char out[MAX_PATH] = {};
-    const std::uint32_t length = platform.searchModule(name, bits, out, sizeof out);
-    return length && length < sizeof out ? out : "";
+    return platform.searchModule(name, bits);
 }
 
 // The optional-header magic of the file the platform opens for `path`.
@@ -68,9 +66,8 @@ TEST(SystemFolders, ThirtyTwoBitWindowsHasOneSystemFolderForBoth) {
     EXPECT_EQ(folderOf(found(platform, "kernel32.dll", ModuleBits::bits64)), folders().system);
     EXPECT_EQ(moduleSearchFolders("C:\\x", ModuleBits::bits32), moduleSearchFolders("C:\\x", ModuleBits::bits64));
     const std::string system = folders().system + "\\notepad.exe";
-    char path[MAX_PATH];
-    copyBounded(path, sizeof path, system.c_str());
-    platform.toTruePath(path, sizeof path);
+    std::string path = system;
+    platform.toTruePath(path);
     EXPECT_EQ(system, path);
 }
 
@@ -114,11 +111,10 @@ TEST(SystemFolders, ARedirectedProcessNamesFilesTrulyAndOpensThemThroughSysnativ
 
     // The selected file as this process's shell names it is the 32-bit copy.
     Win32Platform platform{PlatformOptions{}};
-    char selected[MAX_PATH];
-    copyBounded(selected, sizeof selected, (folders().system + "\\notepad.exe").c_str());
-    platform.toTruePath(selected, sizeof selected);
+    std::string selected = folders().system + "\\notepad.exe";
+    platform.toTruePath(selected);
     EXPECT_EQ(wow64 + "\\notepad.exe", lower(selected));
-    EXPECT_EQ(magicOf(platform, selected), kPe32Magic);
+    EXPECT_EQ(magicOf(platform, selected.c_str()), kPe32Magic);
 }
 
 TEST(SystemFolders, AClosureHoldsOnlyModulesOfTheRootsFamily) {

@@ -8,20 +8,29 @@
 namespace vost::test {
 
 namespace {
-void removeTree(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+// Wide throughout, so that entries named outside the ANSI code page go too.
+void removeTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string full = folder + "\\" + name;
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring full = folder + L"\\" + name;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) removeTree(full);
-            else DeleteFileA(full.c_str());
-        } while (FindNextFileA(search, &found));
+            else DeleteFileW(full.c_str());
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+// The temporary folder's ANSI path (GetTempPathA's) as UTF-16.
+std::wstring fromAnsi(const std::string& text) {
+    std::wstring out(text.size() + 1, L'\0');
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], int(out.size()));
+    out.resize(length > 0 ? std::size_t(length - 1) : 0);
+    return out;
 }
 }  // namespace
 
@@ -36,7 +45,7 @@ TempFolder::TempFolder() {
     }
 }
 
-TempFolder::~TempFolder() { removeTree(path_); }
+TempFolder::~TempFolder() { removeTree(fromAnsi(path_)); }
 
 std::string TempFolder::makeFolder(const std::string& relative) const {
     std::string full = path_;

@@ -91,7 +91,7 @@ private:
 class NoFiles : public AnalysisPlatform {
 public:
     std::unique_ptr<MappedFile> mapFile(const char*) override { return nullptr; }
-    std::uint32_t searchModule(const char*, ModuleBits, char*, std::uint32_t) override { return 0; }
+    std::string searchModule(const char*, ModuleBits) override { return std::string(); }
     bool readFixedVersion(const char*, FixedFileVersion&) override { return false; }
     bool smallIconIndex(const char*, int&) override { return false; }
     void showError(WindowHandle, const char*, const char*) override {}
@@ -153,7 +153,7 @@ struct Outcome {
 };
 
 int byName(ModuleNode* a, ModuleNode* b, void* direction) {
-    const int result = lstrcmpiA(a->moduleName, b->moduleName);
+    const int result = lstrcmpiA(a->moduleName.c_str(), b->moduleName.c_str());
     return *static_cast<int*>(direction) ? result : -result;
 }
 
@@ -203,7 +203,7 @@ Outcome runScenario(TreeControl& tree, ListControl& list) {
         static NoFiles noFiles;
         pool.emplace_back(noFiles, "", kRows[i], nullptr, 0);
         ModuleNode* node = &pool.back();
-        outcome.pastEnd.push_back(list.insertRow(40 + i * 3, node->moduleName, node));
+        outcome.pastEnd.push_back(list.insertRow(40 + i * 3, node->moduleName.c_str(), node));
         list.setCellText(outcome.pastEnd.back(), 4, "c:\\path");
     }
     outcome.rowCount = list.rowCount();
@@ -223,7 +223,7 @@ Outcome runScenario(TreeControl& tree, ListControl& list) {
 
     outcome.selected = list.selectedRow();
     for (int column = 0; column < 5; ++column) list.fitColumn(column);
-    const std::string longText(300, 'x');
+    const std::string longText(3000, 'x');
     list.setCellText(0, 3, longText.c_str());
     outcome.longCell = list.cellText(0, 3);
 
@@ -286,7 +286,7 @@ TEST(WindowControls, BehaveAsThePageNeedsWhenDrivenFromAWorkerThread) {
                                         "_ZZ.DLL"}),
               outcome.descendingRows);
     EXPECT_EQ(-1, outcome.selected);
-    EXPECT_EQ(std::string(259, 'x'), outcome.longCell);
+    EXPECT_EQ(std::string(3000, 'x'), outcome.longCell);
     EXPECT_EQ((std::vector<int>{2, 1, 0}), outcome.itemStates);
     // VIEW.EXE, NTDLL.DLL, MSVCRT.DLL, MSVCRT, then the others.
     EXPECT_EQ((std::vector<int>{2, 1, 0, 1, 0, 0, 0, 0}), outcome.rowStates);

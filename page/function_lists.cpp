@@ -1,0 +1,182 @@
+#include "page/function_lists.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "analysis/text.h"
+
+namespace vost {
+
+const char* const kImportColumnTitles[kImportColumnCount] = {"Function", "Hint", "Resolves to"};
+const char* const kExportColumnTitles[kExportColumnCount] = {"Ordinal", "Hint", "Function", "Entry point",
+                                                             "Imported"};
+
+namespace {
+std::string upper(std::string text) {
+    for (char& c : text) c = asciiUpper(c);
+    return text;
+}
+
+// The raw name of a row: an import's name (or "#ordinal"), an export's name.
+std::string rawName(const FunctionLists& lists, std::size_t section, std::size_t row) {
+    if (section < lists.sections.size()) return importedFunctionText(lists.sections[section].rows[row].function);
+    return std::string(lists.exports[row].name);
+}
+
+std::size_t rowCount(const FunctionLists& lists, std::size_t section) {
+    return section < lists.sections.size() ? lists.sections[section].rows.size() : lists.exports.size();
+}
+
+// The name as shown: readable when asked, from the cache made on first use.
+std::string shownName(FunctionLists& lists, std::size_t section, std::size_t row, Undecorator undecorate) {
+    std::string raw = rawName(lists, section, row);
+    if (!undecorate) return raw;
+    if (lists.readable.size() <= lists.sections.size()) lists.readable.resize(lists.sections.size() + 1);
+    std::vector<std::string>& readable = lists.readable[section];
+    if (readable.empty()) {
+        const std::size_t count = rowCount(lists, section);
+        readable.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string name = rawName(lists, section, i);
+            // Only decorated names are asked; the rest keep no copy.
+            if (!name.empty() && (name[0] == '?' || name[0] == '_')) {
+                std::string text = undecorate(name);
+                if (text != name) readable[i] = std::move(text);
+            }
+        }
+    }
+    return readable[row].empty() ? raw : readable[row];
+}
+
+bool numericColumn(std::size_t section, const FunctionLists& lists, int column) {
+    if (section < lists.sections.size()) return column == kImportHint;
+    return column == kExportOrdinal || column == kExportHint;
+}
+
+// A number to sort a numeric cell by; rows without one (no hint) first.
+std::int64_t sortNumber(const FunctionLists& lists, std::size_t section, std::size_t row, int column) {
+    if (section < lists.sections.size()) {
+        const ImportedFunction& f = lists.sections[section].rows[row].function;
+        return f.kind == ImportKind::ByName ? f.hint : -1;
+    }
+    const ExportRow& e = lists.exports[row];
+    return column == kExportOrdinal ? e.ordinal : e.hint;
+}
+
+bool holds(std::string_view text, std::string_view filter) {
+    if (filter.empty()) return true;
+    const auto found = std::search(text.begin(), text.end(), filter.begin(), filter.end(),
+                                   [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+    return found != text.end();
+}
+}  // namespace
+
+FunctionLists readFunctionLists(const std::string& module, const std::string& path, bool delayLoad,
+                                const std::vector<Importer>& importers, AnalysisPlatform& platform,
+                                CheckCache& cache, const ActivationContext* processContext) {
+    FunctionLists lists;
+    lists.module = upper(module);
+    RunExports source(cache, platform);
+    const ModuleExports* exports = path.empty() ? nullptr : &source.exportsOf(path);
+    CheckSettings settings;
+    settings.delayLoads = delayLoad;
+    settings.processContext = processContext;
+    for (const Importer& importer : importers) {
+        ModuleImportRows rows =
+            importRowsFor(readModuleImportRows(platform, source, importer.path, settings), module, delayLoad);
+        ImportSection section;
+        section.title = "Imported by " + upper(importer.name) + " from " + lists.module;
+        if (exports && exports->image) section.ordinalBase = exports->exports.ordinalBase;
+        section.rows = std::move(rows.functions);
+        lists.sections.push_back(std::move(section));
+    }
+    if (exports && exports->image && exports->exports.present) {
+        lists.exportTable = true;
+        lists.exports = exportRows(exports->exports);
+        // Which address-table entries any importer names.
+        std::vector<char> named(exports->exports.addresses.size(), 0);
+        for (const ImportSection& section : lists.sections)
+            for (const ImportRow& row : section.rows)
+                if (row.exportIndex < named.size()) named[row.exportIndex] = 1;
+        lists.imported.reserve(lists.exports.size());
+        for (const ExportRow& row : lists.exports) lists.imported.push_back(named[row.index]);
+    }
+    return lists;
+}
+
+std::string importCell(FunctionLists& lists, std::size_t section, std::size_t row, int column, Undecorator undecorate) {
+    const ImportSection& s = lists.sections[section];
+    const ImportRow& r = s.rows[row];
+    switch (column) {
+    case kImportName: return shownName(lists, section, row, undecorate);
+    case kImportHint: return r.function.kind == ImportKind::ByName ? std::to_string(r.function.hint) : std::string();
+    case kImportResolution: return resolutionText(r, s.ordinalBase);
+    default: return std::string();
+    }
+}
+
+std::string exportCell(FunctionLists& lists, std::size_t row, int column, Undecorator undecorate) {
+    const ExportRow& e = lists.exports[row];
+    switch (column) {
+    case kExportOrdinal: return std::to_string(e.ordinal);
+    case kExportHint: return e.hint >= 0 ? std::to_string(e.hint) : std::string();
+    case kExportName: return shownName(lists, lists.sections.size(), row, undecorate);
+    case kExportTarget: return exportTargetText(e);
+    case kExportImported: return lists.imported[row] ? "yes" : "";
+    default: return std::string();
+    }
+}
+
+std::vector<std::uint32_t> shownRows(FunctionLists& lists, std::size_t section, std::string_view filter, int column,
+                                     bool descending, Undecorator undecorate) {
+    const bool exports = section >= lists.sections.size();
+    const std::size_t count = rowCount(lists, section);
+    const int nameColumn = exports ? int(kExportName) : int(kImportName);
+    std::vector<std::uint32_t> rows;
+    rows.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (holds(shownName(lists, section, i, undecorate), filter)) rows.push_back(i);
+    const auto cell = [&](std::uint32_t row) {
+        return exports ? exportCell(lists, row, column, undecorate) : importCell(lists, section, row, column, undecorate);
+    };
+    // Ties keep table order in both directions.
+    const auto sortBy = [&](auto&& less) {
+        std::stable_sort(rows.begin(), rows.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return descending ? less(b, a) : less(a, b);
+        });
+    };
+    if (numericColumn(section, lists, column)) {
+        sortBy([&](std::uint32_t a, std::uint32_t b) {
+            return sortNumber(lists, section, a, column) < sortNumber(lists, section, b, column);
+        });
+    } else if (column == nameColumn) {
+        sortBy([&](std::uint32_t a, std::uint32_t b) {
+            return shownName(lists, section, a, undecorate) < shownName(lists, section, b, undecorate);
+        });
+    } else {
+        // Other texts are made once per row, not once per comparison.
+        std::vector<std::string> texts(count);
+        for (const std::uint32_t row : rows) texts[row] = cell(row);
+        sortBy([&](std::uint32_t a, std::uint32_t b) { return texts[a] < texts[b]; });
+    }
+    return rows;
+}
+
+std::string copyText(FunctionLists& lists, std::size_t section, const std::vector<std::uint32_t>& rows,
+                     Undecorator undecorate) {
+    const bool exports = section >= lists.sections.size();
+    const int columns = exports ? int(kExportColumnCount) : int(kImportColumnCount);
+    const char* const* titles = exports ? kExportColumnTitles : kImportColumnTitles;
+    std::string text;
+    for (int c = 0; c < columns; ++c) (text += c ? "\t" : "") += titles[c];
+    text += "\r\n";
+    for (const std::uint32_t row : rows) {
+        for (int c = 0; c < columns; ++c)
+            (text += c ? "\t" : "") +=
+                exports ? exportCell(lists, row, c, undecorate) : importCell(lists, section, row, c, undecorate);
+        text += "\r\n";
+    }
+    return text;
+}
+
+}  // namespace vost

@@ -1,0 +1,79 @@
+// What the Functions dialog lists for one module, portable: one section per
+// importer of the functions it imports from the module (the check's verdict
+// on each), and the module's export table with the entries its importers
+// name marked; the texts of each cell, the rows a filter leaves in a
+// column's order, and the rows as tab-separated text for the clipboard.
+//
+// The rows are read once when the dialog opens; what the list views show is
+// an order of row numbers (4 bytes a row), so a table of 20,000 exports is
+// filtered and sorted without a row object per export.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/module_functions.h"
+#include "page/closure_check.h"
+
+namespace vost {
+
+enum ImportColumn { kImportName, kImportHint, kImportResolution, kImportColumnCount };
+enum ExportColumn { kExportOrdinal, kExportHint, kExportName, kExportTarget, kExportImported, kExportColumnCount };
+
+extern const char* const kImportColumnTitles[kImportColumnCount];
+extern const char* const kExportColumnTitles[kExportColumnCount];
+
+// One module that imports the selected one: its name as the tree shows it and its file.
+struct Importer {
+    std::string name;
+    std::string path;
+};
+
+struct ImportSection {
+    std::string title;  // "Imported by PARENT from MODULE"
+    std::uint32_t ordinalBase = 0;  // the module's, for the texts
+    std::vector<ImportRow> rows;
+};
+
+struct FunctionLists {
+    std::string module;
+    std::vector<ImportSection> sections;
+    bool exportTable = false;  // the module is a PE image with an export directory
+    std::vector<ExportRow> exports;   // views into the CheckCache's record of the module
+    std::vector<char> imported;       // per export row: an importer names its entry
+    // Per section (the exports last), each row's readable name when it
+    // differs from the name; made on first use with an undecorator.
+    std::vector<std::vector<std::string>> readable;
+};
+
+// The lists of module `module` (found at `path`, empty when it was not;
+// delay-loaded when `delayLoad`) for each of `importers`, read with the
+// scan's platform (its search folder still set) under the scanned program's
+// activation context, through the run's cache.
+FunctionLists readFunctionLists(const std::string& module, const std::string& path, bool delayLoad,
+                                const std::vector<Importer>& importers, AnalysisPlatform& platform,
+                                CheckCache& cache, const ActivationContext* processContext);
+
+// Turns a decorated name into its readable form (the platform's
+// undecorateName); null shows names as they are.
+using Undecorator = std::string (*)(std::string_view name);
+
+// The text of one cell.
+std::string importCell(FunctionLists& lists, std::size_t section, std::size_t row, int column, Undecorator undecorate);
+std::string exportCell(FunctionLists& lists, std::size_t row, int column, Undecorator undecorate);
+
+// The rows of a section (section = lists.sections.size() for the exports)
+// whose name holds `filter` (ASCII case ignored; all for an empty filter),
+// in the order of `column` (numbers by value, texts by byte; ties in table
+// order), reversed when `descending`.
+std::vector<std::uint32_t> shownRows(FunctionLists& lists, std::size_t section, std::string_view filter, int column,
+                                     bool descending, Undecorator undecorate);
+
+// The rows given as tab-separated text, one line each ending "\r\n", after a
+// line of the column titles.
+std::string copyText(FunctionLists& lists, std::size_t section, const std::vector<std::uint32_t>& rows,
+                     Undecorator undecorate);
+
+}  // namespace vost

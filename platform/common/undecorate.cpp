@@ -1,0 +1,44 @@
+#include "platform/common/undecorate.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace vost {
+
+namespace {
+// The C++ runtime's own Itanium demangler; empty when it fails.
+std::string undecorateItanium(const std::string& name) {
+    int status = 0;
+    const std::unique_ptr<char, void (*)(void*)> text(abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status),
+                                                      std::free);
+    return status == 0 && text ? std::string(text.get()) : std::string();
+}
+
+// Readable names are text: a demangler that gives control characters read
+// something that was no name.
+bool printable(const std::string& text) {
+    if (text.empty()) return false;
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    return true;
+}
+}  // namespace
+
+std::string undecorateName(std::string_view name) {
+    if (name.size() < 2 || name.size() > kMaxDecoratedName || name.find('\0') != std::string_view::npos)
+        return std::string(name);
+    std::string readable;
+    if (name[0] == '?') {
+        readable = undecorateMsvcName(std::string(name));
+    } else if (name.substr(0, 2) == "_Z") {
+        readable = undecorateItanium(std::string(name));
+    } else if (name.substr(0, 3) == "__Z") {
+        // A 32-bit symbol with its leading underscore kept.
+        readable = undecorateItanium(std::string(name.substr(1)));
+    }
+    return printable(readable) ? readable : std::string(name);
+}
+
+}  // namespace vost
