@@ -3,6 +3,7 @@
 --exports --undecorate, --json) against the same direct scan without it.
 
 Usage: bench/functions_bench.py [path/to/vostscan] [--runs=N] [--exports=N]
+                                [--dialog=WINDOWS_BUILD_DIR]
 
 Builds with i686-w64-mingw32-gcc a DLL exporting N functions (default
 20,000; half Microsoft-decorated, half Itanium names, all one entry point),
@@ -10,6 +11,13 @@ then times (median of N runs, wall clock, output to /dev/null) the direct
 scan of it with and without the export table, and reports the time and the
 peak memory per export over the plain scan: what filling a list of that
 table costs, reading, rows and undecorated names included.
+
+With --dialog (a Windows build tree, 32-bit: build/windows) it times the
+page's Functions dialog instead, under Wine on a private X server: a
+program importing the DLL is opened in a property sheet and its
+functions_fill_bench.exe reports the time from the command to the filled
+dialog, a filter typed, a sort by name, undecorating, and the memory
+committed per export while the dialog is open.
 """
 import os
 import subprocess
@@ -24,6 +32,7 @@ def build(folder, count):
         f.write("int impl(void) { return 0; }\n")
     with open(os.path.join(folder, "big.def"), "w") as f:
         f.write("LIBRARY big.dll\nEXPORTS\n")
+        f.write("  plain = impl\n")
         for i in range(count):
             if i % 2:
                 f.write('  "?f%d@ns@@YAHH@Z" = impl\n' % i)
@@ -34,6 +43,18 @@ def build(folder, count):
     subprocess.run(["i686-w64-mingw32-gcc", "-shared", "-o", dll, os.path.join(folder, "lib.c"),
                     os.path.join(folder, "big.def")], check=True)
     return dll
+
+
+def dialog(build_dir, folder, dll, runs):
+    with open(os.path.join(folder, "app.c"), "w") as f:
+        f.write("int plain(void);\nint main(void) { return plain(); }\n")
+    app = os.path.join(folder, "app.exe")
+    subprocess.run(["i686-w64-mingw32-gcc", "-o", app, os.path.join(folder, "app.c"), dll], check=True)
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    bench = os.path.join(build_dir, "tests", "shell", "functions_fill_bench.exe")
+    windows_app = "Z:" + app.replace("/", "\\")
+    subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", os.path.join(root, "cmake", "wine-run.sh"),
+                    build_dir, bench, windows_app, "BIG.DLL", str(runs)], check=True)
 
 
 def measure(arguments, runs):
@@ -57,6 +78,9 @@ def main():
     count = int(options.get("exports", 20000))
     with tempfile.TemporaryDirectory() as folder:
         dll = build(folder, count)
+        if "dialog" in options:
+            dialog(os.path.abspath(options["dialog"]), folder, dll, runs)
+            return
         plain = measure([vostscan, "--direct", dll], runs)
         print("%d exports, %d runs each; plain direct scan: %.1f ms, peak %d kB" % (count, runs, plain[0] * 1e3, plain[1]))
         for extra in (["--exports"], ["--exports", "--undecorate"], ["--exports", "--undecorate", "--json"]):

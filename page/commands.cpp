@@ -104,9 +104,13 @@ HGLOBAL textBlock(const std::wstring& text, GlobalBlock& owner) {
 
 }  // namespace
 
+bool treeIsShown(DependencyExtension& ext) {
+    return SendDlgItemMessageA(pageWindowOf(ext), IDC_SHOW_TREE, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
 ModuleNode* selectedNode(DependencyExtension& ext) {
     HWND page = pageWindowOf(ext);
-    if (SendDlgItemMessageA(page, IDC_SHOW_TREE, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+    if (treeIsShown(ext)) {
         HWND tree = GetDlgItem(page, IDC_MODULE_TREE);
         auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
         if (!item) return nullptr;
@@ -167,11 +171,8 @@ void exploreSelectedModule(DependencyExtension& ext) {
     }
 }
 
-namespace {
-// Replaces the clipboard's contents with `text` (UTF-8) as CF_UNICODETEXT;
-// the system offers CF_TEXT from it to programs that ask for that.
-void placeOnClipboard(DependencyExtension& ext, const std::string& text) {
-    ClipboardScope clipboard(pageWindowOf(ext));
+void placeOnClipboard(WindowHandle owner, const std::string& text) {
+    ClipboardScope clipboard(static_cast<HWND>(owner));
     if (!clipboard.isOpen()) return;
     EmptyClipboard();
     const std::wstring wide = wideText(text);
@@ -180,7 +181,6 @@ void placeOnClipboard(DependencyExtension& ext, const std::string& text) {
     // Once the clipboard has taken the block it owns it; otherwise it is ours to free.
     if (SetClipboardData(CF_UNICODETEXT, block.get())) block.release();
 }
-}  // namespace
 
 void copyToClipboard(DependencyExtension& ext) {
     WaitCursorScope waitCursor;
@@ -191,7 +191,7 @@ void copyToClipboard(DependencyExtension& ext) {
                     kTextBufferCapacity);
     const char* const titleTexts[5] = {titles[0], titles[1], titles[2], titles[3], titles[4]};
     WindowListControl list = WindowListControl::ofPage(pageWindowOf(ext));
-    placeOnClipboard(ext, clipboardText(list, titleTexts));
+    placeOnClipboard(pageWindowOf(ext), clipboardText(list, titleTexts));
 }
 
 const CheckMarks* finishedCheck(DependencyExtension& ext) {
@@ -206,7 +206,7 @@ bool hasProblems(DependencyExtension& ext) {
 
 void copyProblemsToClipboard(DependencyExtension& ext) {
     if (!hasProblems(ext)) return;
-    placeOnClipboard(ext, finishedCheck(ext)->problems);
+    placeOnClipboard(pageWindowOf(ext), finishedCheck(ext)->problems);
 }
 
 void copyAllToFolder(DependencyExtension& ext) {

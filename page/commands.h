@@ -9,11 +9,16 @@
 
 #include <string>
 
+#include "page/controls.h"
+
 namespace vost {
 
 struct DependencyExtension;
 struct CheckMarks;
 struct ModuleNode;
+
+// Whether "&Tree" (1003) is checked: the tree shows, not the list.
+bool treeIsShown(DependencyExtension& ext);
 
 // The node of the selected tree item when "&Tree" (1003) is checked, else of
 // the list's selected row; null when the showing view has no selection. The
@@ -24,7 +29,11 @@ ModuleNode* selectedNode(DependencyExtension& ext);
 // "/SELECT, <fullPath>" (path unquoted); beeps when nothing is selected.
 void exploreSelectedModule(DependencyExtension& ext);
 
-// Places the whole list, tab-separated, on the clipboard as CF_TEXT.
+// Replaces the clipboard's contents with `text` (UTF-8) as CF_UNICODETEXT;
+// the system offers CF_TEXT from it to programs that ask for that.
+void placeOnClipboard(WindowHandle owner, const std::string& text);
+
+// Places the whole list, tab-separated, on the clipboard as CF_UNICODETEXT.
 void copyToClipboard(DependencyExtension& ext);
 
 // The check's findings once the scan and its check are done; null before, or
@@ -32,7 +41,7 @@ void copyToClipboard(DependencyExtension& ext);
 const CheckMarks* finishedCheck(DependencyExtension& ext);
 // Whether the check is done and found anything.
 bool hasProblems(DependencyExtension& ext);
-// Places the check's findings on the clipboard as CF_TEXT, one line each as
+// Places the check's findings on the clipboard as CF_UNICODETEXT, one line each as
 // vostscan --check writes them; nothing when there are none (yet).
 void copyProblemsToClipboard(DependencyExtension& ext);
 

@@ -71,6 +71,24 @@ bool holds(std::string_view text, std::string_view filter) {
 }
 }  // namespace
 
+std::vector<Importer> importersOf(const ModuleNode& node, const NodeStore& nodes, bool everyImporter) {
+    std::vector<Importer> importers;
+    const auto add = [&](const ModuleNode* parent) {
+        if (!parent || !parent->found) return;
+        for (const Importer& known : importers)
+            if (known.path == parent->fullPath) return;
+        importers.push_back(Importer{parent->moduleName, parent->fullPath});
+    };
+    if (!everyImporter) {
+        add(node.parent);
+        return importers;
+    }
+    nodes.forEach([&](const ModuleNode& other) {
+        if (compareIgnoringCase(other.moduleName.c_str(), node.moduleName.c_str()) == 0) add(other.parent);
+    });
+    return importers;
+}
+
 FunctionLists readFunctionLists(const std::string& module, const std::string& path, bool delayLoad,
                                 const std::vector<Importer>& importers, AnalysisPlatform& platform,
                                 CheckCache& cache, const ActivationContext* processContext) {

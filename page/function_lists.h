@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "analysis/module_functions.h"
+#include "analysis/module_node.h"
 #include "page/closure_check.h"
 
 namespace vost {
@@ -30,6 +31,12 @@ struct Importer {
     std::string name;
     std::string path;
 };
+
+// The modules whose imports name `node`'s module: its parent for a tree
+// item; for a list row (`everyImporter`), the parents of every node of the
+// scan with the same module name, each file once, in the order of the scan.
+// Importers without a file are left out (they import nothing).
+std::vector<Importer> importersOf(const ModuleNode& node, const NodeStore& nodes, bool everyImporter);
 
 struct ImportSection {
     std::string title;  // "Imported by PARENT from MODULE"

@@ -38,6 +38,7 @@ bool isOwnCommand(UINT id) {
     case IDM_COPY_TO_CLIPBOARD:
     case IDM_COPY_PROBLEMS:
     case IDM_COPY_ALL_TO_FOLDER:
+    case IDM_SHOW_FUNCTIONS:
         return true;
     default:
         return false;
@@ -125,6 +126,9 @@ void showModuleMenu(DependencyExtension& ext, int x, int y) {
     MenuHandle loaded(LoadMenuA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDR_MODULE_MENU)));
     // Nothing to copy while the scan or its check runs, nor when it found nothing.
     if (loaded && !hasProblems(ext)) EnableMenuItem(loaded.get(), IDM_COPY_PROBLEMS, MF_BYCOMMAND | MF_GRAYED);
+    // The functions are read once the scan and its check are done.
+    if (loaded && ext.scanState != kScanFinished)
+        EnableMenuItem(loaded.get(), IDM_SHOW_FUNCTIONS, MF_BYCOMMAND | MF_GRAYED);
     // No folder to show for a module without a file.
     if (loaded && !node->found) EnableMenuItem(loaded.get(), IDM_EXPLORE_MODULE, MF_BYCOMMAND | MF_GRAYED);
     insertOwnSubmenu(popup.get(), loaded.get());

@@ -17,6 +17,7 @@
 #include "page/caching_platform.h"
 #include "page/check_marks.h"
 #include "page/commands.h"
+#include "page/functions_dialog.h"
 #include "page/module_list.h"
 #include "page/module_menu.h"
 #include "page/scan.h"
@@ -312,6 +313,7 @@ void onCommand(DependencyExtension& ext, HWND window, WPARAM wParam) {
     case IDM_COPY_TO_CLIPBOARD: copyToClipboard(ext); break;
     case IDM_COPY_PROBLEMS: copyProblemsToClipboard(ext); break;
     case IDM_COPY_ALL_TO_FOLDER: copyAllToFolder(ext); break;
+    case IDM_SHOW_FUNCTIONS: showFunctionsDialog(ext); break;
     default: break;
     }
 }

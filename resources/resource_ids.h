@@ -8,6 +8,7 @@
 #define IDI_PAGE_ICON 136
 #define IDR_MODULE_MENU 137
 #define IDB_STATE_IMAGES 138
+#define IDD_FUNCTIONS 139
 
 /* Column headings of the module list: strings 1 to 5 */
 #define IDS_COLUMN_MODULE 1
@@ -23,6 +24,16 @@
 #define IDC_EXPLANATION 1010
 #define IDC_MODULE_LIST 1012
 
+/* Controls of the Functions dialog */
+#define IDC_FUNCTION_FILTER 1020
+#define IDC_UNDECORATE 1021
+#define IDC_IMPORT_SECTION 1022
+#define IDC_IMPORT_LIST 1023
+#define IDC_EXPORT_TITLE 1024
+#define IDC_EXPORT_LIST 1025
+#define IDC_COPY_FUNCTIONS 1026
+#define IDC_FILTER_LABEL 1027
+
 /* Commands */
 #define IDM_SEND_FEEDBACK 1001
 #define IDM_OPEN_HOME_PAGE 1002
@@ -30,5 +41,6 @@
 #define IDM_COPY_TO_CLIPBOARD 32772
 #define IDM_COPY_ALL_TO_FOLDER 32773
 #define IDM_COPY_PROBLEMS 32774
+#define IDM_SHOW_FUNCTIONS 32775
 
 #endif

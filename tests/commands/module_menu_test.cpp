@@ -141,7 +141,7 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
         }
 
     const std::vector<MenuItem>& own = menu.firstSubmenuItems;
-    ASSERT_EQ(own.size(), 7u);
+    ASSERT_EQ(own.size(), 8u);
     const struct {
         UINT id;
         const char* text;
@@ -149,14 +149,16 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
                     {IDM_COPY_TO_CLIPBOARD, "&Copy to Clipboard"},
                     {IDM_COPY_PROBLEMS, "Copy &Problems to Clipboard"},
                     {IDM_COPY_ALL_TO_FOLDER, "Copy &all to Folder"},
+                    {IDM_SHOW_FUNCTIONS, "&Functions..."},
                     {0, ""},
                     {IDM_SEND_FEEDBACK, "&Send me feedback"},
                     {IDM_OPEN_HOME_PAGE, "&Meet me in Cyberspace"}};
-    for (size_t i = 0; i < 7; ++i) {
-        EXPECT_EQ(own[i].separator, i == 4) << i;
-        if (i != 4) {
-            // This page has no finished check: nothing to copy of it.
-            EXPECT_EQ(own[i].grayed, expected[i].id == IDM_COPY_PROBLEMS) << i;
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(own[i].separator, i == 5) << i;
+        if (i != 5) {
+            // This page has no finished scan: nothing to copy of it, no functions to read.
+            EXPECT_EQ(own[i].grayed, expected[i].id == IDM_COPY_PROBLEMS || expected[i].id == IDM_SHOW_FUNCTIONS)
+                << i;
             EXPECT_EQ(own[i].id, expected[i].id) << i;
             EXPECT_EQ(own[i].text, expected[i].text) << i;
         }
@@ -171,7 +173,8 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
     EXPECT_FALSE(IsMenu(menu.items[0].submenu));
 }
 
-// Once the check has finished and found something, its problems can be copied.
+// Once the check has finished and found something, its problems can be copied;
+// the functions can be read once it has finished.
 TEST_F(ModuleMenuTest, CopyProblemsIsOfferedOnceTheCheckFoundSomething) {
     DependencyExtension& ext = page->extension();
     auto marks = std::make_shared<CheckMarks>();
@@ -180,9 +183,11 @@ TEST_F(ModuleMenuTest, CopyProblemsIsOfferedOnceTheCheckFoundSomething) {
     ext.scanState = kScanFinished;
     const MenuSnapshot menu = openMenu([](MenuDriver& d) { d.press(VK_ESCAPE); });
     ext.checkMarks = nullptr;
-    ASSERT_EQ(menu.firstSubmenuItems.size(), 7u);
+    ASSERT_EQ(menu.firstSubmenuItems.size(), 8u);
     EXPECT_EQ(menu.firstSubmenuItems[2].id, UINT(IDM_COPY_PROBLEMS));
     EXPECT_FALSE(menu.firstSubmenuItems[2].grayed);
+    EXPECT_EQ(menu.firstSubmenuItems[4].id, UINT(IDM_SHOW_FUNCTIONS));
+    EXPECT_FALSE(menu.firstSubmenuItems[4].grayed);
 }
 
 TEST_F(ModuleMenuTest, CopyToClipboardArrivesOnceAsAPostedCommandAfterTheMenuHasClosed) {
@@ -242,7 +247,7 @@ TEST_F(ModuleMenuTest, NoSelectionOrAnEmptyPathShowsNoMenuAModuleWithoutAFileGet
         if (!c.menu) continue;
         ASSERT_EQ(menu.items.size(), 1u) << c.path;
         EXPECT_EQ(menu.items[0].text, "Vost");
-        ASSERT_EQ(menu.firstSubmenuItems.size(), 7u);
+        ASSERT_EQ(menu.firstSubmenuItems.size(), 8u);
         EXPECT_EQ(menu.firstSubmenuItems[0].grayed, !c.found) << c.path;  // Explore
         EXPECT_FALSE(menu.firstSubmenuItems[1].grayed);                   // Copy to Clipboard
     }

@@ -4,9 +4,12 @@
 #include <prsht.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "component/class_id.h"
 #include "platform/win32/wide_text.h"
+#include "resources/resource_ids.h"
 
 namespace vost::test {
 
@@ -330,14 +333,85 @@ void click(HWND page, int id, WORD code) {
     SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(page, id)));
 }
 
-void clickColumn(HWND page, int column) {
+void clickColumn(HWND window, int column, int listId) {
     NMLISTVIEW notice{};
-    notice.hdr.hwndFrom = GetDlgItem(page, 1012);
-    notice.hdr.idFrom = 1012;
+    notice.hdr.hwndFrom = GetDlgItem(window, listId);
+    notice.hdr.idFrom = UINT_PTR(listId);
     notice.hdr.code = LVN_COLUMNCLICK;
     notice.iItem = -1;
     notice.iSubItem = column;
-    SendMessageA(page, WM_NOTIFY, 1012, reinterpret_cast<LPARAM>(&notice));
+    SendMessageA(window, WM_NOTIFY, WPARAM(listId), reinterpret_cast<LPARAM>(&notice));
 }
+
+std::string windowText(HWND window) {
+    std::wstring text(std::size_t(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(std::size_t(GetWindowTextW(window, &text[0], int(text.size()))));
+    return utf8Text(text);
+}
+
+namespace {
+// The visible "Functions of ..." window of `thread`; null when none.
+BOOL CALLBACK takeFunctionsDialog(HWND window, LPARAM out) {
+    if (!IsWindowVisible(window) || windowText(window).rfind("Functions of ", 0) != 0) return TRUE;
+    *reinterpret_cast<HWND*>(out) = window;
+    return FALSE;
+}
+HWND functionsDialogOf(DWORD thread) {
+    HWND found = nullptr;
+    EnumThreadWindows(thread, takeFunctionsDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+}  // namespace
+
+bool withFunctionsDialog(HWND page, const std::function<void(HWND)>& use) {
+    const DWORD thread = GetCurrentThreadId();
+    std::atomic<bool> opened{false}, returned{false}, done{false};
+    std::thread reader([&] {
+        HWND dialog = nullptr;
+        for (int tries = 0; tries < 600 && !returned && !(dialog = functionsDialogOf(thread)); ++tries) Sleep(50);
+        if (dialog) {
+            opened = true;
+            use(dialog);
+            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        }
+        done = true;
+    });
+    SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDM_SHOW_FUNCTIONS, 0), 0);
+    returned = true;
+    pumpUntil([&] { return done.load(); });
+    reader.join();
+    return opened;
+}
+
+bool selectModule(HWND page, const std::string& module, bool inList) {
+    const int view = inList ? IDC_SHOW_LIST : IDC_SHOW_TREE;
+    CheckRadioButton(page, IDC_SHOW_TREE, IDC_SHOW_LIST, view);
+    click(page, view);
+    if (inList) {
+        HWND list = GetDlgItem(page, IDC_MODULE_LIST);
+        const std::vector<ListRow> rows = readList(page);
+        for (std::size_t row = 0; row < rows.size(); ++row) {
+            if (lstrcmpiA(rows[row][0].c_str(), module.c_str()) != 0) continue;
+            LVITEMA state{};
+            state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            state.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+            return true;
+        }
+        return false;
+    }
+    HWND tree = GetDlgItem(page, IDC_MODULE_TREE);
+    auto root = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+    for (auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, LPARAM(root)));
+         item; item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, LPARAM(item)))) {
+        int hasChildren = 0;
+        const std::string label = itemText(tree, item, &hasChildren);
+        if (label.compare(0, module.size(), module) != 0 || label[module.size()] != ' ') continue;
+        SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+        return true;
+    }
+    return false;
+}
+
 
 }  // namespace vost::test

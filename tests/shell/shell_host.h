@@ -110,8 +110,22 @@ std::vector<std::pair<int, std::string>> readRowMarks(HWND page);
 bool isVisible(HWND page, int id);
 
 // What a user's click sends the page: a button (or another command code of
-// the control), and a column header of the list.
+// the control), and a column header of a list (the page's module list
+// unless `listId` names another of the window's).
 void click(HWND page, int id, WORD code = BN_CLICKED);
-void clickColumn(HWND page, int column);
+void clickColumn(HWND window, int column, int listId = 1012);
+
+// A window's text, UTF-8.
+std::string windowText(HWND window);
+
+// Selects the tree's first-level item of `module` (the list's row, with
+// `inList`, showing the list); false when there is none.
+bool selectModule(HWND page, const std::string& module, bool inList);
+
+// Opens the Functions dialog of the page's selection (modal: the command
+// returns when it closes) and hands it to `use` on another thread, which
+// then closes it; this thread serves the reader's messages meanwhile. False
+// when no dialog opened.
+bool withFunctionsDialog(HWND page, const std::function<void(HWND)>& use);
 
 }  // namespace vost::test
