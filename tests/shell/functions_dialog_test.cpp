@@ -67,17 +67,6 @@ DialogContents readDialog(HWND dialog) {
     return contents;
 }
 
-std::string clipboardUnicode() {
-    std::string text;
-    if (!OpenClipboard(nullptr)) return "<busy>";
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        text = utf8Text(static_cast<const wchar_t*>(GlobalLock(data)));
-        GlobalUnlock(data);
-    }
-    CloseClipboard();
-    return text;
-}
-
 std::string jsonNumberOrEmpty(const JsonValue& value) {
     return value.kind == JsonValue::number ? std::to_string(value.integer) : std::string();
 }
@@ -205,7 +194,7 @@ TEST_F(FunctionsDialogTest, SectionsFilterSortCopyAndTheRememberedSetting) {
         NMHDR focus{GetDlgItem(dialog, IDC_EXPORT_LIST), IDC_EXPORT_LIST, UINT(NM_SETFOCUS)};
         SendMessageW(dialog, WM_NOTIFY, IDC_EXPORT_LIST, reinterpret_cast<LPARAM>(&focus));
         SendMessageW(dialog, WM_COMMAND, IDC_COPY_FUNCTIONS, 0);
-        reversed.copied = clipboardUnicode();
+        reversed.copied = clipboardText();
         for (long* saved : {&flipped, &restored}) {
             const bool checked = IsDlgButtonChecked(dialog, IDC_UNDECORATE) == BST_CHECKED;
             CheckDlgButton(dialog, IDC_UNDECORATE, checked ? BST_UNCHECKED : BST_CHECKED);

@@ -189,13 +189,7 @@ TEST_F(PageTest, FoldersInAnyScriptShowWhatTheScannerFinds) {
         EXPECT_EQ(tree[0].label, "APP.EXE(" + lowerAscii(file) + ")");
 
         SendMessageW(opened.page, WM_COMMAND, IDM_COPY_TO_CLIPBOARD, 0);
-        std::string copied;
-        ASSERT_TRUE(OpenClipboard(opened.page));
-        if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-            copied = utf8Text(static_cast<const wchar_t*>(GlobalLock(data)));
-            GlobalUnlock(data);
-        }
-        CloseClipboard();
+        const std::string copied = clipboardText(opened.page);
         EXPECT_NE(copied.find("\r\nAPP.EXE\t"), std::string::npos) << copied;
         EXPECT_NE(copied.find("\t" + lowerAscii(folder) + "\\vostlib.dll\t"), std::string::npos) << copied;
     }

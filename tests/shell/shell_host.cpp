@@ -343,6 +343,17 @@ void clickColumn(HWND window, int column, int listId) {
     SendMessageA(window, WM_NOTIFY, WPARAM(listId), reinterpret_cast<LPARAM>(&notice));
 }
 
+std::string clipboardText(HWND owner) {
+    std::string text;
+    if (!OpenClipboard(owner)) return "<busy>";
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        text = utf8Text(static_cast<const wchar_t*>(GlobalLock(data)));
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
 std::string windowText(HWND window) {
     std::wstring text(std::size_t(GetWindowTextLengthW(window)) + 1, L'\0');
     text.resize(std::size_t(GetWindowTextW(window, &text[0], int(text.size()))));

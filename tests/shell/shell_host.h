@@ -115,6 +115,9 @@ bool isVisible(HWND page, int id);
 void click(HWND page, int id, WORD code = BN_CLICKED);
 void clickColumn(HWND window, int column, int listId = 1012);
 
+// The clipboard's CF_UNICODETEXT as UTF-8 ("<busy>" when it cannot be opened).
+std::string clipboardText(HWND owner = nullptr);
+
 // A window's text, UTF-8.
 std::string windowText(HWND window);
 

@@ -1,5 +1,5 @@
 // Times the Functions dialog on a module with many exports (run by
-// bench/functions_bench.py --dialog): the page of PROGRAM opened, MODULE's
+// bench/functions_bench.py --dialog, built with the shell tests): the page of PROGRAM opened, MODULE's
 // tree item selected, then per run the time from the command to the dialog
 // showing its filled lists, a filter typed, a sort by name, and the
 // undecorated names turned on, with the process's committed memory per
