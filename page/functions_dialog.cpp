@@ -27,8 +27,8 @@ constexpr int kNoColumn = -1;  // table order, before the user sorts
 constexpr int kMissingImage = 1;  // the page's "will not load" state image
 
 // Column widths in dialog units, so that they grow with the dialog's font.
-constexpr int kImportWidths[kImportColumnCount] = {170, 34, 170};
-constexpr int kExportWidths[kExportColumnCount] = {34, 30, 180, 100, 34};
+constexpr int kImportWidths[kImportColumnCount] = {170, 30, 165};
+constexpr int kExportWidths[kExportColumnCount] = {30, 28, 165, 115, 32};
 
 // One of the two list views and the rows it shows: numbers into a section
 // of the lists, in the shown order.

@@ -4,7 +4,9 @@
 # shows the "Dependencies" page scanning it. By default the 64-bit DLL in a
 # 64-bit shell of a 64-bit (WoW64) prefix, as on today's Windows; with --32
 # the 32-bit DLL in a 32-bit prefix.
-#   scripts/show.sh [--32] [FILE]
+#   scripts/show.sh [--32] [--functions MODULE] [FILE]
+# --functions also opens the Functions dialog of MODULE (as the tree labels
+# it, e.g. KERNEL32.DLL) under the root.
 # On the user's display the dialog stays until it is closed. Without a display
 # it runs on a private X server, saves a screenshot and prints its path.
 set -euo pipefail
@@ -12,10 +14,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 
 flavour=x86_64
-if [ "${1:-}" = --32 ]; then
-  flavour=i686
-  shift
-fi
+functions=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --32) flavour=i686; shift ;;
+    --functions) functions=(--functions "$2"); shift 2 ;;
+    *) break ;;
+  esac
+done
 if [ "$flavour" = x86_64 ]; then
   build=${BUILD_DIR:-$root/build/windows64}
 else
@@ -40,7 +46,7 @@ fi
 viewer="$build/tools/open-properties.exe"
 
 if [ -n "${DISPLAY:-}" ]; then
-  $run "$viewer" "$file"
+  $run "$viewer" "$file" "${functions[@]}"
   wineserver -k >/dev/null 2>&1 || true
   exit 0
 fi
@@ -49,13 +55,13 @@ shot="${SCREENSHOT:-$root/build/dependencies-page.png}"
 ready=$(mktemp -u)
 rm -f "$shot"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-  $4 "$0" "$1" --ready-file "$(winepath -w "$2")" --close-after 3 &
+  $4 "$0" "$1" "${@:5}" --ready-file "$(winepath -w "$2")" --close-after 3 &
   viewer=$!
   for _ in $(seq 1 600); do [ -f "$2" ] && break; sleep 0.2; done
   sleep 1
   import -window root "$3" && convert "$3" -trim +repage "$3"
   wait $viewer
-' "$viewer" "$file" "$ready" "$shot" "$run" 2> >(grep -v '^X connection to' >&2)
+' "$viewer" "$file" "$ready" "$shot" "$run" "${functions[@]}" 2> >(grep -v '^X connection to' >&2)
 rm -f "$ready"
 wineserver -k >/dev/null 2>&1 || true
 [ -f "$shot" ] || { echo "no screenshot was taken" >&2; exit 1; }

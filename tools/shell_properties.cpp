@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "page/shell_handles.h"
+#include "platform/win32/wide_text.h"
 
 namespace vost {
 
@@ -72,14 +73,14 @@ DependencyExtension* pageExtension(HWND page) {
 }
 
 bool showShellProperties(const std::string& path, const std::function<void()>& drive) {
-    wchar_t wide[MAX_PATH] = {};
-    if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)) return false;
+    std::wstring wide;
+    if (!toWide(path, wide)) return false;
 
     ComRef<IShellFolder> desktop, parent;
     ComRef<IContextMenu> menu;
     if (SHGetDesktopFolder(desktop.put()) != S_OK) return false;
     LPITEMIDLIST full = nullptr;
-    if (desktop->ParseDisplayName(nullptr, nullptr, wide, nullptr, &full, nullptr) != S_OK) return false;
+    if (desktop->ParseDisplayName(nullptr, nullptr, &wide[0], nullptr, &full, nullptr) != S_OK) return false;
     LPCITEMIDLIST child = nullptr;
     bool shown = false;
     if (SHBindToParent(full, IID_IShellFolder, parent.putVoid(), &child) == S_OK &&

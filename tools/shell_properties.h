@@ -12,8 +12,8 @@
 
 namespace vost {
 
-// Opens the Properties dialog of `path` through the file's context menu (verb
-// "properties"). The shell runs the dialog inside this call until it closes,
+// Opens the Properties dialog of `path` (UTF-8, of any script) through the
+// file's context menu (verb "properties"). The shell runs the dialog inside this call until it closes,
 // so `drive` runs on a second thread meanwhile. False when the shell does not
 // know the file or refuses the verb.
 bool showShellProperties(const std::string& path, const std::function<void()>& drive);

@@ -7,7 +7,9 @@
 
 #include <windows.h>
 
+#include "platform/win32/wide_text.h"
 #include "tests/shell/scanner_compare.h"
+#include "tests/support/path_table.h"
 #include "tests/windows/temp_folder.h"
 #include "tools/shell_properties.h"
 
@@ -37,17 +39,28 @@ void driveSheet(Seen& seen) {
     PostMessageA(sheet, WM_COMMAND, IDCANCEL, 0);
 }
 
+// A system program, and the check program in a folder named in scripts
+// outside the ANSI code page: the shell's own dialog opens on it and the
+// page shows what vostscan.exe shows for the same file.
 TEST(ShellRoute, PropertiesDialogShowsTheDependenciesPage) {
     CoInitialize(nullptr);
-    const std::string file = systemFolder() + "\\winecfg.exe";
-    Seen seen;
-    EXPECT_TRUE(showShellProperties(file, [&] { driveSheet(seen); }));
+    TempFolder base;
+    const std::string folder = base.path() + "\\" + pathTable()[1].folder + " " + pathTable()[3].folder + " " +
+                               pathTable()[4].folder;
+    ASSERT_TRUE(CreateDirectoryW(wideText(folder).c_str(), nullptr));
+    for (const char* name : {"app.exe", "vostlib.dll", "vostother.dll", "vostdot.v2", "vostlate.dll"})
+        ASSERT_TRUE(CopyFileW(wideText(programFolder() + "check_programs\\one\\" + name).c_str(),
+                              wideText(folder + "\\" + name).c_str(), FALSE));
+    for (const std::string& file : {systemFolder() + "\\winecfg.exe", folder + "\\app.exe"}) {
+        SCOPED_TRACE(file);
+        Seen seen;
+        EXPECT_TRUE(showShellProperties(file, [&] { driveSheet(seen); }));
+        ASSERT_TRUE(seen.sheetFound);
+        ASSERT_TRUE(seen.pageFound);
+        ASSERT_TRUE(seen.scanFinished);
+        expectPageMatchesScanner(seen.tree, seen.list, {}, file);
+    }
     CoUninitialize();
-
-    ASSERT_TRUE(seen.sheetFound);
-    ASSERT_TRUE(seen.pageFound);
-    ASSERT_TRUE(seen.scanFinished);
-    expectPageMatchesScanner(seen.tree, seen.list, {}, file);
 }
 
 }  // namespace
