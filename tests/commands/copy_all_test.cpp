@@ -12,34 +12,35 @@
 #include "platform/win32/wide_text.h"
 #include "tests/commands/import_hook.h"
 #include "tests/commands/test_page.h"
+#include "tests/support/path_table.h"
 
 namespace vost::test {
 namespace {
 
 std::vector<std::string> filesIn(const std::string& folder) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wideText(folder + "\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(utf8Text(found.cFileName));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
     std::sort(names.begin(), names.end());
     return names;
 }
 
 std::string caretText(HWND browser) {
-    HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
-    auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    char text[MAX_PATH] = {};
-    TVITEMA read = {};
+    HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW read = {};
     read.mask = TVIF_TEXT | TVIF_HANDLE;
     read.hItem = item;
     read.pszText = text;
     read.cchTextMax = MAX_PATH;
-    if (!item || !SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read))) return {};
-    return text;
+    if (!item || !SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&read))) return {};
+    return utf8Text(text);
 }
 
 // Drives the folder browser from a second thread while the page's thread
@@ -68,7 +69,7 @@ private:
             const std::string name = folder.substr(folder.find_last_of('\\') + 1);
             for (int attempt = 0; attempt < 200 && lstrcmpiA(caretText(browser).c_str(), name.c_str()) != 0;
                  ++attempt) {
-                SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+                SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(wideText(folder).c_str()));
                 Sleep(20);
             }
         }
@@ -90,8 +91,10 @@ private:
 class CopyAllTest : public PageTest {
 protected:
     void SetUp() override {
-        source = freshFolder("copy-source");
-        target = freshFolder("copy-target");
+        // Folders named in scripts outside the ANSI code page: the files are
+        // found and copied by their true names.
+        source = freshFolder("copy-source " + pathTable()[2].folder);
+        target = freshFolder("copy-target " + pathTable()[3].folder + " " + pathTable()[4].folder);
         writeFile(source + "\\view.exe", std::string("MZ\x90\0view", 8));
         writeFile(source + "\\my lib.dll", std::string(70000, '\x5a') + "end");
         writeFile(source + "\\late.dll", "added while the browser was open");

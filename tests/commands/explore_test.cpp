@@ -7,6 +7,7 @@
 #include "platform/win32/wide_text.h"
 #include "tests/commands/import_hook.h"
 #include "tests/commands/test_page.h"
+#include "tests/support/path_table.h"
 
 namespace vost::test {
 namespace {
@@ -99,13 +100,18 @@ protected:
     ImportHook winExecHook{"kernel32.dll", "CreateProcessW", reinterpret_cast<void*>(recordCreateProcess)};
 };
 
+// Blanks, and scripts outside the ANSI code page, reach explorer.exe as they are.
 TEST_F(ExploreTest, APathWithBlanksReachesExplorerUnquotedAfterThePrefix) {
-    ModuleNode* node = page->node("c:\\program files\\common files\\my lib.dll", "MY LIB.DLL");
-    page->selectTreeItem(page->addTreeItem(nullptr, node));
+    const std::string unicode = "c:\\" + pathTable()[1].folder + "\\" + pathTable()[4].folder + "\\lib.dll";
+    for (const std::string& path : {std::string("c:\\program files\\common files\\my lib.dll"), unicode}) {
+        DeleteFileW(wideText(record).c_str());
+        ModuleNode* node = page->node(path.c_str(), "MY LIB.DLL");
+        page->selectTreeItem(page->addTreeItem(nullptr, node));
 
-    exploreSelectedModule(page->extension());
+        exploreSelectedModule(page->extension());
 
-    EXPECT_EQ(recordedCommandLine(), expected("c:\\program files\\common files\\my lib.dll"));
+        EXPECT_EQ(recordedCommandLine(), expected(path));
+    }
     EXPECT_TRUE(beeps.empty());
 }
 

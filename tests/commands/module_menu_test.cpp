@@ -11,9 +11,11 @@
 #include "page/commands.h"
 #include "page/item_id_list.h"
 #include "page/module_menu.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "tests/commands/menu_driver.h"
 #include "tests/commands/test_page.h"
+#include "tests/support/path_table.h"
 
 namespace vost::test {
 namespace {
@@ -83,11 +85,11 @@ std::string dropListOnClipboard() {
     std::string files;
     if (!openClipboardSoon(nullptr)) return "<busy>";
     if (HANDLE drop = GetClipboardData(CF_HDROP)) {
-        const UINT count = DragQueryFileA(static_cast<HDROP>(drop), 0xFFFFFFFF, nullptr, 0);
+        const UINT count = DragQueryFileW(static_cast<HDROP>(drop), 0xFFFFFFFF, nullptr, 0);
         for (UINT i = 0; i < count; ++i) {
-            char path[MAX_PATH] = {};
-            DragQueryFileA(static_cast<HDROP>(drop), i, path, MAX_PATH);
-            files += std::string(path) + ";";
+            std::wstring path(DragQueryFileW(static_cast<HDROP>(drop), i, nullptr, 0) + 1, L'\0');
+            path.resize(DragQueryFileW(static_cast<HDROP>(drop), i, &path[0], UINT(path.size())));
+            files += utf8Text(path) + ";";
         }
     }
     CloseClipboard();
@@ -103,8 +105,10 @@ size_t positionOf(const std::vector<MenuItem>& items, const char* text) {
 class ModuleMenuTest : public PageTest {
 protected:
     void SetUp() override {
-        folder = freshFolder("menu");
-        for (const char* level : {"\\one", "\\one\\two", "\\one\\two\\three"}) CreateDirectoryA((folder + level).c_str(), nullptr);
+        // The shell's own entries must act on the file whatever script names it.
+        folder = freshFolder("menu " + pathTable()[1].folder + " " + pathTable()[4].folder);
+        for (const char* level : {"\\one", "\\one\\two", "\\one\\two\\three"})
+            CreateDirectoryW(wideText(folder + level).c_str(), nullptr);
         modulePath = folder + "\\one\\two\\three\\deep module.dll";
         writeFile(modulePath, "MZ");
         module = page->node(modulePath.c_str(), "DEEP MODULE.DLL");
@@ -112,7 +116,7 @@ protected:
         page->selectTreeItem(moduleItem);
         page->pump();
     }
-    void TearDown() override { DeleteFileA(modulePath.c_str()); }
+    void TearDown() override { DeleteFileW(wideText(modulePath).c_str()); }
 
     // Opens the menu at (x, y) as the page does, with `keys` pressed once it is up.
     MenuSnapshot openMenu(std::function<void(MenuDriver&)> keys, int x = 300, int y = 200, bool* shown = nullptr) {

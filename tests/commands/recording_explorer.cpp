@@ -1,4 +1,4 @@
-// Stands in for explorer.exe: writes its command line, exactly, to the file
+// Stands in for explorer.exe: writes its command line, exactly (UTF-8), to the file
 // named by VOST_EXPLORER_RECORD, and its own path to that name plus
 // ".program", so a test can tell which of several planted copies ran.
 #include <windows.h>
@@ -23,6 +23,10 @@ int main() {
     const DWORD selfLength = GetModuleFileNameA(nullptr, self, MAX_PATH);
     // The program's path first: the test waits for the command line's file.
     if (!writeWhole(std::string(target) + ".program", self, selfLength)) return 1;
-    const std::string line = GetCommandLineA();
+    // The command line as Windows holds it (UTF-16), written as UTF-8.
+    const wchar_t* wide = GetCommandLineW();
+    std::string line(std::size_t(WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &line[0], int(line.size()), nullptr, nullptr);
+    line.pop_back();  // its zero
     return writeWhole(target, line.data(), DWORD(line.size())) ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -10,6 +11,7 @@
 #include "page/commands.h"
 #include "page/module_menu.h"
 #include "platform/platform_factory.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
 namespace vost::test {
@@ -149,38 +151,40 @@ LRESULT CALLBACK TestPage::procedure(HWND window, UINT message, WPARAM wParam, L
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-std::string freshFolder(const char* name) {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    std::string folder = std::string(temp) + "vost-commands-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+std::string freshFolder(const std::string& name) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::string folder =
+        utf8Text(temp) + "vost-commands-" + std::to_string(GetCurrentProcessId()) + "-" + name;
     // Left over from an earlier run of this process id: empty it.
-    std::string pattern = folder + "\\*";
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wideText(folder + "\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileA((folder + "\\" + found.cFileName).c_str());
-        } while (FindNextFileA(search, &found));
+                DeleteFileW(wideText(folder + "\\" + utf8Text(found.cFileName)).c_str());
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryW(wideText(folder).c_str(), nullptr);
     return folder;
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::path(wideText(path)), std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::path(wideText(path)), std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
 }
 
-bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool fileExists(const std::string& path) {
+    return GetFileAttributesW(wideText(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool openClipboardSoon(HWND owner) {
     for (int attempt = 0; attempt < 500; ++attempt) {

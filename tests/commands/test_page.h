@@ -78,8 +78,9 @@ protected:
     std::unique_ptr<TestPage> page = std::make_unique<TestPage>();
 };
 
-// Files and folders the tests make, under a fresh folder of the temp folder.
-std::string freshFolder(const char* name);
+// Files and folders the tests make, under a fresh folder of the temp folder;
+// paths are UTF-8, of any script.
+std::string freshFolder(const std::string& name);
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
