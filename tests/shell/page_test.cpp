@@ -62,6 +62,24 @@ std::string writeGeneratedSet(TempFolder& folder) {
     return folder.write("Root.exe", asText(buildPe(root).bytes));
 }
 
+// Files that a script hands over in VOST_PAGE_FILES (';' between them):
+// the images that the loader maps in its own way (tests/support/
+// loader_images.py) show on the page what vostscan.exe shows for them.
+TEST_F(PageTest, FilesNamedByTheEnvironmentShowWhatTheScannerFinds) {
+    const DWORD size = GetEnvironmentVariableW(L"VOST_PAGE_FILES", nullptr, 0);
+    if (size == 0) GTEST_SKIP() << "VOST_PAGE_FILES names no files";
+    std::wstring files(size, L'\0');
+    files.resize(GetEnvironmentVariableW(L"VOST_PAGE_FILES", &files[0], size));
+    for (std::size_t start = 0, end; start < files.size(); start = end + 1) {
+        end = std::min(files.find(L';', start), files.size());
+        const std::string file = utf8Text(files.substr(start, end - start));
+        SCOPED_TRACE(file);
+        OpenedPage opened = openPage(file);
+        ASSERT_NE(opened.page, nullptr);
+        expectPageMatchesScanner(opened, file);
+    }
+}
+
 TEST_F(PageTest, GeneratedSetWithAMissingModule) {
     TempFolder folder;
     const std::string file = writeGeneratedSet(folder);

@@ -9,7 +9,9 @@ usage: loader_images.py native VOSTSCAN
 native: vostscan --json --direct on every image; wine: the same through
 vostscan.exe, and the loader itself through the probe (sxs_probe.exe with
 resource 0: it loads the DLL and says which file each name loaded from), for
-the images of the probe's bitness.
+the images of the probe's bitness; then the page, in a property sheet, shows
+for each what vostscan.exe shows (shell_page_tests.exe, its test of the
+files named in VOST_PAGE_FILES).
 """
 import json
 import os
@@ -142,6 +144,7 @@ def children(output):
 def main():
     mode = sys.argv[1]
     failures = 0
+    shown = []  # the images of this bitness, for the page
     with tempfile.TemporaryDirectory() as folder:
         for path, wanted in generate(folder):
             name = os.path.basename(path)
@@ -154,6 +157,7 @@ def main():
                 build, probe = sys.argv[2], sys.argv[3]
                 wine_run = os.path.join(os.path.dirname(__file__), "..", "..", "cmake", "wine-run.sh")
                 windows = "z:" + path.replace("/", "\\")
+                shown.append(windows)
                 run = subprocess.run([wine_run, build, os.path.join(build, "tests", "shell", "vostscan.exe"),
                                       "--json", "--direct", windows], capture_output=True, text=True)
                 seen = {"vostscan.exe": children(run.stdout) if run.returncode == 0 else run.stderr}
@@ -171,6 +175,13 @@ def main():
                     failures += 1
             if all(got == wanted for got in seen.values()):
                 print(f"{name}: {wanted} ({', '.join(seen)})")
+        if shown:
+            page = subprocess.run([wine_run, build, os.path.join(build, "tests", "shell", "shell_page_tests.exe"),
+                                   "--gtest_filter=PageTest.FilesNamedByTheEnvironment*"],
+                                  env=dict(os.environ, VOST_PAGE_FILES=";".join(shown)), capture_output=True, text=True)
+            passed = page.returncode == 0 and "[  PASSED  ] 1 test" in page.stdout
+            print(f"the page on {len(shown)} images: {'as vostscan.exe shows them' if passed else page.stdout}")
+            failures += 0 if passed else 1
     return 1 if failures else 0
 
 
