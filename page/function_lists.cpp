@@ -154,6 +154,10 @@ std::vector<std::uint32_t> shownRows(FunctionLists& lists, std::size_t section, 
     rows.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i)
         if (holds(shownName(lists, section, i, undecorate), filter)) rows.push_back(i);
+    if (column == kTableOrder) {
+        if (descending) std::reverse(rows.begin(), rows.end());
+        return rows;
+    }
     const auto cell = [&](std::uint32_t row) {
         return exports ? exportCell(lists, row, column, undecorate) : importCell(lists, section, row, column, undecorate);
     };

@@ -71,10 +71,13 @@ using Undecorator = std::string (*)(std::string_view name);
 std::string importCell(FunctionLists& lists, std::size_t section, std::size_t row, int column, Undecorator undecorate);
 std::string exportCell(FunctionLists& lists, std::size_t row, int column, Undecorator undecorate);
 
+// The column of no sort: rows in the order of the table.
+constexpr int kTableOrder = -1;
+
 // The rows of a section (section = lists.sections.size() for the exports)
 // whose name holds `filter` (ASCII case ignored; all for an empty filter),
 // in the order of `column` (numbers by value, texts by byte; ties in table
-// order), reversed when `descending`.
+// order; kTableOrder: the table's), reversed when `descending`.
 std::vector<std::uint32_t> shownRows(FunctionLists& lists, std::size_t section, std::string_view filter, int column,
                                      bool descending, Undecorator undecorate);
 

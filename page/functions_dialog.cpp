@@ -23,7 +23,6 @@ namespace {
 const wchar_t kSettingsKey[] = L"Software\\VOST";
 const wchar_t kUndecorateValue[] = L"UndecorateNames";
 
-constexpr int kNoColumn = -1;  // table order, before the user sorts
 constexpr int kMissingImage = 1;  // the page's "will not load" state image
 
 // Column widths in dialog units, so that they grow with the dialog's font.
@@ -36,7 +35,7 @@ struct ShownList {
     HWND window = nullptr;
     std::size_t section = 0;
     std::vector<std::uint32_t> rows;
-    int column = kNoColumn;
+    int column = kTableOrder;  // until the user sorts
     bool descending = false;
 };
 
@@ -72,18 +71,10 @@ std::string cellOf(DialogState& state, const ShownList& list, std::uint32_t row,
                                  : importCell(state.lists, list.section, row, column, state.undecorator());
 }
 
-// Rows in table order, or sorted; the view's count follows.
+// The rows the filter leaves, in the list's order; the view's count follows.
 void refill(DialogState& state, ShownList& list) {
-    if (!state.isExports(list) && state.lists.sections.empty()) {
-        list.rows.clear();
-    } else if (list.column == kNoColumn) {
-        list.rows = shownRows(state.lists, list.section, state.filter, state.isExports(list) ? int(kExportOrdinal) : int(kImportName),
-                              false, state.undecorator());
-        // Table order: the rows' own numbers (the filter keeps them).
-        std::sort(list.rows.begin(), list.rows.end());
-    } else {
-        list.rows = shownRows(state.lists, list.section, state.filter, list.column, list.descending, state.undecorator());
-    }
+    if (!state.isExports(list) && state.lists.sections.empty()) list.rows.clear();
+    else list.rows = shownRows(state.lists, list.section, state.filter, list.column, list.descending, state.undecorator());
     SendMessageW(list.window, LVM_SETITEMCOUNT, list.rows.size(), 0);
     InvalidateRect(list.window, nullptr, FALSE);
 }

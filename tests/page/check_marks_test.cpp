@@ -266,6 +266,9 @@ TEST(PageCheck, FunctionListsOfAModuleAndItsImporters) {
         {0, "", kImportName, false, nullptr,
          "Function\tHint\tResolves to\r\n#9\t\tmissing: not exported\r\nf\t0\tordinal 1\r\n"
          "fwd\t0\tforwarded to other.f\r\ng\t0\tmissing: not exported\r\n"},
+        {0, "", kTableOrder, false, nullptr,
+         "Function\tHint\tResolves to\r\nf\t0\tordinal 1\r\ng\t0\tmissing: not exported\r\n"
+         "#9\t\tmissing: not exported\r\nfwd\t0\tforwarded to other.f\r\n"},
         {0, "F", kImportResolution, true, nullptr,
          "Function\tHint\tResolves to\r\nf\t0\tordinal 1\r\nfwd\t0\tforwarded to other.f\r\n"},
         {1, "", kImportName, false, nullptr, "Function\tHint\tResolves to\r\nf\t0\tordinal 1\r\n"},
