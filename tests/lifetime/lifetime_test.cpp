@@ -38,6 +38,14 @@ protected:
         return pumpUntil([] { return Component::get().canUnloadNow() == S_OK; }, 120000);
     }
 
+    // A worker releases its object and only then leaves through
+    // FreeLibraryAndExitThread, so its thread may outlive the release by a
+    // moment: counts are taken once the threads are back to `threads`, or
+    // after `timeoutMs` (a thread left behind then fails the comparison).
+    static void settleThreads(DWORD threads, DWORD timeoutMs) {
+        pumpUntil([threads] { return countThreads() <= threads; }, timeoutMs);
+    }
+
     // Pumps until `done`, checking the current directory at every turn.
     bool pumpWatching(const std::function<bool()>& done, DWORD timeoutMs = 600000) {
         return pumpUntil([&] {
@@ -76,8 +84,10 @@ TEST_F(LifetimeTest, HundredDialogsClosedDuringTheirScansLeaveNothingBehind) {
 
     // Warm-up: the first dialogs make what a process makes once (window
     // classes, the shell's image list, COM's apartment, heap growth).
+    const DWORD threadsBefore = countThreads();
     for (int i = 0; i < 10; ++i) openAndClose(file, delay(random));
     ASSERT_TRUE(waitForWorkers());
+    settleThreads(threadsBefore, 5000);
     const ProcessCounts warm = processCounts();
 
     int inFlight = 0;
@@ -88,10 +98,12 @@ TEST_F(LifetimeTest, HundredDialogsClosedDuringTheirScansLeaveNothingBehind) {
         EXPECT_EQ(currentDirectory(), directory_);
         if (i == 49) {
             ASSERT_TRUE(waitForWorkers());
+            settleThreads(warm.threads, 30000);
             half = processCounts();
         }
     }
     ASSERT_TRUE(waitForWorkers());
+    settleThreads(warm.threads, 30000);
     const ProcessCounts after = processCounts();
     EXPECT_GT(inFlight, 80);
 

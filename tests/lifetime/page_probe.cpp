@@ -109,6 +109,8 @@ DWORD probeHandles() {
     return count;
 }
 
+}  // namespace
+
 DWORD countThreads() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 0;
@@ -120,7 +122,6 @@ DWORD countThreads() {
     CloseHandle(snapshot);
     return count;
 }
-}  // namespace
 
 ProcessCounts processCounts() {
     ProcessCounts counts;

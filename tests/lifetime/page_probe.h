@@ -50,6 +50,7 @@ struct ProcessCounts {
     DWORD threads = 0;           // threads of this process (tool-help snapshot)
 };
 ProcessCounts processCounts();
+DWORD countThreads();  // threads of this process now
 
 std::string currentDirectory();
 
