@@ -12,6 +12,7 @@
 #include "component/module_instance.h"
 #include "page/commands.h"
 #include "page/function_lists.h"
+#include "page/state_images.h"
 #include "platform/common/undecorate.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
@@ -240,14 +241,7 @@ void initialise(HWND dialog, const Opening& opening) {
 
     // The page's marks beside the imports that do not resolve, at the
     // system's small-icon size.
-    const int width = GetSystemMetrics(SM_CXSMICON), height = GetSystemMetrics(SM_CYSMICON);
-    state.images = ImageList_Create(width, height, ILC_COLOR32 | ILC_MASK, 3, 0);
-    if (auto* strip = static_cast<HBITMAP>(LoadImageW(static_cast<HINSTANCE>(moduleInstance),
-                                                       MAKEINTRESOURCEW(IDB_STATE_IMAGES), IMAGE_BITMAP, width * 3,
-                                                       height, LR_CREATEDIBSECTION))) {
-        if (state.images) ImageList_AddMasked(state.images, strip, RGB(255, 0, 255));
-        DeleteObject(strip);
-    }
+    state.images = createStateImages();
     SendMessageW(state.imports.window, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(state.images));
 
     HWND sections = GetDlgItem(dialog, IDC_IMPORT_SECTION);

@@ -21,6 +21,7 @@
 #include "page/module_list.h"
 #include "page/module_menu.h"
 #include "page/scan.h"
+#include "page/state_images.h"
 #include "platform/platform_factory.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/window_controls.h"
@@ -139,29 +140,14 @@ private:
 // may take its image lists with it), made by the page's thread and destroyed
 // by it when the window goes, after the controls have let go of them.
 struct StateImages {
-    static constexpr int kStateImageCount = 3;  // none, will not load, something below will not load
-    HIMAGELIST tree = nullptr;
-    HIMAGELIST list = nullptr;
+    HIMAGELIST tree = createStateImages();
+    HIMAGELIST list = createStateImages();
 
-    // The images are the system's small-icon size, as the module icons beside
-    // them: larger than 16 pixels at a higher DPI, where the 16-pixel strip is
-    // stretched (each pixel copied, never blended, so the mask colour stays
-    // exact).
-    explicit StateImages(HINSTANCE instance) {
-        const int width = GetSystemMetrics(SM_CXSMICON);
-        const int height = GetSystemMetrics(SM_CYSMICON);
-        for (HIMAGELIST* images : {&tree, &list}) {
-            *images = ImageList_Create(width, height, ILC_COLOR32 | ILC_MASK, kStateImageCount, 0);
-            auto* strip = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(IDB_STATE_IMAGES), IMAGE_BITMAP,
-                                                          width * kStateImageCount, height, LR_CREATEDIBSECTION));
-            if (*images && strip) ImageList_AddMasked(*images, strip, RGB(255, 0, 255));
-            if (strip) DeleteObject(strip);
-        }
-    }
     ~StateImages() {
         for (HIMAGELIST images : {tree, list})
             if (images) ImageList_Destroy(images);
     }
+    StateImages() = default;
     StateImages(const StateImages&) = delete;
     StateImages& operator=(const StateImages&) = delete;
 };
@@ -175,7 +161,7 @@ DependencyExtension* extensionOf(HWND window) {
 // window, and the platform of its scan.
 void bindPage(DependencyExtension& ext, HWND window) {
     PageGone gone = std::make_shared<std::atomic<bool>>(false);
-    auto images = std::make_shared<StateImages>(static_cast<HINSTANCE>(moduleInstance));
+    auto images = std::make_shared<StateImages>();
     ext.tree = std::make_shared<ClosingTree>(
         std::make_shared<WindowTreeControl>(GetDlgItem(window, IDC_MODULE_TREE), images->tree), gone);
     ext.list = std::make_shared<ClosingList>(
