@@ -9,15 +9,16 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/install-deps.sh"
+echo "== install-deps: ok ($SECONDS s)"
 
 stages=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=(native sanitize windows windows64 fuzz)
 jobs=$(nproc)
 passed=0
 failed=0
-record() {  # name status
-  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); echo "== $1: ok"
-  else failed=$((failed + 1)); echo "== $1: FAILED"; fi
+record() {  # name status seconds
+  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); echo "== $1: ok ($3 s)"
+  else failed=$((failed + 1)); echo "== $1: FAILED ($3 s)"; fi
 }
 
 native() {
@@ -48,11 +49,12 @@ fuzz() {
 
 for stage in "${stages[@]}"; do
   echo "== $stage"
+  started=$SECONDS
   set +e
   ( set -e; "$stage" )
   status=$?
   set -e
-  record "$stage" "$status"
+  record "$stage" "$status" $((SECONDS - started))
 done
 
 echo "stages: $passed passed, $failed failed"
