@@ -73,23 +73,23 @@ bool holds(std::string_view text, std::string_view filter) {
 
 std::vector<Importer> importersOf(const ModuleNode& node, const NodeStore& nodes, bool everyImporter) {
     std::vector<Importer> importers;
-    const auto add = [&](const ModuleNode* parent) {
+    const auto add = [&](const ModuleNode* parent, const ModuleNode& child) {
         if (!parent || !parent->found) return;
         for (const Importer& known : importers)
             if (known.path == parent->fullPath) return;
-        importers.push_back(Importer{parent->moduleName, parent->fullPath});
+        importers.push_back(Importer{parent->moduleName, parent->fullPath, child.delayLoaded});
     };
     if (!everyImporter) {
-        add(node.parent);
+        add(node.parent, node);
         return importers;
     }
     nodes.forEach([&](const ModuleNode& other) {
-        if (compareIgnoringCase(other.moduleName.c_str(), node.moduleName.c_str()) == 0) add(other.parent);
+        if (compareIgnoringCase(other.moduleName.c_str(), node.moduleName.c_str()) == 0) add(other.parent, other);
     });
     return importers;
 }
 
-FunctionLists readFunctionLists(const std::string& module, const std::string& path, bool delayLoad,
+FunctionLists readFunctionLists(const std::string& module, const std::string& path, bool withDelayLoads,
                                 const std::vector<Importer>& importers, AnalysisPlatform& platform,
                                 CheckCache& cache, const ActivationContext* processContext) {
     FunctionLists lists;
@@ -97,14 +97,23 @@ FunctionLists readFunctionLists(const std::string& module, const std::string& pa
     RunExports source(cache, platform);
     const ModuleExports* exports = path.empty() ? nullptr : &source.exportsOf(path);
     CheckSettings settings;
-    settings.delayLoads = delayLoad;
+    settings.delayLoads = withDelayLoads || std::any_of(importers.begin(), importers.end(),
+                                                        [](const Importer& i) { return i.delayLoad; });
     settings.processContext = processContext;
     for (const Importer& importer : importers) {
-        ModuleImportRows rows =
-            importRowsFor(readModuleImportRows(platform, source, importer.path, settings), module, delayLoad);
+        // The check searched the module for this importer as the scan did:
+        // the file it found is the one its functions bind to.
+        ModuleImportRows rows = importRowsFor(readModuleImportRows(platform, source, importer.path, settings),
+                                              module, importer.delayLoad);
         ImportSection section;
-        section.title = "Imported by " + upper(importer.name) + " from " + lists.module;
-        if (exports && exports->image) section.ordinalBase = exports->exports.ordinalBase;
+        section.title = (importer.delayLoad ? "Delay-loaded by " : "Imported by ") + upper(importer.name) +
+                        " from " + lists.module;
+        if (rows.path != path && !rows.path.empty()) section.title += " (" + rows.path + ")";
+        if (!rows.path.empty()) {
+            const ModuleExports& found = source.exportsOf(rows.path);
+            if (found.image) section.ordinalBase = found.exports.ordinalBase;
+        }
+        section.path = std::move(rows.path);
         section.rows = std::move(rows.functions);
         lists.sections.push_back(std::move(section));
     }
@@ -113,9 +122,11 @@ FunctionLists readFunctionLists(const std::string& module, const std::string& pa
         lists.exports = exportRows(exports->exports);
         // Which address-table entries any importer names.
         std::vector<char> named(exports->exports.addresses.size(), 0);
-        for (const ImportSection& section : lists.sections)
+        for (const ImportSection& section : lists.sections) {
+            if (section.path != path) continue;  // another file's entries
             for (const ImportRow& row : section.rows)
                 if (row.exportIndex < named.size()) named[row.exportIndex] = 1;
+        }
         lists.imported.reserve(lists.exports.size());
         for (const ExportRow& row : lists.exports) lists.imported.push_back(named[row.index]);
     }

@@ -26,10 +26,13 @@ enum ExportColumn { kExportOrdinal, kExportHint, kExportName, kExportTarget, kEx
 extern const char* const kImportColumnTitles[kImportColumnCount];
 extern const char* const kExportColumnTitles[kExportColumnCount];
 
-// One module that imports the selected one: its name as the tree shows it and its file.
+// One module that imports the selected one: its name as the tree shows it,
+// its file, and whether the module it takes is delay-loaded by it (its
+// delay-load descriptors are its section then).
 struct Importer {
     std::string name;
     std::string path;
+    bool delayLoad = false;
 };
 
 // The modules whose imports name `node`'s module: its parent for a tree
@@ -39,8 +42,13 @@ struct Importer {
 std::vector<Importer> importersOf(const ModuleNode& node, const NodeStore& nodes, bool everyImporter);
 
 struct ImportSection {
-    std::string title;  // "Imported by PARENT from MODULE"
-    std::uint32_t ordinalBase = 0;  // the module's, for the texts
+    // "Imported by PARENT from MODULE", "Delay-loaded by PARENT from MODULE";
+    // with " (FILE)" after it when the importer found another file of that
+    // name than the one whose exports are listed (a 64-bit importer's
+    // KERNEL32.DLL beside a 32-bit one's).
+    std::string title;
+    std::string path;               // the file this importer found, empty when none
+    std::uint32_t ordinalBase = 0;  // that file's, for the texts
     std::vector<ImportRow> rows;
 };
 
@@ -55,11 +63,14 @@ struct FunctionLists {
     std::vector<std::vector<std::string>> readable;
 };
 
-// The lists of module `module` (found at `path`, empty when it was not;
-// delay-loaded when `delayLoad`) for each of `importers`, read with the
-// scan's platform (its search folder still set) under the scanned program's
-// activation context, through the run's cache.
-FunctionLists readFunctionLists(const std::string& module, const std::string& path, bool delayLoad,
+// The lists of module `module` (found at `path`, empty when it was not) for
+// each of `importers`, read with the scan's platform (its search folder
+// still set) under the scanned program's activation context, through the
+// run's cache. With `withDelayLoads` (the scan walked delay-load directories)
+// an imported module's section holds its delay-load descriptors' functions
+// too. Each section's ordinals come from the file its importer found, and
+// only the sections of the file at `path` mark its exports as imported.
+FunctionLists readFunctionLists(const std::string& module, const std::string& path, bool withDelayLoads,
                                 const std::vector<Importer>& importers, AnalysisPlatform& platform,
                                 CheckCache& cache, const ActivationContext* processContext);
 

@@ -352,7 +352,7 @@ void showFunctionsDialog(DependencyExtension& ext) {
         HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
         const std::vector<Importer> importers = importersOf(*node, *ext.nodes, !treeIsShown(ext));
         state.lists = readFunctionLists(node->moduleName, node->found ? node->fullPath : std::string(),
-                                        node->delayLoaded, importers, *ext.platform, state.cache,
+                                        ext.delayLoads, importers, *ext.platform, state.cache,
                                         node->processContext);
         SetCursor(previous);
     }

@@ -289,5 +289,46 @@ TEST(PageCheck, FunctionListsOfAModuleAndItsImporters) {
     }
 }
 
+// A list row gathers the importers of every module of its name, whatever
+// file each found: each section's ordinals come from its own file, which its
+// title names, and only the row's own file's exports are marked imported.
+TEST(PageCheck, FunctionListsOfARowTakeEachSectionFromItsOwnFile) {
+    const std::string sys = "c:\\windows\\system32\\", sys64 = "c:\\windows\\sys64\\";
+    PageFixture page;
+    page.platform->fake.addSearchFolder64("c:\\windows\\sys64");
+    PeImageLayout x32 = importing({"lib.dll"}, {{byName("f")}});
+    PeImageLayout x64 = importing({"lib.dll"}, {{byName("g")}});
+    x64.pe32plus = true;
+    PeImageLayout lib64 = exporting({{"g", ""}}, {}, true);
+    lib64.exports->ordinalBase = 100;
+    const std::map<std::string, PeImageLayout> files = {
+        {"c:\\app\\app.exe", importing({"x32.dll", "x64.dll"})},
+        {"c:\\app\\x32.dll", x32}, {"c:\\app\\x64.dll", x64},
+        {sys + "lib.dll", exporting({{"g", ""}})}, {sys64 + "lib.dll", lib64}};
+    for (const auto& [path, layout] : files) page.platform->fake.addFile(path, buildPe(layout).bytes);
+    page.scan("c:\\app\\app.exe");
+    const ModuleNode* row = nullptr;
+    page.ext.nodes->forEach([&](const ModuleNode& n) {
+        if (!row && n.moduleName == "LIB.DLL") row = &n;  // upper-cased by its list row
+    });
+    ASSERT_TRUE(row);
+    ASSERT_EQ(row->fullPath, sys + "lib.dll");
+    CheckCache cache;
+    FunctionLists lists = readFunctionLists(row->moduleName, row->fullPath, false, importersOf(*row, *page.ext.nodes, true),
+                                            *page.platform, cache, nullptr);
+    ASSERT_EQ(lists.sections.size(), 2u);
+    EXPECT_EQ(lists.sections[0].title, "Imported by X32.DLL from LIB.DLL");
+    EXPECT_EQ(lists.sections[1].title, "Imported by X64.DLL from LIB.DLL (" + sys64 + "lib.dll)");
+    const std::size_t exports = lists.sections.size();
+    const auto text = [&](std::size_t section, int column) {
+        return copyText(lists, section, shownRows(lists, section, "", column, false, nullptr), nullptr);
+    };
+    EXPECT_EQ(text(0, kTableOrder), "Function\tHint\tResolves to\r\nf\t0\tordinal 1\r\n");
+    EXPECT_EQ(text(1, kTableOrder), "Function\tHint\tResolves to\r\ng\t0\tordinal 101\r\n");
+    EXPECT_EQ(text(exports, kExportOrdinal),
+              "Ordinal\tHint\tFunction\tEntry point\tImported\r\n1\t0\tf\t0x00040010\tyes\r\n"
+              "2\t1\tg\t0x00040010\t\r\n");
+}
+
 }  // namespace
 }  // namespace vost::test
