@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 
 namespace vost::test {
@@ -12,11 +13,22 @@ std::string hexText(std::uint64_t value) {
     return text;
 }
 
+namespace {
+bool isPeImage(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char header[64] = {};
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header) || header[0] != 'M' || header[1] != 'Z') return false;
+    const std::uint32_t newHeader = header[60] | header[61] << 8 | header[62] << 16 | std::uint32_t(header[63]) << 24;
+    char signature[4] = {};
+    return in.seekg(newHeader) && in.read(signature, sizeof signature) && std::equal(signature, signature + 4, "PE\0\0");
+}
+}  // namespace
+
 std::vector<std::filesystem::path> filesIn(const char* dir) {
     std::vector<std::filesystem::path> files;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(dir, error))
-        if (entry.is_regular_file()) files.push_back(entry.path());
+        if (entry.is_regular_file() && isPeImage(entry.path())) files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     return files;
 }

@@ -20,7 +20,9 @@ struct Listing {
 };
 
 std::string hexText(std::uint64_t value);  // lower-case, no prefix
-// The regular files of `dir`, sorted; none when it is missing.
+// The PE images of `dir` ("MZ", and "PE\0\0" where e_lfanew points), sorted;
+// none when it is missing. A system folder may hold other files too (Wine's
+// import libraries, lib*.a, beside its DLLs when libwine-dev is installed).
 std::vector<std::filesystem::path> filesIn(const char* dir);
 // The tool's path, empty when it is not on PATH.
 std::string toolOnPath(const std::string& name);
