@@ -9,6 +9,7 @@
 #include "component/module_instance.h"
 #include "component/object_count.h"
 #include "page/page_dialog.h"
+#include "platform/win32/registry_text.h"
 #include "platform/win32/system_folders.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
@@ -169,15 +170,6 @@ const PropSheetExtTable kPropSheetExtTable = {secondaryQueryInterface, secondary
 // A 64-bit process, or a 32-bit one on 64-bit Windows.
 bool settingsIn64BitView() { return sizeof(void*) == 8 || systemFolders().redirected(); }
 
-// An open registry key, closed at scope exit.
-class RegistryKey {
-public:
-    HKEY handle = nullptr;
-    ~RegistryKey() {
-        if (handle != nullptr) RegCloseKey(handle);
-    }
-};
-
 }  // namespace
 
 DependencyExtension* newDependencyExtension() {
@@ -226,17 +218,9 @@ bool usePageIcon() {
     // Read access only: a user who is no administrator (an Explorer under
     // UAC) may read HKLM but not write it. A missing key is no setting.
     const REGSAM access = KEY_READ | (settingsIn64BitView() ? KEY_WOW64_64KEY : 0);
-    RegistryKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Aldervane\\VOST", 0, access, &key.handle) !=
-        ERROR_SUCCESS) {
-        key.handle = nullptr;
-        return true;
-    }
-    BYTE value[10] = {};
-    DWORD size = sizeof value;
-    if (RegQueryValueExA(key.handle, "MiniIcon", nullptr, nullptr, value, &size) != ERROR_SUCCESS)
-        return true;
-    return !(size != 0 && value[0] == '0');
+    std::string value;
+    if (!readRegistryText(HKEY_LOCAL_MACHINE, "Software\\Aldervane\\VOST", L"MiniIcon", value, access)) return true;
+    return value.empty() || value[0] != '0';
 }
 
 UINT CALLBACK pageCallback(HWND, UINT message, LPPROPSHEETPAGEW page) {

@@ -16,6 +16,7 @@
 #include "page/check_marks.h"
 #include "page/clipboard_text.h"
 #include "page/shell_handles.h"
+#include "platform/win32/resource_text.h"
 #include "platform/win32/system_folders.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/window_controls.h"
@@ -30,7 +31,6 @@ namespace {
 
 constexpr int kModuleColumn = 0;
 constexpr int kPathColumn = 4;
-constexpr int kTextBufferCapacity = 260;
 // Names a "not copied" message lists before it only counts the rest, so the
 // box stays on the screen.
 constexpr std::size_t kMissingNamesShown = 20;
@@ -114,29 +114,27 @@ ModuleNode* selectedNode(DependencyExtension& ext) {
         HWND tree = GetDlgItem(page, IDC_MODULE_TREE);
         auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
         if (!item) return nullptr;
-        TVITEMA read = {};
+        TVITEMW read = {};
         read.mask = TVIF_HANDLE | TVIF_PARAM;
         read.hItem = item;
-        if (!SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read))) return nullptr;
+        if (!SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&read))) return nullptr;
         return reinterpret_cast<ModuleNode*>(read.lParam);
     }
     HWND list = GetDlgItem(page, IDC_MODULE_LIST);
     const int row = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
                                                   MAKELPARAM(LVNI_SELECTED, 0)));
-    LVITEMA read = {};
+    LVITEMW read = {};
     read.mask = LVIF_PARAM;
     read.iItem = row;
     read.iSubItem = 0;
     read.lParam = 0;
-    if (row < 0 || !SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read))) return nullptr;
+    if (row < 0 || !SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&read))) return nullptr;
     return reinterpret_cast<ModuleNode*>(read.lParam);
 }
 
 std::string explorerPath() {
-    char windows[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    std::string path(windows, length);
+    std::string path = systemFolders().windows;
+    if (path.empty()) return std::string();
     if (path.back() != '\\') path += '\\';
     return path + "explorer.exe";
 }
@@ -185,11 +183,10 @@ void placeOnClipboard(WindowHandle owner, const std::string& text) {
 void copyToClipboard(DependencyExtension& ext) {
     WaitCursorScope waitCursor;
 
-    char titles[5][kTextBufferCapacity] = {};
-    for (int id = IDS_COLUMN_MODULE; id <= IDS_COLUMN_PATH; ++id)
-        LoadStringA(static_cast<HINSTANCE>(moduleInstance), id, titles[id - IDS_COLUMN_MODULE],
-                    kTextBufferCapacity);
-    const char* const titleTexts[5] = {titles[0], titles[1], titles[2], titles[3], titles[4]};
+    std::string titles[5];
+    for (int id = IDS_COLUMN_MODULE; id <= IDS_COLUMN_PATH; ++id) titles[id - IDS_COLUMN_MODULE] = resourceText(static_cast<HINSTANCE>(moduleInstance), id);
+    const char* const titleTexts[5] = {titles[0].c_str(), titles[1].c_str(), titles[2].c_str(), titles[3].c_str(),
+                                       titles[4].c_str()};
     WindowListControl list = WindowListControl::ofPage(pageWindowOf(ext));
     placeOnClipboard(pageWindowOf(ext), clipboardText(list, titleTexts));
 }
@@ -283,11 +280,11 @@ void copyAllToFolder(DependencyExtension& ext) {
 }
 
 void sendFeedback(DependencyExtension& ext) {
-    ShellExecuteA(pageWindowOf(ext), nullptr, kFeedbackAddress, nullptr, nullptr, SW_SHOW);
+    ShellExecuteW(pageWindowOf(ext), nullptr, wideText(kFeedbackAddress).c_str(), nullptr, nullptr, SW_SHOW);
 }
 
 void openHomePage(DependencyExtension& ext) {
-    ShellExecuteA(pageWindowOf(ext), nullptr, kHomePageAddress, nullptr, nullptr, SW_SHOW);
+    ShellExecuteW(pageWindowOf(ext), nullptr, wideText(kHomePageAddress).c_str(), nullptr, nullptr, SW_SHOW);
 }
 
 }  // namespace vost

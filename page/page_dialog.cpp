@@ -23,6 +23,7 @@
 #include "page/scan.h"
 #include "page/state_images.h"
 #include "platform/platform_factory.h"
+#include "platform/win32/resource_text.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/window_controls.h"
 #include "resources/resource_ids.h"
@@ -326,16 +327,15 @@ void onDestroy(DependencyExtension& ext) {
 void insertListColumns(DependencyExtension& ext) {
     HWND list = GetDlgItem(static_cast<HWND>(ext.pageWindow), IDC_MODULE_LIST);
     for (int column = 0; column < kColumnCount; ++column) {
-        char heading[100] = {};
-        LoadStringA(static_cast<HINSTANCE>(moduleInstance), IDS_COLUMN_MODULE + column, heading,
-                    sizeof heading);
-        LVCOLUMNA record{};
+        std::wstring heading =
+            wideText(resourceText(static_cast<HINSTANCE>(moduleInstance), IDS_COLUMN_MODULE + column));
+        LVCOLUMNW record{};
         record.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         record.fmt = LVCFMT_LEFT;
         record.cx = 100;
-        record.pszText = heading;
+        record.pszText = &heading[0];
         record.iSubItem = column;
-        SendMessageA(list, LVM_INSERTCOLUMNA, column, reinterpret_cast<LPARAM>(&record));
+        SendMessageW(list, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&record));
     }
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
 }

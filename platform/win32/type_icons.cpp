@@ -4,26 +4,18 @@
 #include <shellapi.h>
 
 #include "analysis/text.h"
+#include "platform/win32/registry_text.h"
 #include "platform/win32/wide_text.h"
 
 namespace vost {
 
 namespace {
 
-// The default value of HKCR\<key>, empty when there is none.
+// The default value of HKCR\<key>, of any length; empty when there is none.
 std::string classesValue(const std::string& key) {
-    char value[MAX_PATH] = {};
-    LONG size = sizeof value;
-    if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), value, &size) != ERROR_SUCCESS) return std::string();
-    value[sizeof value - 1] = '\0';
+    std::string value;
+    readRegistryText(HKEY_CLASSES_ROOT, key, nullptr, value);
     return value;
-}
-
-bool classesKeyExists(const std::string& key) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-    RegCloseKey(handle);
-    return true;
 }
 
 std::string extensionOf(const std::string& path) {
@@ -46,7 +38,7 @@ bool iconComesFromFile(const std::string& extension) {
     for (const std::string& key : {extension, programId}) {
         if (key.empty()) continue;
         if (classesValue(key + "\\DefaultIcon").find("%1") != std::string::npos) return true;
-        if (classesKeyExists(key + "\\shellex\\IconHandler")) return true;
+        if (registryKeyExists(HKEY_CLASSES_ROOT, key + "\\shellex\\IconHandler")) return true;
     }
     return false;
 }

@@ -214,7 +214,10 @@ TEST(Win32Platform, TypesWithOwnIconsFollowTheirAssociations) {
         bool iconHandler;
         bool own;
     };
+    // A value past MAX_PATH whose "%1" comes last is read whole.
+    const std::string longIcon = "\"C:\\" + std::string(400, 'x') + "\\viewer.exe\" %1";
     const Type types[] = {{".vostfile", "%1", false, true},
+                          {".vostlong", longIcon.c_str(), false, true},
                           {".vosttype", "%SystemRoot%\\system32\\shell32.dll,3", false, false},
                           {".vosthandled", nullptr, true, true},
                           {".vostplain", nullptr, false, false}};
