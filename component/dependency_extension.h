@@ -68,6 +68,10 @@ struct DependencyExtension {
     std::shared_ptr<NodeStore> nodes = std::make_shared<NodeStore>();
     // The scan adds delay-loaded modules too (set by the headless scanner).
     bool delayLoads = false;
+    // The selected file keeps the path as given where found paths are shown
+    // lower-cased (the headless scanner prints its argument as typed; the
+    // page shows it lower-cased like every path).
+    bool selectedPathAsGiven = false;
     // The check's marks and findings, set by the worker before the scan
     // finishes; the page's thread reads them once scanState is
     // kScanFinished.

@@ -102,7 +102,7 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach, TreeRecord* reco
         tree.setImageList(images);
 
     for (char& c : moduleName) c = asciiUpper(c);
-    if (platform.pathsIgnoreCase()) ext.selectedPath = lowerAscii(std::move(ext.selectedPath));
+    if (platform.pathsIgnoreCase() && !ext.selectedPathAsGiven) ext.selectedPath = lowerAscii(std::move(ext.selectedPath));
     // The root label has no blank before "(".
     std::string rootLabel = moduleName + "(" + ext.selectedPath;
 

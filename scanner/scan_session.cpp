@@ -16,6 +16,7 @@ std::unique_ptr<ScannedFile> scanFile(const std::string& file,
     ext.list = scanned->list;
     ext.platform = platform;
     ext.delayLoads = delayLoads;
+    ext.selectedPathAsGiven = true;
     if (file.find('\0') != std::string::npos) {
         scanned->failure = "cannot open the file";
         return scanned;

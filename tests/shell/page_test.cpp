@@ -205,6 +205,9 @@ TEST_F(PageTest, FoldersInAnyScriptShowWhatTheScannerFinds) {
         const std::vector<TreeEntry> tree = readTree(opened.page);
         ASSERT_EQ(tree.size(), 1u);
         EXPECT_EQ(tree[0].label, "APP.EXE(" + lowerAscii(file) + ")");
+        // vostscan.exe prints the file as it was given, found paths lower-cased.
+        const JsonValue given = scannerOutput(file.substr(0, file.size() - 7) + "APP.exe", "", "", true);
+        EXPECT_EQ(given["tree"]["label"].text, "APP.EXE(" + file.substr(0, file.size() - 7) + "APP.exe)");
 
         SendMessageW(opened.page, WM_COMMAND, IDM_COPY_TO_CLIPBOARD, 0);
         const std::string copied = clipboardText(opened.page);

@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "analysis/text.h"
 #include "platform/win32/wide_text.h"
 #include "tests/windows/temp_folder.h"
 
 namespace vost::test {
 
 // vostscan.exe --json for `file`, from the test's own folder unless told.
-JsonValue scannerOutput(const std::string& file, const std::string& options, const std::string& scanner) {
+JsonValue scannerOutput(const std::string& file, const std::string& options, const std::string& scanner,
+                        bool asGiven) {
     TempFolder scratch;
     const std::string outPath = scratch.path() + "\\out.json";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -22,7 +24,8 @@ JsonValue scannerOutput(const std::string& file, const std::string& options, con
                                  nullptr);
     startup.hStdError = discard;  // the scanner's own complaints; its messages are in the JSON
     const std::string program = scanner.empty() ? programFolder() + "vostscan.exe" : scanner;
-    std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") + "--json \"" + file + "\"";
+    std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") + "--json \"" +
+                          (asGiven ? file : lowerAscii(file)) + "\"";
     PROCESS_INFORMATION process{};
     std::wstring wideCommand = wideText(command);  // a UTF-8 path passes whole
     if (CreateProcessW(nullptr, &wideCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,

@@ -11,8 +11,10 @@ namespace vost::test {
 
 // vostscan.exe --json, with `options` before it (e.g. "--check"); `scanner`
 // names another copy of vostscan.exe to run (empty: the one beside the test).
+// The scanner prints its file as given and the page lower-cases it like every
+// path it shows, so the file is given lower-cased unless `asGiven`.
 JsonValue scannerOutput(const std::string& file, const std::string& options = "",
-                        const std::string& scanner = std::string());
+                        const std::string& scanner = std::string(), bool asGiven = false);
 
 // Tree labels, has-children flags and order, every list cell, and the
 // message boxes of the scan equal the scanner's (gtest expectations).
