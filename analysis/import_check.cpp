@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "analysis/ne_functions.h"
 #include "analysis/pe_delay_imports.h"
 #include "analysis/pe_headers.h"
 #include "analysis/reference_search.h"
@@ -20,6 +21,12 @@ ModuleExports readModuleExports(AnalysisPlatform& platform, const char* path) {
     if (!file) return module;
     const ByteView image = file->bytes();
     std::uint64_t newHeader = 0;
+    if (findNeSignature(image, newHeader)) {
+        module.ne = true;
+        module.exports = readNeExports(image, newHeader);
+        module.neImports = readNeImports(image, newHeader);
+        return module;
+    }
     if (!findPeSignature(image, newHeader)) return module;
     module.image = true;
     module.machine = coffMachine(image, newHeader);

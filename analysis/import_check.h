@@ -35,9 +35,14 @@ struct ModuleExports {
     ModuleBits bits = ModuleBits::bits32;
     ManifestUse manifests;  // decides the module's own activation context
     PeExports exports;
+    // A 16-bit NE module instead (image false): `exports` holds its entry
+    // table, and `neImports` what its relocation records import.
+    bool ne = false;
+    std::vector<ImportedModule> neImports;
 };
 
-// Reads the file at `path` (nothing but its headers and export directory).
+// Reads the file at `path` (nothing but its headers and export directory;
+// for an NE module its entry table, names and relocation records).
 ModuleExports readModuleExports(AnalysisPlatform& platform, const char* path);
 
 // The exports of each module file, read once. Paths are the search's

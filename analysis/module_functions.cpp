@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "analysis/ne_functions.h"
+#include "analysis/reference_search.h"
 #include "analysis/text.h"
 
 namespace vost {
@@ -24,6 +26,36 @@ std::string moduleProblem(ExportSource& exports, const std::string& path, std::u
     if (!module.image) return path + " is no PE image";
     if (module.machine != importerMachine) return path + " is of machine " + machineName(module.machine);
     return "not resolved";
+}
+
+// A 16-bit importer's functions: each module looked for as the walker looks
+// for it, each function matched against the module's entry table and names.
+std::vector<ModuleImportRows> neImportRows(AnalysisPlatform& platform, ExportSource& exports,
+                                           const std::string& importerPath, const ModuleExports& importer) {
+    std::vector<ModuleImportRows> modules;
+    const Referrer referrer{ModuleBits::bits32, importerPath.c_str(), false};
+    for (const ImportedModule& m : importer.neImports) {
+        ModuleImportRows rows{m.name, searchReference(platform, referrer, m.name.c_str()), false, {}};
+        if (platform.pathsIgnoreCase()) rows.path = lowerAscii(std::move(rows.path));
+        const ModuleExports* target = rows.path.empty() ? nullptr : &exports.exportsOf(rows.path);
+        for (const ImportedFunction& f : m.functions) {
+            ImportRow row;
+            row.function = f;
+            ExportTarget found;
+            if (!target) row.reason = "module not found";
+            else if (!target->ne) row.reason = rows.path + " is no NE module";
+            else if (f.kind == ImportKind::Unreadable) row.reason = "unreadable import";
+            else if ((found = f.kind == ImportKind::ByOrdinal ? target->exports.findByOrdinal(f.ordinal)
+                                                               : findNeName(target->exports, f.name))
+                         .kind == ExportKind::NotExported)
+                row.reason = "not exported";
+            row.resolved = row.reason.empty();
+            if (row.resolved) row.exportIndex = found.index;
+            rows.functions.push_back(std::move(row));
+        }
+        modules.push_back(std::move(rows));
+    }
+    return modules;
 }
 }  // namespace
 
@@ -48,6 +80,10 @@ std::vector<ModuleImportRows> readModuleImportRows(AnalysisPlatform& platform, E
         modules.back().functions.push_back(std::move(row));
     };
     const ModuleCheck check = checkModuleImports(platform, exports, importerPath.c_str(), visiting);
+    if (!check.pe) {
+        const ModuleExports& importer = exports.exportsOf(importerPath);
+        if (importer.ne) return neImportRows(platform, exports, importerPath, importer);
+    }
     for (ModuleImportRows& module : modules)
         for (ImportRow& row : module.functions)
             if (!row.resolved && row.reason.empty()) row.reason = moduleProblem(exports, module.path, check.machine);
@@ -85,6 +121,7 @@ std::vector<ExportRow> exportRows(const PeExports& exports) {
         row.index = index;
         row.ordinal = exports.ordinalBase + index;
         row.rva = exports.addresses[index];
+        row.neEntry = exports.neEntries;
         while (nextForwarder < exports.forwarders.size() && exports.forwarders[nextForwarder].index < index)
             ++nextForwarder;
         if (nextForwarder < exports.forwarders.size() && exports.forwarders[nextForwarder].index == index) {
@@ -124,8 +161,10 @@ std::string resolutionText(const ImportRow& row, std::uint32_t ordinalBase) {
 
 std::string exportTargetText(const ExportRow& row) {
     if (row.forwarded) return row.forwarder.empty() ? std::string("(unreadable forwarder)") : std::string(row.forwarder);
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", unsigned(row.rva));
+    char text[24];
+    if (!row.neEntry) std::snprintf(text, sizeof text, "0x%08X", unsigned(row.rva));
+    else if (row.rva >> 16 == kNeConstantSegment) std::snprintf(text, sizeof text, "constant 0x%04X", unsigned(row.rva & 0xFFFF));
+    else std::snprintf(text, sizeof text, "%04X:%04X", unsigned(row.rva >> 16), unsigned(row.rva & 0xFFFF));
     return text;
 }
 

@@ -35,7 +35,8 @@ struct ModuleImportRows {
 
 // Every module the module file at `importerPath` imports from (and, with
 // settings.delayLoads, delay-loads from), each function with its verdict.
-// Nothing for a file that is no PE image.
+// For an NE module, what its relocation records import (analysis/ne_functions.h).
+// Nothing for a file that is neither.
 std::vector<ModuleImportRows> readModuleImportRows(AnalysisPlatform& platform, ExportSource& exports,
                                                    const std::string& importerPath, const CheckSettings& settings);
 
@@ -56,6 +57,7 @@ struct ExportRow {
     std::uint32_t rva = 0;       // the function's address, or the forwarder text's
     bool forwarded = false;
     std::string_view forwarder;  // the text (empty when unreadable)
+    bool neEntry = false;        // an NE entry point: `rva` is segment << 16 | offset
 };
 
 // The rows of `exports`, by ordinal and within one ordinal in name-table
@@ -71,7 +73,8 @@ std::string importedFunctionText(const ImportedFunction& function);
 // "missing: WHY". `ordinalBase` is the imported module's.
 std::string resolutionText(const ImportRow& row, std::uint32_t ordinalBase);
 
-// An export's address as shown: "0x0001A2B0", or the forwarder's text.
+// An export's address as shown: "0x0001A2B0", or the forwarder's text; an
+// NE entry point as "SSSS:OOOO", or "constant 0xVVVV".
 std::string exportTargetText(const ExportRow& row);
 
 }  // namespace vost

@@ -1,10 +1,11 @@
 // The NE module-reference walker: imported-names table -> referenced module
-// names -> file names by the fixed rule table.
+// names -> file names by the fixed rule table (neModuleFileName).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "analysis/ne_functions.h"
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
 
@@ -39,19 +40,6 @@ void collectNames(const ByteView& image, std::uint64_t tableStart, std::uint64_t
     }
 }
 
-void fileNameFor(const char* name, char (&out)[kPathCapacity]) {
-    if (std::strcmp(name, "KERNEL") == 0) {
-        copyBounded(out, sizeof out, "KRNL386.EXE");
-        return;
-    }
-    copyBounded(out, sizeof out, name);
-    if (std::strcmp(name, "USER") == 0 || std::strcmp(name, "GDI") == 0)
-        appendBounded(out, sizeof out, ".EXE");
-    else if (std::strcmp(name, "SYSTEM") == 0)
-        appendBounded(out, sizeof out, ".DRV");
-    else
-        appendBounded(out, sizeof out, ".DLL");
-}
 }  // namespace
 
 int walkNeModuleRefs(ScanContext& ctx, ModuleNode& node, const ByteView& image,
@@ -85,9 +73,7 @@ int walkNeModuleRefs(ScanContext& ctx, ModuleNode& node, const ByteView& image,
             node.referencesCut = true;
             break;
         }
-        char fileName[kPathCapacity];
-        fileNameFor(entry.name, fileName);
-        addDependency(ctx, node, fileName, 0);
+        addDependency(ctx, node, neModuleFileName(entry.name).c_str(), 0);
     }
     return 1;
 }

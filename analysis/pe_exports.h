@@ -70,6 +70,9 @@ struct PeExports {
     std::uint32_t ordinalBase = 0;
     std::uint32_t declaredFunctions = 0, declaredNames = 0;  // NumberOfFunctions, NumberOfNames
     std::string moduleName;     // the directory's Name, empty when unreadable
+    // Read from a 16-bit module's entry table (analysis/ne_functions.h): each
+    // address is `segment << 16 | offset`, segment 0xFE a constant.
+    bool neEntries = false;
 
     std::vector<std::uint32_t> addresses;      // address table, by index (= ordinal - base)
     std::vector<ExportName> names;             // in name-table order, readable names only

@@ -24,6 +24,17 @@ inline bool findPeSignature(const ByteView& image, std::uint64_t& newHeader) {
     return true;
 }
 
+// The new header of an NE module ("MZ", then "NE" where e_lfanew points).
+inline bool findNeSignature(const ByteView& image, std::uint64_t& newHeader) {
+    std::uint16_t mz = 0, signature = 0;
+    std::uint32_t field = 0;
+    if (!image.readU16(0, mz) || mz != 0x5A4D || !image.readU32(60, field) || !image.readU16(field, signature) ||
+        signature != 0x454E)
+        return false;
+    newHeader = field;
+    return true;
+}
+
 // Optional-header magics.
 constexpr std::uint16_t kPe32Magic = 0x10B;
 constexpr std::uint16_t kPe32PlusMagic = 0x20B;

@@ -111,13 +111,14 @@ FunctionLists readFunctionLists(const std::string& module, const std::string& pa
         if (rows.path != path && !rows.path.empty()) section.title += " (" + rows.path + ")";
         if (!rows.path.empty()) {
             const ModuleExports& found = source.exportsOf(rows.path);
-            if (found.image) section.ordinalBase = found.exports.ordinalBase;
+            if (found.image || found.ne) section.ordinalBase = found.exports.ordinalBase;
         }
         section.path = std::move(rows.path);
         section.rows = std::move(rows.functions);
         lists.sections.push_back(std::move(section));
     }
-    if (exports && exports->image && exports->exports.present) {
+    lists.executable = exports && (exports->image || exports->ne);
+    if (lists.executable && exports->exports.present) {
         lists.exportTable = true;
         lists.exports = exportRows(exports->exports);
         // Which address-table entries any importer names.

@@ -55,7 +55,8 @@ struct ImportSection {
 struct FunctionLists {
     std::string module;
     std::vector<ImportSection> sections;
-    bool exportTable = false;  // the module is a PE image with an export directory
+    bool executable = false;   // the module is a PE image or an NE module
+    bool exportTable = false;  // with an export directory (an entry table)
     std::vector<ExportRow> exports;   // views into the CheckCache's record of the module
     std::vector<char> imported;       // per export row: an importer names its entry
     // Per section (the exports last), each row's readable name when it

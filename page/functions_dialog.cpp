@@ -217,6 +217,7 @@ void layOut(HWND dialog) {
 
 std::string exportTitle(const FunctionLists& lists, bool found) {
     if (!found) return lists.module + " was not found: no export table to show";
+    if (!lists.executable) return lists.module + " is neither a PE nor an NE module: no export table to show";
     if (!lists.exportTable) return lists.module + " has no export table";
     return "Exported by " + lists.module + " (" + std::to_string(lists.exports.size()) + ")";
 }

@@ -45,14 +45,14 @@ FunctionTables readFunctionTables(const TreeRecord& record, AnalysisPlatform& pl
             ItemImports& item = tables.items[i];
             if (!rows.path.empty()) {
                 const ModuleExports& module = source.exportsOf(rows.path);
-                if (module.image) item.ordinalBase = module.exports.ordinalBase;
+                if (module.image || module.ne) item.ordinalBase = module.exports.ordinalBase;
             }
             item.functions = std::move(rows.functions);
         }
     }
     if (exports && foundFile(record[0].node)) {
         const ModuleExports& module = source.exportsOf(std::string(record[0].node->fullPath));
-        if (module.image) {
+        if (module.image || module.ne) {
             tables.exports = &module.exports;
             tables.exportRows = exportRows(module.exports);
         }
@@ -124,6 +124,7 @@ void writeExportsJson(const FunctionTables& tables, std::ostream& out) {
             if (tables.undecorate) out << ",\"undecorated\":" << jsonString(shownExportName(row, true));
         }
         if (row.forwarded) out << ",\"forwarder\":" << jsonString(std::string(row.forwarder));
+        else if (row.neEntry) out << ",\"entry\":" << jsonString(exportTargetText(row));
         else out << ",\"rva\":" << row.rva;
         out << '}';
     }

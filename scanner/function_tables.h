@@ -24,8 +24,8 @@ struct FunctionTables {
     bool exportsAsked = false;
     // Per tree item in pre-order (the root's entry is empty); empty without --imports.
     std::vector<ItemImports> items;
-    // The scanned file's exports; `exports` null without --exports or when
-    // it is no PE image. The rows point into the run's CheckCache.
+    // The scanned file's exports (an NE module's entry table); `exports` null
+    // without --exports or when it is neither a PE nor an NE module. The rows point into the run's CheckCache.
     const PeExports* exports = nullptr;
     std::vector<ExportRow> exportRows;
 };

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/module_functions.h"
+#include "analysis/ne_functions.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/test_scan.h"
 
@@ -133,6 +135,53 @@ TEST(NeWalker, TruncatedFilesReferenceWhatLiesInside) {
         const Walk w = walkBytes(Bytes(image.bytes.begin(), image.bytes.begin() + length));
         ASSERT_EQ(w.result, 1) << length;
         ASSERT_LE(w.names.size(), 3u) << length;
+    }
+}
+
+// What an NE module gives (entry table and names) and takes (relocation
+// records), read back from a builder image: fixed, movable and constant
+// entries with gaps, names in both tables, and each import once per module
+// however many records name it.
+TEST(NeFunctions, EntriesNamesAndRelocationsReadBack) {
+    NeImageLayout layout;
+    layout.names = {"KERNEL", "VOSTLIB", "GETVERSION", "USER"};
+    layout.reference({0, 1, 3});
+    layout.entries = {{1, 1, 0x0010, "FIRST"},
+                      {2, 1, 0x0020, ""},
+                      {5, 0xFF, 0x0100, "MOVED", false, 2},
+                      {6, 0xFE, 0x1234, "CONSTANT"},
+                      {300, 1, 0x0030, "FAR"}};
+    layout.relocations = {{1, 3}, {2, 0, 2}, {1, 3}, {2, 7}, {3, 0, 2}, {4, 9}, {0, 1}};
+    const test::NeImage image = test::buildNe(layout);
+    const ByteView view(image.bytes.data(), image.bytes.size());
+
+    const PeExports exports = readNeExports(view, image.newHeader);
+    EXPECT_TRUE(exports.present);
+    EXPECT_TRUE(exports.neEntries);
+    EXPECT_EQ(exports.moduleName, "TESTMOD");
+    std::string rows;
+    for (const ExportRow& row : exportRows(exports))
+        rows += std::to_string(row.ordinal) + " " + std::string(row.name) + " " + exportTargetText(row) + "; ";
+    EXPECT_EQ(rows, "1 FIRST 0001:0010; 2  0001:0020; 5 MOVED 0002:0100; 6 CONSTANT constant 0x1234; "
+                    "300 FAR 0001:0030; ");
+    EXPECT_EQ(findNeName(exports, "moved").index, 4u);
+    EXPECT_EQ(findNeName(exports, "GONE").kind, ExportKind::NotExported);
+
+    std::string imports;
+    for (const ImportedModule& m : readNeImports(view, image.newHeader)) {
+        imports += m.name + ":";
+        for (const ImportedFunction& f : m.functions) imports += " " + importedFunctionText(f);
+        imports += "; ";
+    }
+    // Module 4 and 0 are no entries of the three-entry reference table.
+    EXPECT_EQ(imports, "KRNL386.EXE: #3; VOSTLIB.DLL: GETVERSION #7; USER.EXE: GETVERSION; ");
+
+    // Every cut of the file reads without leaving it (ByteView bounds) and
+    // keeps a prefix of what the whole file gives.
+    for (std::size_t cut = 0; cut < image.bytes.size(); ++cut) {
+        const ByteView part(image.bytes.data(), cut);
+        EXPECT_LE(readNeExports(part, image.newHeader).addresses.size(), exports.addresses.size());
+        EXPECT_LE(readNeImports(part, image.newHeader).size(), 3u);
     }
 }
 

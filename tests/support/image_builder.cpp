@@ -537,14 +537,85 @@ NeImage buildNe(const NeImageLayout& layout) {
     for (std::size_t i = 0; i < layout.refOffsets.size(); ++i)
         putU16(b, h + refTable + 2 * i, layout.refOffsets[i]);
     putBytes(b, h + namesTable, table.data(), table.size());
-    putU16(b, h + entryTable, 0);  // empty entry table
-    const std::uint32_t nonResident = h + entryTable + 2;
+    // The entry table: a bundle per run of entries of one kind, unused
+    // bundles over the gaps.
+    Bytes entryBytes;
+    std::uint16_t next = 1;
+    for (std::size_t i = 0; i < layout.entries.size();) {
+        const NeEntrySpec& first = layout.entries[i];
+        for (; next < first.ordinal; next = std::uint16_t(next + std::min(255, first.ordinal - next)))
+            entryBytes.insert(entryBytes.end(), {std::uint8_t(std::min(255, first.ordinal - next)), 0});
+        std::size_t end = i;
+        while (end < layout.entries.size() && end - i < 255 && layout.entries[end].segment == first.segment &&
+               layout.entries[end].ordinal == first.ordinal + (end - i))
+            ++end;
+        entryBytes.insert(entryBytes.end(), {std::uint8_t(end - i), first.segment});
+        next = std::uint16_t(layout.entries[end - 1].ordinal + 1);
+        for (; i < end; ++i) {
+            const NeEntrySpec& e = layout.entries[i];
+            const std::uint8_t offsetLow = std::uint8_t(e.offset), offsetHigh = std::uint8_t(e.offset >> 8);
+            if (e.segment == 0xFF)
+                entryBytes.insert(entryBytes.end(), {1, 0xCD, 0x3F, e.movableSegment, offsetLow, offsetHigh});
+            else
+                entryBytes.insert(entryBytes.end(), {1, offsetLow, offsetHigh});
+        }
+    }
+    entryBytes.push_back(0);
+    putBytes(b, h + entryTable, entryBytes.data(), entryBytes.size());
+    putU16(b, h + 6, std::uint16_t(entryBytes.size() + 1));
+    // Names of entry points: the resident ones after the module's name
+    // (written again: the table grew), the others after the description.
+    const auto namesTableOf = [&](bool resident) {
+        Bytes names;
+        names.push_back(std::uint8_t(moduleName.size()));
+        putText(names, 1, moduleName);
+        names.insert(names.end(), {0, 0});
+        for (const NeEntrySpec& e : layout.entries) {
+            if (e.name.empty() || e.resident != resident) continue;
+            names.push_back(std::uint8_t(e.name.size()));
+            putText(names, names.size(), e.name);
+            names.insert(names.end(), {std::uint8_t(e.ordinal), std::uint8_t(e.ordinal >> 8)});
+        }
+        names.push_back(0);
+        return names;
+    };
+    const std::uint32_t nonResident = h + entryTable + std::uint32_t(entryBytes.size()) + 1;
+    const Bytes nonResidentNames = namesTableOf(false);
     putU32(b, h + 44, nonResident);
-    putU8(b, nonResident, std::uint8_t(moduleName.size()));
-    putText(b, nonResident + 1, moduleName);
-    putU16(b, nonResident + 1 + moduleName.size(), 0);
-    putU8(b, nonResident + 3 + moduleName.size(), 0);
-    putU16(b, h + 32, std::uint16_t(moduleName.size() + 4));
+    putBytes(b, nonResident, nonResidentNames.data(), nonResidentNames.size());
+    putU16(b, h + 32, std::uint16_t(nonResidentNames.size()));
+    if (!layout.entries.empty()) {
+        // The resident names move to the end, where they have room.
+        const Bytes residentTable = namesTableOf(true);
+        const std::uint32_t at = std::uint32_t(b.size());
+        putBytes(b, at, residentTable.data(), residentTable.size());
+        putU16(b, h + 38, std::uint16_t(at - h));
+        putU16(b, h + 36, std::uint16_t(at - h));  // no resources: the table ends where the names start
+    }
+    if (!layout.relocations.empty()) {
+        // One code segment of 16 bytes at a 16-byte sector, its relocation
+        // records after it; the segment table after everything else.
+        const std::uint32_t segmentTable = std::uint32_t(b.size());
+        const std::uint32_t data = (segmentTable + 8 + 15) & ~15u;
+        putU16(b, h + 28, 1);
+        putU16(b, h + 34, std::uint16_t(segmentTable - h));
+        putU16(b, segmentTable, std::uint16_t(data >> 4));
+        putU16(b, segmentTable + 2, 16);
+        putU16(b, segmentTable + 4, 0x0100);  // has relocations
+        putU16(b, segmentTable + 6, 16);
+        putBytes(b, data, std::vector<std::uint8_t>(16, 0x90).data(), 16);
+        const std::uint32_t records = data + 16;
+        putU16(b, records, std::uint16_t(layout.relocations.size()));
+        for (std::size_t i = 0; i < layout.relocations.size(); ++i) {
+            const NeRelocationSpec& r = layout.relocations[i];
+            const std::uint32_t at = records + 2 + std::uint32_t(8 * i);
+            putU8(b, at, 3);  // a far pointer
+            putU8(b, at + 1, r.nameIndex ? 2 : 1);
+            putU16(b, at + 2, std::uint16_t(2 * (i % 8)));
+            putU16(b, at + 4, r.module);
+            putU16(b, at + 6, r.nameIndex ? layout.offsetOf(*r.nameIndex) : r.ordinal);
+        }
+    }
 
     NeImage image;
     image.newHeader = newHeader;

@@ -109,8 +109,29 @@ struct PeImage {
 
 PeImage buildPe(const PeImageLayout& layout);
 
+// One entry point of an NE module: fixed in `segment` (1-253), movable
+// (segment 0xFF, the entry naming `movableSegment`) or a constant (0xFE).
+struct NeEntrySpec {
+    std::uint16_t ordinal;
+    std::uint8_t segment;
+    std::uint16_t offset;
+    std::string name;  // none when empty
+    bool resident = true;  // in the resident-names table, else the non-resident one
+    std::uint8_t movableSegment = 1;
+};
+
+// One relocation record importing from module `module` (1-based into the
+// module-reference table) by ordinal, or by the name names[*nameIndex].
+struct NeRelocationSpec {
+    std::uint16_t module;
+    std::uint16_t ordinal = 0;
+    std::optional<std::size_t> nameIndex;
+};
+
 struct NeImageLayout {
     std::vector<std::string> names;           // imported-names table strings, in order
+    std::vector<NeEntrySpec> entries;         // ascending ordinals; gaps become unused bundles
+    std::vector<NeRelocationSpec> relocations;  // when any: one code segment carrying them
     std::vector<std::uint16_t> refOffsets;    // module-reference table entries
     std::optional<Bytes> rawNamesTable;       // replaces the table built from `names`
                                               // (its first, unused byte included)
