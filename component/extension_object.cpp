@@ -218,8 +218,12 @@ bool usePageIcon() {
     // Read access only: a user who is no administrator (an Explorer under
     // UAC) may read HKLM but not write it. A missing key is no setting.
     const REGSAM access = KEY_READ | (settingsIn64BitView() ? KEY_WOW64_64KEY : 0);
+    // A value that does not fit the setting's 10 bytes, its end included, is
+    // no setting either.
     std::string value;
-    if (!readRegistryText(HKEY_LOCAL_MACHINE, "Software\\Aldervane\\VOST", L"MiniIcon", value, access)) return true;
+    if (!readRegistryText(HKEY_LOCAL_MACHINE, "Software\\Aldervane\\VOST", L"MiniIcon", value, access) ||
+        value.size() + 1 > 10)
+        return true;
     return value.empty() || value[0] != '0';
 }
 

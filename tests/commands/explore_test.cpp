@@ -173,16 +173,16 @@ struct ShellRequest {
 };
 std::vector<ShellRequest> shellRequests;
 
-HINSTANCE WINAPI recordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+HINSTANCE WINAPI recordShellExecute(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory,
                                     INT show) {
-    shellRequests.push_back({owner, verb ? verb : "<none>", file ? file : "", parameters != nullptr,
+    shellRequests.push_back({owner, verb ? utf8Text(verb) : "<none>", file ? utf8Text(file) : "", parameters != nullptr,
                              directory != nullptr, show});
     return reinterpret_cast<HINSTANCE>(42);
 }
 
 TEST_F(PageTest, FeedbackAndHomePageOpenTheirAddressesWithTheDefaultAction) {
     shellRequests.clear();
-    ImportHook hook("shell32.dll", "ShellExecuteA", reinterpret_cast<void*>(recordShellExecute));
+    ImportHook hook("shell32.dll", "ShellExecuteW", reinterpret_cast<void*>(recordShellExecute));
     ASSERT_TRUE(hook.installed());
 
     sendFeedback(page->extension());

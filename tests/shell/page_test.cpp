@@ -404,11 +404,11 @@ REGSAM settingsAccess() {
 
 // The access vost.dll asks for when it opens the settings key.
 std::vector<REGSAM> settingsRequests;
-decltype(&RegOpenKeyExA) realRegOpenKeyExA = nullptr;
-LSTATUS WINAPI recordRegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-    if (root == HKEY_LOCAL_MACHINE && subKey && lstrcmpiA(subKey, "Software\\Aldervane\\VOST") == 0)
+decltype(&RegOpenKeyExW) realRegOpenKeyExW = nullptr;
+LSTATUS WINAPI recordRegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    if (root == HKEY_LOCAL_MACHINE && subKey && lstrcmpiW(subKey, L"Software\\Aldervane\\VOST") == 0)
         settingsRequests.push_back(access);
-    return realRegOpenKeyExA(root, subKey, options, access, result);
+    return realRegOpenKeyExW(root, subKey, options, access, result);
 }
 
 TEST_F(PageTest, MiniIconSettingDecidesTheTabIcon) {
@@ -446,10 +446,10 @@ TEST_F(PageTest, MiniIconSettingDecidesTheTabIcon) {
     // Reading the setting asks for no more than read access (an Explorer
     // under UAC gets no more for HKLM), and a missing key stays missing.
     settingsRequests.clear();
-    ImportHook hook("advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(recordRegOpenKeyExA),
+    ImportHook hook("advapi32.dll", "RegOpenKeyExW", reinterpret_cast<void*>(recordRegOpenKeyExW),
                     Component::get().module);
     ASSERT_TRUE(hook.installed());
-    realRegOpenKeyExA = reinterpret_cast<decltype(&RegOpenKeyExA)>(hook.original());
+    realRegOpenKeyExW = reinterpret_cast<decltype(&RegOpenKeyExW)>(hook.original());
     {
         ComPtr<IShellExtInit> ext = createExtension();
         ComPtr<IDataObject> data = shellDataObject({file});
