@@ -121,6 +121,56 @@ void CheckMarks::index() {
     for (std::size_t i = 0; i < rows.size(); ++i) rowIndex_.emplace(lowerAscii(rows[i].module), i);
 }
 
+std::unordered_set<std::string> delayLoadedModules(const NodeStore& nodes) {
+    std::unordered_set<std::string> delayed, imported;
+    nodes.forEach([&](const ModuleNode& node) {
+        (node.delayLoaded ? delayed : imported).insert(lowerAscii(node.moduleName));
+    });
+    for (const std::string& name : imported) delayed.erase(name);
+    return delayed;
+}
+
+namespace {
+// The modules (lower-cased names) the program loads as it starts: the root,
+// and what any of them imports, delay-loads left out. A module's references
+// hang under its first examined occurrence only, so the walk goes by name.
+std::unordered_set<std::string> loadedAtStart(const TreeRecord& tree) {
+    std::unordered_map<std::string, std::vector<std::string>> imports;
+    for (const RecordedItem& entry : tree)
+        if (entry.parent != kNoParent && entry.node && !entry.node->delayLoaded && tree[entry.parent].node)
+            imports[lowerAscii(tree[entry.parent].node->moduleName)].push_back(lowerAscii(entry.node->moduleName));
+    std::unordered_set<std::string> loaded;
+    std::vector<std::string> next;
+    if (!tree.empty() && tree[0].node) next.push_back(lowerAscii(tree[0].node->moduleName));
+    while (!next.empty()) {
+        std::string module = std::move(next.back());
+        next.pop_back();
+        if (!loaded.insert(module).second) continue;
+        const auto found = imports.find(module);
+        if (found != imports.end()) next.insert(next.end(), found->second.begin(), found->second.end());
+    }
+    return loaded;
+}
+
+// What one item says: its failing reference's lines at start-up and on
+// first use (already worded as such), its module's context's, and how many
+// failing items of each kind lie below it.
+struct ItemVerdict {
+    std::vector<std::string> atStart, onFirstUse, context;
+    std::size_t belowAtStart = 0, belowOnFirstUse = 0;
+    bool failsAtStart() const { return !atStart.empty() || !context.empty(); }
+    bool fails() const { return failsAtStart() || !onFirstUse.empty(); }
+};
+
+void prefixed(std::vector<std::string>& to, const std::vector<std::string>& lines, const char* prefix) {
+    for (const std::string& line : lines) to.push_back(prefix + line);
+}
+
+std::string countText(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + (count == 1 ? " reference below " : " references below ") + (count == 1 ? one : many);
+}
+}  // namespace
+
 CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
     CheckMarks marks;
     marks.findingCount = check.findingCount();
@@ -130,69 +180,116 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
 
     std::unordered_map<std::string, const CheckedModule*> byPath;
     for (const CheckedModule& m : check.modules) byPath.emplace(m.path, &m);
+    const std::unordered_set<std::string> atStart = loadedAtStart(tree);
 
-    // Each item's own lines (empty unless it fails): its reference's, as its
-    // importer's check found them, and its module's context's; and how many
-    // failing items lie below it.
-    std::vector<std::vector<std::string>> own(tree.size()), context(tree.size());
-    std::vector<std::size_t> below(tree.size(), 0);
+    // Each item's own verdict: its reference's lines, as its importer's check
+    // found them, and its module's context's.
+    std::vector<ItemVerdict> verdicts(tree.size());
     for (std::size_t i = 0; i < tree.size(); ++i) {
         const RecordedItem& entry = tree[i];
-        if (!entry.node || entry.node->delayLoaded) continue;
+        if (!entry.node) continue;
+        ItemVerdict& verdict = verdicts[i];
+        const ModuleNode* parent = entry.parent == kNoParent ? nullptr : tree[entry.parent].node;
+        // Loaded as the program starts: the root, and what a module loaded at
+        // start imports.
+        const bool startUp = !parent || (!entry.node->delayLoaded && atStart.count(lowerAscii(parent->moduleName)));
         const auto checked = byPath.find(entry.node->fullPath);
-        if (checked != byPath.end()) context[i] = contextLines(*checked->second);
-        if (entry.parent == kNoParent) continue;
-        const ModuleNode* parent = tree[entry.parent].node;
-        const auto importer = parent ? byPath.find(parent->fullPath) : byPath.end();
-        std::vector<const Finding*> findings;
+        if (checked != byPath.end()) {
+            std::vector<std::string> lines = contextLines(*checked->second);
+            if (startUp) verdict.context = std::move(lines);
+            else prefixed(verdict.onFirstUse, lines, "fails on first use: ");
+        }
+        if (!parent) continue;
+        const auto importer = byPath.find(parent->fullPath);
+        std::vector<const Finding*> imported, delayed;
         if (importer != byPath.end()) {
             const CheckedModule& m = *importer->second;
             for (const auto* list : {&m.check->findings, &m.treeFindings})
                 for (const Finding& f : *list)
-                    if (!f.delayLoad && compareIgnoringCase(f.module.c_str(), entry.node->moduleName.c_str()) == 0)
-                        findings.push_back(&f);
+                    if (compareIgnoringCase(f.module.c_str(), entry.node->moduleName.c_str()) == 0)
+                        (f.delayLoad ? delayed : imported).push_back(&f);
         }
-        if (findings.empty() && entry.node->found) continue;
-        own[i] = referenceLines(findings, importer != byPath.end() ? importer->second->check->machine : 0,
-                                entry.node->found);
+        // A module both imported and delay-loaded is shown once, as imported:
+        // the delay-load's findings about it then concern the functions only
+        // the delay-load names.
+        if (entry.node->delayLoaded) imported.swap(delayed);
+        const std::uint16_t machine = importer != byPath.end() ? importer->second->check->machine : 0;
+        if (!imported.empty() || !entry.node->found) {
+            const std::vector<std::string> lines = referenceLines(imported, machine, entry.node->found);
+            if (entry.node->delayLoaded) prefixed(verdict.onFirstUse, lines, "delay-loaded: fails on first use: ");
+            else if (startUp) verdict.atStart = lines;
+            else prefixed(verdict.onFirstUse, lines, "fails on first use: ");
+        }
+        if (!delayed.empty())
+            prefixed(verdict.onFirstUse, referenceLines(delayed, machine, true), "delay-loaded: fails on first use: ");
     }
     // Children follow their parents: counted from the end, each count is
     // complete before it is added to its parent's.
-    for (std::size_t i = tree.size(); i-- > 0;)
-        if (tree[i].parent != kNoParent)
-            below[tree[i].parent] += below[i] + (own[i].empty() && context[i].empty() ? 0 : 1);
+    for (std::size_t i = tree.size(); i-- > 0;) {
+        if (tree[i].parent == kNoParent) continue;
+        ItemVerdict& parent = verdicts[tree[i].parent];
+        const ItemVerdict& own = verdicts[i];
+        parent.belowAtStart += own.belowAtStart + (own.failsAtStart() ? 1 : 0);
+        parent.belowOnFirstUse += own.belowOnFirstUse + (own.fails() && !own.failsAtStart() ? 1 : 0);
+    }
 
     std::unordered_map<std::string, std::size_t> rowOf;  // lower-cased module name -> index in marks.rows
     std::vector<std::unordered_set<std::string>> rowLines;
-    for (std::size_t i = 0; i < tree.size(); ++i) {
-        const bool fails = !own[i].empty() || !context[i].empty();
-        if (!fails && below[i] == 0) continue;
-        std::vector<std::string> lines = own[i];
-        lines.insert(lines.end(), context[i].begin(), context[i].end());
-        if (below[i] != 0)
-            lines.push_back(std::to_string(below[i]) + (below[i] == 1 ? " reference" : " references") +
-                            " below will not load");
-        marks.items.push_back(
-            ItemMark{tree[i].item, fails ? kWillNotLoadImage : kBelowWillNotLoadImage, cutTip(joinLines(lines))});
-        if (!fails) continue;
-
-        // The module's row: each importer's lines once, after its name.
-        const ModuleNode& node = *tree[i].node;
-        const std::string key = lowerAscii(node.moduleName);
-        const auto emplaced = rowOf.emplace(key, marks.rows.size());
+    const auto rowFor = [&](const ModuleNode& node, int image) -> std::size_t {
+        const auto emplaced = rowOf.emplace(lowerAscii(node.moduleName), marks.rows.size());
         const std::size_t row = emplaced.first->second;
         if (emplaced.second) {
-            marks.rows.push_back(RowMark{upper(node.moduleName), Tip{}});
+            marks.rows.push_back(RowMark{upper(node.moduleName), image, Tip{}});
             rowLines.emplace_back();
+        } else if (image == kWillNotLoadImage || marks.rows[row].image == kDelayLoadedImage) {
+            marks.rows[row].image = image;  // a failure at start-up says most
         }
+        return row;
+    };
+    const auto addLine = [&](std::size_t row, const std::string& line) {
+        if (rowLines[row].insert(line).second)
+            marks.rows[row].tip.text += (marks.rows[row].tip.text.empty() ? "" : "\r\n") + line;
+    };
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const ItemVerdict& verdict = verdicts[i];
+        const ModuleNode* node = tree[i].node;
+        const bool delayed = node && node->delayLoaded;
+        if (!verdict.fails() && verdict.belowAtStart == 0 && verdict.belowOnFirstUse == 0 && !delayed) continue;
+        std::vector<std::string> lines = verdict.atStart;
+        lines.insert(lines.end(), verdict.context.begin(), verdict.context.end());
+        lines.insert(lines.end(), verdict.onFirstUse.begin(), verdict.onFirstUse.end());
+        if (verdict.belowAtStart) lines.push_back(countText(verdict.belowAtStart, "will not load", "will not load"));
+        if (verdict.belowOnFirstUse)
+            lines.push_back(countText(verdict.belowOnFirstUse, "fails on first use", "fail on first use"));
+        if (delayed && !verdict.fails()) lines.insert(lines.begin(), "delay-loaded: loaded on first use");
+        const int image = verdict.failsAtStart()     ? kWillNotLoadImage
+                          : verdict.fails()          ? kFailsOnFirstUseImage
+                          : verdict.belowAtStart     ? kBelowWillNotLoadImage
+                          : verdict.belowOnFirstUse  ? kBelowFailsOnFirstUseImage
+                                                     : kDelayLoadedImage;
+        marks.items.push_back(ItemMark{tree[i].item, image, cutTip(joinLines(lines))});
+        if (!verdict.fails()) continue;
+
+        // The module's row: each importer's lines once, after its name.
+        const std::size_t row = rowFor(*node, verdict.failsAtStart() ? kWillNotLoadImage : kFailsOnFirstUseImage);
         const ModuleNode* parent = tree[i].parent == kNoParent ? nullptr : tree[tree[i].parent].node;
         const std::string by = parent ? upper(parent->moduleName) + ": " : std::string();
-        const auto addLine = [&](const std::string& line) {
-            if (rowLines[row].insert(line).second)
-                marks.rows[row].tip.text += (marks.rows[row].tip.text.empty() ? "" : "\r\n") + line;
-        };
-        for (const std::string& line : own[i]) addLine(by + line);
-        for (const std::string& line : context[i]) addLine(line);
+        for (const auto* part : {&verdict.atStart, &verdict.onFirstUse})
+            for (const std::string& line : *part) addLine(row, by + line);
+        for (const std::string& line : verdict.context) addLine(row, line);
+    }
+    // A module that only delay-load directories name, and that fails nowhere,
+    // is marked as such in the list, with its importers.
+    std::unordered_set<std::string> imported;
+    for (const RecordedItem& entry : tree)
+        if (entry.node && !entry.node->delayLoaded) imported.insert(lowerAscii(entry.node->moduleName));
+    for (std::size_t i = 1; i < tree.size(); ++i) {
+        const ModuleNode* node = tree[i].node;
+        const ModuleNode* parent = tree[tree[i].parent].node;
+        if (!node || !node->delayLoaded || !parent || imported.count(lowerAscii(node->moduleName))) continue;
+        const auto known = rowOf.find(lowerAscii(node->moduleName));
+        if (known != rowOf.end() && marks.rows[known->second].image != kDelayLoadedImage) continue;
+        addLine(rowFor(*node, kDelayLoadedImage), "delay-loaded by " + upper(parent->moduleName));
     }
     for (RowMark& row : marks.rows) row.tip = cutTip(std::move(row.tip.text));
     marks.index();

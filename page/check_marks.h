@@ -7,15 +7,24 @@
 #include <cstddef>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "page/closure_check.h"
 
 namespace vost {
 
-// State images: the item's reference fails, or one below it does.
+// State images. A failure at start-up keeps the program from starting: the
+// item's reference fails (a red disc), or one below it does (a red ring). A
+// failure on first use lies in what the program loads only when it first
+// calls it (a delay-loaded module, or a module only such a module brings
+// in): the program starts and fails later (an amber disc and ring). A
+// delay-loaded module that loads has a mark of its own.
 constexpr int kWillNotLoadImage = 1;
 constexpr int kBelowWillNotLoadImage = 2;
+constexpr int kDelayLoadedImage = 3;
+constexpr int kFailsOnFirstUseImage = 4;
+constexpr int kBelowFailsOnFirstUseImage = 5;
 
 // A tip is cut past this many characters or lines (about a screenful); the
 // window then ends it with an ellipsis.
@@ -34,7 +43,8 @@ struct ItemMark {
 };
 
 struct RowMark {
-    std::string module;  // the row's Module text, upper case; its image is kWillNotLoadImage
+    std::string module;  // the row's Module text, upper case
+    int image;           // kWillNotLoadImage, kFailsOnFirstUseImage or kDelayLoadedImage
     Tip tip;
 };
 
@@ -59,9 +69,22 @@ private:
 // finding about the module as the parent names it (another machine, no PE
 // image, functions missing), or when its module's own check says what kept
 // its activation context from being built (the root's for the process's
-// context, a DLL's for its own); delay-loaded items are never marked. Every
-// ancestor of a failing item that does not fail itself gets the other image.
+// context, a DLL's for its own). It fails at start-up when the program loads
+// the reference as it starts: the reference is no delay-load and its
+// importer is a module the program loads at start (reached from the root
+// through imports alone, by any of its occurrences); otherwise on first use.
+// Every ancestor of a failing item that does not fail itself gets a ring,
+// red when a start-up failure lies below. A delay-loaded item that does not
+// fail and has no failure below gets the delay-loaded image.
 CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check);
+
+// The modules (lower-cased names) that only delay-load directories name in
+// `nodes`: every node of the name is delay-loaded. Their rows are marked in
+// the list and in its copied text.
+std::unordered_set<std::string> delayLoadedModules(const NodeStore& nodes);
+
+// The text that follows a delay-loaded module's name in the copied list.
+constexpr const char* kDelayLoadMarker = " [delay-load]";
 
 // Cuts `text` to the tip's bounds, at a line or ", " where it can.
 Tip cutTip(std::string text);

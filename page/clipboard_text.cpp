@@ -1,12 +1,16 @@
 #include "page/clipboard_text.h"
 
+#include "analysis/text.h"
+#include "page/check_marks.h"
+
 namespace vost {
 
 namespace {
 constexpr std::size_t kCellBufferCapacity = 260;
 }
 
-std::string clipboardText(ListControl& list, const char* const (&titles)[5]) {
+std::string clipboardText(ListControl& list, const char* const (&titles)[5],
+                          const std::unordered_set<std::string>& delayLoaded) {
     std::string text;
     for (const char* title : titles) {
         std::size_t length = 0;
@@ -18,7 +22,9 @@ std::string clipboardText(ListControl& list, const char* const (&titles)[5]) {
     const int rows = list.rowCount();
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < 5; ++column) {
-            text += list.cellText(row, column);
+            const std::string cell = list.cellText(row, column);
+            text += cell;
+            if (column == 0 && !delayLoaded.empty() && delayLoaded.count(lowerAscii(cell))) text += kDelayLoadMarker;
             text += '\t';
         }
         text += "\r\n";

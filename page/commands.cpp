@@ -188,7 +188,11 @@ void copyToClipboard(DependencyExtension& ext) {
     const char* const titleTexts[5] = {titles[0].c_str(), titles[1].c_str(), titles[2].c_str(), titles[3].c_str(),
                                        titles[4].c_str()};
     WindowListControl list = WindowListControl::ofPage(pageWindowOf(ext));
-    placeOnClipboard(pageWindowOf(ext), clipboardText(list, titleTexts));
+    // Which modules only delay-loads name is known once the walk is done (its
+    // nodes are the worker's until then).
+    const std::unordered_set<std::string> delayLoaded =
+        ext.scanState == kScanFinished ? delayLoadedModules(*ext.nodes) : std::unordered_set<std::string>();
+    placeOnClipboard(pageWindowOf(ext), clipboardText(list, titleTexts, delayLoaded));
 }
 
 const CheckMarks* finishedCheck(DependencyExtension& ext) {

@@ -12,6 +12,7 @@
 #include "component/module_instance.h"
 #include "page/commands.h"
 #include "page/function_lists.h"
+#include "page/user_settings.h"
 #include "page/state_images.h"
 #include "platform/common/undecorate.h"
 #include "platform/win32/wide_text.h"
@@ -21,8 +22,6 @@ namespace vost {
 
 namespace {
 
-const wchar_t kSettingsKey[] = L"Software\\VOST";
-const wchar_t kUndecorateValue[] = L"UndecorateNames";
 
 constexpr int kMissingImage = 1;  // the page's "will not load" state image
 
@@ -320,23 +319,9 @@ INT_PTR CALLBACK functionsDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 
 }  // namespace
 
-bool undecorateSetting() {
-    DWORD value = 1, size = sizeof value, type = 0;
-    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, kUndecorateValue, RRF_RT_REG_DWORD, &type, &value, &size) !=
-        ERROR_SUCCESS)
-        return true;
-    return value != 0;
-}
+bool undecorateSetting() { return userSwitch(kUndecorateNamesSetting, true); }
 
-void saveUndecorateSetting(bool undecorate) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return;
-    const DWORD value = undecorate ? 1 : 0;
-    RegSetValueExW(key, kUndecorateValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-}
+void saveUndecorateSetting(bool undecorate) { saveUserSwitch(kUndecorateNamesSetting, undecorate); }
 
 void showFunctionsDialog(DependencyExtension& ext) {
     ModuleNode* node = ext.scanState == kScanFinished ? selectedNode(ext) : nullptr;

@@ -39,6 +39,7 @@ bool isOwnCommand(UINT id) {
     case IDM_COPY_PROBLEMS:
     case IDM_COPY_ALL_TO_FOLDER:
     case IDM_SHOW_FUNCTIONS:
+    case IDM_SHOW_DELAY_LOADED:
         return true;
     default:
         return false;
@@ -128,7 +129,11 @@ void showModuleMenu(DependencyExtension& ext, int x, int y) {
     if (loaded && !hasProblems(ext)) EnableMenuItem(loaded.get(), IDM_COPY_PROBLEMS, MF_BYCOMMAND | MF_GRAYED);
     // The functions are read once the scan and its check are done.
     if (loaded && ext.scanState != kScanFinished)
-        EnableMenuItem(loaded.get(), IDM_SHOW_FUNCTIONS, MF_BYCOMMAND | MF_GRAYED);
+        for (const UINT id : {IDM_SHOW_FUNCTIONS, IDM_SHOW_DELAY_LOADED})
+            EnableMenuItem(loaded.get(), id, MF_BYCOMMAND | MF_GRAYED);
+    // Whether the page shows delay-loaded modules: the entry turns it over.
+    if (loaded)
+        CheckMenuItem(loaded.get(), IDM_SHOW_DELAY_LOADED, MF_BYCOMMAND | (ext.delayLoads ? MF_CHECKED : MF_UNCHECKED));
     // No folder to show for a module without a file.
     if (loaded && !node->found) EnableMenuItem(loaded.get(), IDM_EXPLORE_MODULE, MF_BYCOMMAND | MF_GRAYED);
     insertOwnSubmenu(popup.get(), loaded.get());

@@ -22,6 +22,7 @@
 #include "page/module_menu.h"
 #include "page/scan.h"
 #include "page/state_images.h"
+#include "page/user_settings.h"
 #include "platform/platform_factory.h"
 #include "platform/win32/resource_text.h"
 #include "platform/win32/wide_text.h"
@@ -130,6 +131,7 @@ public:
     int rowStateImage(int row) override { return open() ? inner_->rowStateImage(row) : 0; }
 
     void close() { gone_->store(true); }
+    const PageGone& gone() const { return gone_; }
 
 private:
     bool open() const { return !gone_->load(); }
@@ -158,19 +160,23 @@ DependencyExtension* extensionOf(HWND window) {
     return page ? reinterpret_cast<DependencyExtension*>(page->lParam) : nullptr;
 }
 
-// Gives the page its controls, wrapped so that they fall silent with the
-// window, and the platform of its scan.
-void bindPage(DependencyExtension& ext, HWND window) {
-    PageGone gone = std::make_shared<std::atomic<bool>>(false);
-    auto images = std::make_shared<StateImages>();
+// Wraps the page's controls so that they fall silent with the window.
+void bindControls(DependencyExtension& ext, HWND window, const PageGone& gone, const StateImages& images) {
     ext.tree = std::make_shared<ClosingTree>(
-        std::make_shared<WindowTreeControl>(GetDlgItem(window, IDC_MODULE_TREE), images->tree), gone);
+        std::make_shared<WindowTreeControl>(GetDlgItem(window, IDC_MODULE_TREE), images.tree), gone);
     ext.list = std::make_shared<ClosingList>(
-        std::make_shared<WindowListControl>(GetDlgItem(window, IDC_MODULE_LIST), images->list), gone);
+        std::make_shared<WindowListControl>(GetDlgItem(window, IDC_MODULE_LIST), images.list), gone);
+}
+
+// Gives the page its controls and the platform of its scan.
+void bindPage(DependencyExtension& ext, HWND window) {
+    auto images = std::make_shared<StateImages>();
+    bindControls(ext, window, std::make_shared<std::atomic<bool>>(false), *images);
     ext.pageResources = std::move(images);
     // Modules recur all over a closure: each file is searched, read and
     // looked up once per scan.
     ext.platform = std::make_shared<CachingPlatform>(createPlatform(PlatformOptions{}));
+    ext.delayLoads = userSwitch(kShowDelayLoadedSetting, true);
 }
 
 // The worker: holds a reference on its extension object (and so on the
@@ -204,6 +210,28 @@ void startScan(DependencyExtension& ext) {
         return;
     }
     CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
+
+// Shows delay-loaded modules or leaves them out, for this user from now on:
+// the page is scanned again, its controls emptied and bound anew (their
+// wrappers keep nothing of the old scan), before the old scan's nodes go.
+void toggleDelayLoaded(DependencyExtension& ext, HWND window) {
+    auto* list = dynamic_cast<ClosingList*>(ext.list.get());
+    auto* images = static_cast<StateImages*>(ext.pageResources.get());
+    if (ext.scanState != kScanFinished || !list || !images) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        return;
+    }
+    ext.delayLoads = !ext.delayLoads;
+    saveUserSwitch(kShowDelayLoadedSetting, ext.delayLoads);
+    SendDlgItemMessageW(window, IDC_MODULE_TREE, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    SendDlgItemMessageW(window, IDC_MODULE_LIST, LVM_DELETEALLITEMS, 0, 0);
+    bindControls(ext, window, list->gone(), *images);
+    ext.checkMarks.reset();
+    ext.nodes = std::make_shared<NodeStore>();
+    ext.sortColumn = kNoSortColumn;
+    ext.sortAscending = 1;
+    startScan(ext);
 }
 
 void showView(HWND window, int command) {
@@ -301,6 +329,7 @@ void onCommand(DependencyExtension& ext, HWND window, WPARAM wParam) {
     case IDM_COPY_PROBLEMS: copyProblemsToClipboard(ext); break;
     case IDM_COPY_ALL_TO_FOLDER: copyAllToFolder(ext); break;
     case IDM_SHOW_FUNCTIONS: showFunctionsDialog(ext); break;
+    case IDM_SHOW_DELAY_LOADED: toggleDelayLoaded(ext, window); break;
     default: break;
     }
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "analysis/text.h"
+#include "page/check_marks.h"
 #include "page/clipboard_text.h"
 #include "page/module_list.h"
 
@@ -101,7 +103,9 @@ void writeTreeText(MemoryTree& tree, std::ostream& out, const FunctionTables* fu
     });
 }
 
-void writeListText(MemoryList& list, std::ostream& out) { out << clipboardText(list, kColumnTitles); }
+void writeListText(ScannedFile& scanned, std::ostream& out) {
+    out << clipboardText(*scanned.list, kColumnTitles, delayLoadedModules(*scanned.ext.nodes));
+}
 
 void writeJson(ScannedFile& scanned, std::ostream& out, bool foundBy) {
     MemoryTree& tree = *scanned.tree;
@@ -142,6 +146,7 @@ void writeJson(ScannedFile& scanned, std::ostream& out, bool foundBy) {
     }
     out << ",\"list\":[";
     MemoryList& list = *scanned.list;
+    const std::unordered_set<std::string> delayLoaded = delayLoadedModules(*scanned.ext.nodes);
     for (int row = 0; row < list.rowCount(); ++row) {
         const ModuleNode* node = list.rowNode(row);
         if (row) out << ',';
@@ -150,7 +155,10 @@ void writeJson(ScannedFile& scanned, std::ostream& out, bool foundBy) {
             << ",\"fileVersion\":" << jsonString(list.cellText(row, kFileVersionColumn))
             << ",\"productVersion\":" << jsonString(list.cellText(row, kProductVersionColumn))
             << ",\"path\":" << jsonString(list.cellText(row, kPathColumn))
-            << ",\"lastWriteTime\":" << (node ? node->lastWriteTime.value() : 0) << '}';
+            << ",\"lastWriteTime\":" << (node ? node->lastWriteTime.value() : 0);
+        if (fields.delayLoads)
+            out << ",\"delayLoad\":" << (delayLoaded.count(lowerAscii(list.cellText(row, kModuleColumn))) ? "true" : "false");
+        out << '}';
     }
     out << "],\"messages\":[";
     for (std::size_t i = 0; i < scanned.messages.size(); ++i) {

@@ -14,7 +14,7 @@ namespace vost {
 void writeTreeText(MemoryTree& tree, std::ostream& out, const FunctionTables* functions = nullptr);
 
 // The list as the clipboard text, byte for byte (without its zero).
-void writeListText(MemoryList& list, std::ostream& out);
+void writeListText(ScannedFile& scanned, std::ostream& out);
 
 // One JSON document on one line, ended by a line feed. Texts are bytes of the
 // system code page: valid UTF-8 sequences pass through, every other byte of

@@ -63,7 +63,7 @@ struct FileOutput {
 void writeOutput(const ScannerOptions& options, ScannedFile& scanned, std::ostream& out) {
     switch (options.format) {
     case OutputFormat::tree: writeTreeText(*scanned.tree, out, scanned.functions.get()); break;
-    case OutputFormat::list: writeListText(*scanned.list, out); break;
+    case OutputFormat::list: writeListText(scanned, out); break;
     case OutputFormat::json: writeJson(scanned, out, options.loaderRules()); return;
     }
     if (scanned.check) writeCheckText(*scanned.check, out);

@@ -7,9 +7,10 @@ set -euo pipefail
 # every module of Wine. wine64 and g++-mingw-w64-x86-64: the 64-bit flavour.
 # libexpat1-dev: manifests; libhivex-dev: the known DLLs of a SYSTEM hive;
 # llvm-14-dev: LLVM's demangler library, which reads Microsoft decorated names natively.
+# lld: lld-link, which writes delay-load directories (GNU ld leaves them empty).
 # wine64-tools: winedump, which reads NE modules' entry tables and relocations for the tests
 # (it brings libwine-dev, whose import libraries sit beside Wine's PE files).
-packages=(g++ make cmake googletest libbenchmark-dev clang libclang-rt-14-dev llvm
+packages=(g++ make cmake googletest libbenchmark-dev clang lld libclang-rt-14-dev llvm
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine xvfb xauth
   nsis imagemagick xdotool icoutils pev python3 python3-pefile libexpat1-dev libhivex-dev pkg-config llvm-14-dev wine64-tools)
 

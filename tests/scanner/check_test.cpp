@@ -70,6 +70,12 @@ TEST(VostscanCheck, FindingsFollowTheTreeAndGiveStatusThree) {
                          "not-found APP.EXE -> LATE.DLL (delay-load)\n"
                          "unresolved APP.EXE -> LIB.DLL!h (delay-load; not exported)\n");
 
+    // The list as copied: a module only delay-loads name is marked after its
+    // name; one both imported and delay-loaded is listed as imported.
+    const std::string list = runVostscan({"--list", "--delay-load", "--search-dir", files.path(), files / "app.exe"}).out;
+    EXPECT_NE(list.find("\r\nLATE.DLL [delay-load]\t"), std::string::npos) << list;
+    EXPECT_NE(list.find("\r\nLIB.DLL\t"), std::string::npos) << list;
+
     // Nothing to report: status 0 and the plain tree.
     const ScannerRun ok = runVostscan({"--check", "--search-dir", files.path(), files / "ok.exe"});
     EXPECT_EQ(ok.status, 0);
@@ -99,6 +105,7 @@ TEST(VostscanCheck, JsonGivesTheFindingsPerModuleAndTheDelayLoadField) {
     EXPECT_NE(run.out.find("\"module\":\"LIB.DLL\",\"path\":\"" + d + "/lib.dll\",\"fileVersion\":\"\","
                            "\"productVersion\":\"\",\"hasChildren\":0,\"delayLoad\":false"),
               std::string::npos);
+    EXPECT_NE(run.out.find("\"path\":\"file not found\",\"lastWriteTime\":0,\"delayLoad\":true}"), std::string::npos);
     const std::string check = run.out.substr(run.out.find(",\"check\":"));
     EXPECT_EQ(check,
               ",\"check\":{\"unresolved\":5,\"modules\":["

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "component/dependency_extension.h"
 #include "tests/shell/scanner_compare.h"
 #include "tests/shell/shell_host.h"
 #include "tests/shell/page_host_fixture.h"
@@ -32,25 +33,52 @@ std::string nameOf(const std::string& label) {
     return lower(name);
 }
 
-// The non-delay-load findings of each checked module, by module name.
+// The findings of each checked module, by module name.
 using Findings = std::map<std::string, std::vector<const JsonValue*>>;
 
-// Expects the marks of `entry` (whose parent is `parent`, empty for the
-// root) from the scanner's findings; returns how many failing items it and
-// its subtree hold. Failing modules' names go to `failing`.
-std::size_t expectMarks(const TreeEntry& entry, const std::string& parent, const Findings& findings,
-                        std::set<std::string>& failing) {
+// How many failing items a subtree holds, of each kind.
+struct Failing {
+    std::size_t atStart = 0, onFirstUse = 0;
+};
+
+// Expects the marks of `entry` (the page's item; `item` the scanner's, whose
+// parent is `parent`, empty for the root) from the scanner's findings. A
+// reference fails at start-up unless it, or a reference above it, is a
+// delay-load (these trees load no module both ways); a module imported and
+// delay-loaded by one importer is shown as imported, and what only its
+// delay-load names fails on first use. Failing modules' names go to
+// `failing`, with the image their rows get.
+Failing expectMarks(const TreeEntry& entry, const JsonValue& item, const std::string& parent, bool belowDelayLoad,
+                    const Findings& findings, std::map<std::string, int>& failing) {
     SCOPED_TRACE(entry.label);
+    const bool delayLoaded = item["delayLoad"].integer != 0;
     std::vector<const JsonValue*> own;
+    bool startUp = false;
     const auto of = findings.find(parent);
     if (of != findings.end())
         for (const JsonValue* f : of->second)
-            if (lower((*f)["module"].text) == nameOf(entry.label)) own.push_back(f);
-    const bool fails = !parent.empty() && (!own.empty() || entry.label.find("(file not found)") != std::string::npos);
-    std::size_t below = 0;
-    for (const TreeEntry& child : entry.children) below += expectMarks(child, nameOf(entry.label), findings, failing);
+            if (lower((*f)["module"].text) == nameOf(entry.label)) {
+                own.push_back(f);
+                startUp |= (*f)["delayLoad"].integer == 0;
+            }
+    const bool notFound = entry.label.find("(file not found)") != std::string::npos;
+    const bool fails = !parent.empty() && (!own.empty() || notFound);
+    const bool firstUse = belowDelayLoad || delayLoaded;
+    const bool failsAtStart = fails && !firstUse && (startUp || notFound);
+    Failing below;
+    for (std::size_t i = 0; i < entry.children.size(); ++i) {
+        const Failing child = expectMarks(entry.children[i], item["children"].items[i], nameOf(entry.label), firstUse,
+                                          findings, failing);
+        below.atStart += child.atStart;
+        below.onFirstUse += child.onFirstUse;
+    }
 
-    EXPECT_EQ(entry.stateImage, fails ? 1 : below ? 2 : 0);
+    EXPECT_EQ(entry.stateImage, failsAtStart     ? 1
+                                : fails          ? 4
+                                : below.atStart  ? 2
+                                : below.onFirstUse ? 5
+                                : delayLoaded    ? 3
+                                                 : 0);
     for (const JsonValue* f : own) {
         const std::string& kind = (*f)["kind"].text;
         const std::string want = kind == "unresolved" ? ((*f)["function"].kind == JsonValue::string
@@ -61,13 +89,19 @@ std::size_t expectMarks(const TreeEntry& entry, const std::string& parent, const
                                                            : "not a PE image";
         EXPECT_NE(entry.tip.find(want), std::string::npos) << entry.tip;
     }
-    if (below) {
-        EXPECT_NE(entry.tip.find(std::to_string(below) + (below == 1 ? " reference below" : " references below")),
+    if (fails && !failsAtStart) EXPECT_NE(entry.tip.find("fails on first use: "), std::string::npos) << entry.tip;
+    if (below.atStart) {
+        EXPECT_NE(entry.tip.find(std::to_string(below.atStart) +
+                                 (below.atStart == 1 ? " reference below" : " references below") + " will not load"),
                   std::string::npos)
             << entry.tip;
     }
-    if (fails) failing.insert(nameOf(entry.label));
-    return below + (fails ? 1 : 0);
+    if (below.onFirstUse) EXPECT_NE(entry.tip.find(" on first use"), std::string::npos) << entry.tip;
+    if (fails) {
+        int& row = failing[nameOf(entry.label)];
+        row = failsAtStart || row == 1 ? 1 : 4;
+    }
+    return Failing{below.atStart + (failsAtStart ? 1 : 0), below.onFirstUse + (fails && !failsAtStart ? 1 : 0)};
 }
 
 std::string clipboardText(HWND owner) {
@@ -91,29 +125,25 @@ void expectPageMarksMatchScanner(const std::string& file) {
     const JsonValue want = scannerOutput(file, "--check");
     Findings findings;
     for (const JsonValue& module : want["check"]["modules"].items)
-        for (const JsonValue& f : module["findings"].items)
-            if (f["delayLoad"].integer == 0)
-                findings[lower(module["module"].text)].push_back(&f);
+        for (const JsonValue& f : module["findings"].items) findings[lower(module["module"].text)].push_back(&f);
 
     const std::vector<TreeEntry> tree = readTree(opened.page);
     ASSERT_EQ(tree.size(), 1u);
-    std::set<std::string> failing;
-    expectMarks(tree[0], "", findings, failing);
+    std::map<std::string, int> failing;
+    expectMarks(tree[0], want["tree"], "", false, findings, failing);
 
     const std::vector<ListRow> rows = readList(opened.page);
     const auto marks = readRowMarks(opened.page);
     ASSERT_EQ(rows.size(), marks.size());
     for (std::size_t row = 0; row < rows.size(); ++row) {
         SCOPED_TRACE(rows[row][0]);
-        const bool fails = failing.count(lower(rows[row][0])) != 0;
-        EXPECT_EQ(marks[row].first, fails ? 1 : 0);
-        if (fails) {
-            EXPECT_NE(marks[row].second.find(": "), std::string::npos) << marks[row].second;
-        }
+        const auto fails = failing.find(lower(rows[row][0]));
+        const bool delayLoaded = want["list"].items[row]["delayLoad"].integer != 0;
+        EXPECT_EQ(marks[row].first, fails != failing.end() ? fails->second : delayLoaded ? 3 : 0);
+        if (marks[row].first) EXPECT_NE(marks[row].second.find(" "), std::string::npos) << marks[row].second;
     }
 
-    // The problems: vostscan's lines, one per finding (delay-loads are not
-    // read by the page, and vostscan reads them only when asked).
+    // The problems: vostscan's lines, one per finding.
     const long long count = want["check"]["unresolved"].integer;
     OpenClipboard(opened.page);
     EmptyClipboard();
@@ -138,6 +168,65 @@ TEST_F(PageCheckTest, SystemProgramsAreMarkedAsTheScannerChecksThem) {
 TEST_F(PageCheckTest, CheckProgramsAreMarkedAsTheScannerChecksThem) {
     for (const char* folder : {"one", "two"})
         expectPageMarksMatchScanner(programFolder() + "check_programs\\" + folder + "\\app.exe");
+}
+
+// Delay-loaded modules present, missing, lacking a function (ordinal 4) and
+// of another machine (lld-link's directory, the RVA form), the same in the
+// old form of virtual addresses (the builder's), and Microsoft-linked npm
+// add-ons that delay-load their host: the page marks them as the scanner
+// checks them, and a program whose only failures are delay-loaded shows an
+// amber ring at the root, not a red one.
+TEST_F(PageCheckTest, DelayLoadedModulesAreMarkedAsTheScannerChecksThem) {
+    const std::string programs = programFolder() + "delay_programs\\";
+    TempFolder folder;
+    PeImageLayout old;
+    old.delayImports = {{"vostlate.dll", {ImportThunk{"d1", 0, std::nullopt}}}};
+    old.delayVirtualAddresses = true;
+    const Bytes bytes = buildPe(old).bytes;
+    const std::string oldForm = folder.write("old.exe", std::string(bytes.begin(), bytes.end()));
+    ASSERT_TRUE(CopyFileA((programs + "lacking\\vostlate.dll").c_str(), (folder.path() + "\\vostlate.dll").c_str(), FALSE));
+    const std::string addons = programFolder() + "npm-addons\\utf-8-validate-5.0.10\\";
+    const struct {
+        std::string file;
+        int rootImage;
+    } cases[] = {{programs + "present\\dapp.exe", 0},       {programs + "missing\\dapp.exe", 5},
+                 {programs + "lacking\\dapp.exe", 5},       {programs + "other\\dapp.exe", 5},
+                 {oldForm, 0},                               {addons + "win32-ia32\\node.napi.node", 5},
+                 // A 32-bit prefix holds no 64-bit system modules: there the
+                 // 64-bit add-on cannot start either.
+                 {addons + "win32-x64\\node.napi.node", sizeof(void*) == 4 ? 2 : 5}};
+    for (const auto& c : cases) {
+        expectPageMarksMatchScanner(c.file);
+        OpenedPage opened = openPage(c.file);
+        const std::vector<TreeEntry> tree = readTree(opened.page);
+        ASSERT_EQ(tree.size(), 1u);
+        EXPECT_EQ(tree[0].stateImage, c.rootImage) << c.file;
+    }
+}
+
+// "Show Delay-Loaded Modules" turns them off for the user: the page is
+// scanned again and equals the scanner without them (the page as it was
+// before it showed them), marks included; turned on again, they are back.
+TEST_F(PageCheckTest, TheDelayLoadSwitchScansAgainWithoutThem) {
+    const std::string file = programFolder() + "delay_programs\\present\\dapp.exe";
+    OpenedPage opened = openPage(file);
+    ASSERT_NE(opened.page, nullptr);
+    DependencyExtension& record = recordOf(opened.ext.get());
+    for (const bool delayLoads : {false, true}) {
+        SCOPED_TRACE(delayLoads);
+        SendMessageW(opened.page, WM_COMMAND, MAKEWPARAM(IDM_SHOW_DELAY_LOADED, 0), 0);
+        ASSERT_TRUE(pumpUntil([&] { return record.scanState == kScanFinished; }));
+        expectPageMatchesScanner(readTree(opened.page), readList(opened.page), {}, file, delayLoads);
+        DWORD value = 2, size = sizeof value;
+        RegGetValueW(HKEY_CURRENT_USER, L"Software\\VOST", L"ShowDelayLoaded", RRF_RT_REG_DWORD, nullptr, &value, &size);
+        EXPECT_EQ(value, delayLoads ? 1u : 0u);
+        const auto marked = [](const TreeEntry& root) {
+            for (const TreeEntry& child : root.children)
+                if (child.stateImage == 3 && child.label.rfind("VOSTLATE.DLL", 0) == 0) return true;
+            return false;
+        };
+        EXPECT_EQ(marked(readTree(opened.page)[0]), delayLoads);
+    }
 }
 
 // ROOT imports A (which imports B, which imports the missing GONE), WIDE (of

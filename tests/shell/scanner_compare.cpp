@@ -10,7 +10,7 @@ namespace vost::test {
 
 // vostscan.exe --json for `file`, from the test's own folder unless told.
 JsonValue scannerOutput(const std::string& file, const std::string& options, const std::string& scanner,
-                        bool asGiven) {
+                        bool asGiven, bool delayLoads) {
     TempFolder scratch;
     const std::string outPath = scratch.path() + "\\out.json";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -24,7 +24,8 @@ JsonValue scannerOutput(const std::string& file, const std::string& options, con
                                  nullptr);
     startup.hStdError = discard;  // the scanner's own complaints; its messages are in the JSON
     const std::string program = scanner.empty() ? programFolder() + "vostscan.exe" : scanner;
-    std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") + "--json \"" +
+    std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") +
+                          (delayLoads ? "--delay-load " : "") + "--json \"" +
                           (asGiven ? file : lowerAscii(file)) + "\"";
     PROCESS_INFORMATION process{};
     std::wstring wideCommand = wideText(command);  // a UTF-8 path passes whole
@@ -49,8 +50,8 @@ static void expectSameTree(const JsonValue& want, const TreeEntry& got, const st
 }
 
 void expectPageMatchesScanner(const std::vector<TreeEntry>& tree, const std::vector<ListRow>& list,
-                              const std::vector<std::string>& messages, const std::string& file) {
-    const JsonValue want = scannerOutput(file);
+                              const std::vector<std::string>& messages, const std::string& file, bool delayLoads) {
+    const JsonValue want = scannerOutput(file, "", "", false, delayLoads);
     ASSERT_EQ(tree.size(), 1u);
     expectSameTree(want["tree"], tree[0], "");
     ASSERT_EQ(list.size(), want["list"].items.size());

@@ -12,14 +12,17 @@ namespace vost::test {
 // vostscan.exe --json, with `options` before it (e.g. "--check"); `scanner`
 // names another copy of vostscan.exe to run (empty: the one beside the test).
 // The scanner prints its file as given and the page lower-cases it like every
-// path it shows, so the file is given lower-cased unless `asGiven`.
+// path it shows, so the file is given lower-cased unless `asGiven`. The page
+// shows delay-loaded modules unless the user turned them off: the scanner is
+// asked for them unless `delayLoads` is false.
 JsonValue scannerOutput(const std::string& file, const std::string& options = "",
-                        const std::string& scanner = std::string(), bool asGiven = false);
+                        const std::string& scanner = std::string(), bool asGiven = false, bool delayLoads = true);
 
 // Tree labels, has-children flags and order, every list cell, and the
 // message boxes of the scan equal the scanner's (gtest expectations).
 void expectPageMatchesScanner(const std::vector<TreeEntry>& tree, const std::vector<ListRow>& list,
-                              const std::vector<std::string>& messages, const std::string& file);
+                              const std::vector<std::string>& messages, const std::string& file,
+                              bool delayLoads = true);
 void expectPageMatchesScanner(const OpenedPage& opened, const std::string& file);
 
 }  // namespace vost::test
