@@ -349,6 +349,27 @@ TEST(PageCheck, FunctionListsOfARowTakeEachSectionFromItsOwnFile) {
     ASSERT_EQ(lists.sections.size(), 2u);
     EXPECT_EQ(lists.sections[0].title, "Imported by X32.DLL from LIB.DLL");
     EXPECT_EQ(lists.sections[1].title, "Imported by X64.DLL from LIB.DLL (" + sys64 + "lib.dll)");
+    // A delay-loaded module's section is its importer's delay-load
+    // directory's functions, titled so.
+    PageFixture delayed;
+    delayed.platform->fake.addFile("c:\\app\\app.exe",
+                                   buildPe(delayLoading(importing({}), {{"late.dll", "l"}})).bytes);
+    delayed.platform->fake.addFile(sys + "late.dll", buildPe(exporting({{"l", ""}})).bytes);
+    delayed.ext.delayLoads = true;
+    delayed.scan("c:\\app\\app.exe");
+    const ModuleNode* late = nullptr;
+    delayed.ext.nodes->forEach([&](const ModuleNode& n) {
+        if (n.delayLoaded) late = &n;
+    });
+    ASSERT_TRUE(late);
+    FunctionLists lateLists = readFunctionLists(late->moduleName, late->fullPath, true,
+                                                importersOf(*late, *delayed.ext.nodes, false), *delayed.platform,
+                                                cache, nullptr);
+    ASSERT_EQ(lateLists.sections.size(), 1u);
+    EXPECT_EQ(lateLists.sections[0].title, "Delay-loaded by APP.EXE from LATE.DLL");
+    EXPECT_EQ(copyText(lateLists, 0, shownRows(lateLists, 0, "", kTableOrder, false, nullptr), nullptr),
+              "Function\tHint\tResolves to\r\nl\t0\tordinal 2\r\n");
+
     const std::size_t exports = lists.sections.size();
     const auto text = [&](std::size_t section, int column) {
         return copyText(lists, section, shownRows(lists, section, "", column, false, nullptr), nullptr);
