@@ -37,9 +37,12 @@ ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, 
     label += ")";
 
     child->treeWindow = node.treeWindow;
-    child->treeItem =
-        node.treeWindow ? node.treeWindow->insertSorted(node.treeItem, label.c_str(), hasIcon ? &icon : nullptr, child)
-                        : nullptr;
+    if (!node.treeWindow) return child;
+    if (ctx.pendingItems) {
+        ctx.pendingItems->push_back(NewTreeItem{std::move(label), hasIcon, icon, child});
+        return child;
+    }
+    child->treeItem = node.treeWindow->insertSorted(node.treeItem, label.c_str(), hasIcon ? &icon : nullptr, child);
     return child;
 }
 

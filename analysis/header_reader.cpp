@@ -14,7 +14,26 @@ constexpr std::uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
 constexpr std::uint64_t kNewHeaderOffsetField = 60;
 }  // namespace
 
+namespace {
+int readModule(ScanContext& ctx, ModuleNode& node);
+}  // namespace
+
 int scanModule(ScanContext& ctx, ModuleNode& node) {
+    // The module's references reach the tree together, once it is read.
+    std::vector<NewTreeItem> items;
+    std::vector<NewTreeItem>* const outer = ctx.pendingItems;
+    ctx.pendingItems = &items;
+    const int result = readModule(ctx, node);
+    ctx.pendingItems = outer;
+    if (!items.empty() && node.treeWindow) {
+        node.treeWindow->insertChildren(node.treeItem, items);
+        for (NewTreeItem& item : items) item.node->treeItem = item.item;
+    }
+    return result;
+}
+
+namespace {
+int readModule(ScanContext& ctx, ModuleNode& node) {
     node.scanned = 1;
     // A module that was not found has no file: its path is the not-found
     // text, which must not be taken for a file name.
@@ -67,5 +86,6 @@ int scanModule(ScanContext& ctx, ModuleNode& node) {
     ctx.platform.showError(nullptr, kNeitherPeNorNeText, kHeaderCaption);
     return 0;
 }
+}  // namespace
 
 }  // namespace vost

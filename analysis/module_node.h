@@ -99,9 +99,11 @@ private:
 struct ScanContext {
     AnalysisPlatform& platform;
     NodeStore& nodes;
-    // Walks add the modules of the delay-load directory too (the headless
-    // scanner's option; the page reads import directories only).
+    // Walks add the modules of the delay-load directory too.
     bool delayLoads = false;
+    // The tree items of the module being walked, inserted together when its
+    // walk is done (scanModule); null: each is inserted as it is found.
+    std::vector<NewTreeItem>* pendingItems = nullptr;
 };
 
 }  // namespace vost

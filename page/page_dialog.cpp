@@ -46,6 +46,9 @@ public:
                           ModuleNode* node) override {
         return open() ? inner_->insertSorted(parent, label, image, node) : nullptr;
     }
+    void insertChildren(TreeItem parent, std::vector<NewTreeItem>& children) override {
+        if (open()) inner_->insertChildren(parent, children);
+    }
     WindowHandle ownerWindow() override { return open() ? inner_->ownerWindow() : nullptr; }
     TreeItem insertRoot(const char* label, int image, ModuleNode* node) override {
         return open() ? inner_->insertRoot(label, image, node) : nullptr;
@@ -161,11 +164,13 @@ DependencyExtension* extensionOf(HWND window) {
 }
 
 // Wraps the page's controls so that they fall silent with the window.
+// The worker's changes that need no answer travel with its next request.
 void bindControls(DependencyExtension& ext, HWND window, const PageGone& gone, const StateImages& images) {
+    auto updates = std::make_shared<PageUpdates>(window);
     ext.tree = std::make_shared<ClosingTree>(
-        std::make_shared<WindowTreeControl>(GetDlgItem(window, IDC_MODULE_TREE), images.tree), gone);
+        std::make_shared<WindowTreeControl>(GetDlgItem(window, IDC_MODULE_TREE), images.tree, updates), gone);
     ext.list = std::make_shared<ClosingList>(
-        std::make_shared<WindowListControl>(GetDlgItem(window, IDC_MODULE_LIST), images.list), gone);
+        std::make_shared<WindowListControl>(GetDlgItem(window, IDC_MODULE_LIST), images.list, updates), gone);
 }
 
 // Gives the page its controls and the platform of its scan.
@@ -400,6 +405,8 @@ INT_PTR CALLBACK pageDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onDestroy(*ext);
         return FALSE;
     case kInsertItemRequestMessage:
+    case kInsertItemsRequestMessage:
+    case kPageUpdatesMessage:
     case kFullRowRequestMessage:
     case kStateImageRequestMessage:
         SetWindowLongPtrA(window, DWLP_MSGRESULT, answerPageRequest(window, message, lParam));

@@ -61,6 +61,15 @@ struct InsertItemRequest {
     HTREEITEM previous;  // the sibling it follows, null when it came first
 };
 
+struct InsertItemsRequest {
+    HWND tree;
+    PageUpdates* updates;       // carried out first; null when none
+    TVINSERTSTRUCTW* inserts;
+    std::size_t count;
+    HTREEITEM* items;           // out: each new item, null when refused
+    HTREEITEM* previous;        // out: the sibling each follows, null when first
+};
+
 struct FullRowRequest {
     HWND list;
     int position;
@@ -145,6 +154,32 @@ LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
                                 : nullptr;
         return 1;
     }
+    if (message == kPageUpdatesMessage) {
+        reinterpret_cast<PageUpdates*>(request)->apply();
+        return 1;
+    }
+    if (message == kInsertItemsRequestMessage) {
+        auto& ask = *reinterpret_cast<InsertItemsRequest*>(request);
+        if (!IsChild(page, ask.tree)) return 0;
+        if (ask.updates) ask.updates->apply();
+        // Drawn once for all of them: the control would otherwise update its
+        // scroll bars and window for each item.
+        const bool many = ask.count > 1;
+        if (many) SendMessageW(ask.tree, WM_SETREDRAW, FALSE, 0);
+        for (std::size_t i = 0; i < ask.count; ++i) {
+            ask.items[i] = reinterpret_cast<HTREEITEM>(
+                SendMessageW(ask.tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ask.inserts[i])));
+            ask.previous[i] = ask.items[i] ? reinterpret_cast<HTREEITEM>(SendMessageW(
+                                                 ask.tree, TVM_GETNEXTITEM, TVGN_PREVIOUS,
+                                                 reinterpret_cast<LPARAM>(ask.items[i])))
+                                           : nullptr;
+        }
+        if (many) {
+            SendMessageW(ask.tree, WM_SETREDRAW, TRUE, 0);
+            InvalidateRect(ask.tree, nullptr, FALSE);
+        }
+        return 1;
+    }
     if (message == kFullRowRequestMessage) {
         auto& ask = *reinterpret_cast<FullRowRequest*>(request);
         if (!IsChild(page, ask.list)) return 0;
@@ -162,8 +197,49 @@ LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
     return 0;
 }
 
+namespace {
+TVINSERTSTRUCTW sortedInsert(TreeItem parent, const std::wstring& text, const int* image, ModuleNode* node) {
+    TVINSERTSTRUCTW insert = {};
+    insert.hParent = asItem(parent);
+    insert.hInsertAfter = TVI_SORT;
+    insert.item.mask = TVIF_TEXT | TVIF_PARAM;  // 0x05
+    if (image) {
+        insert.item.mask |= TVIF_IMAGE | TVIF_SELECTEDIMAGE;  // 0x27
+        insert.item.iImage = insert.item.iSelectedImage = *image;
+    }
+    insert.item.pszText = const_cast<wchar_t*>(text.c_str());
+    insert.item.lParam = reinterpret_cast<LPARAM>(node);
+    return insert;
+}
+}  // namespace
+
+void WindowTreeControl::insertChildren(TreeItem parent, std::vector<NewTreeItem>& children) {
+    if (children.empty()) return;
+    std::vector<std::wstring> texts;
+    texts.reserve(children.size());
+    std::vector<TVINSERTSTRUCTW> inserts;
+    inserts.reserve(children.size());
+    for (const NewTreeItem& child : children) {
+        texts.push_back(wideText(child.label));
+        inserts.push_back(sortedInsert(parent, texts.back(), child.hasImage ? &child.image : nullptr, child.node));
+    }
+    std::vector<HTREEITEM> items(children.size()), previous(children.size());
+    InsertItemsRequest ask{tree_, updates_ && updates_->fromWorker() ? updates_.get() : nullptr, inserts.data(),
+                           inserts.size(), items.data(), previous.data()};
+    if (SendMessageW(GetParent(tree_), kInsertItemsRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1) {
+        // A page that does not know the request: one by one, as ever.
+        for (std::size_t i = 0; i < children.size(); ++i) children[i].item = insert(inserts[i], children[i].node);
+        return;
+    }
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        children[i].item = items[i];
+        if (items[i]) placed(parent, items[i], previous[i], children[i].node);
+    }
+}
+
 TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, const int* image,
                                          ModuleNode* node) {
+    flush();
     TVINSERTSTRUCTW insert = {};
     const std::wstring text = wideText(label ? label : "");
     insert.hParent = asItem(parent);
@@ -181,6 +257,7 @@ TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, con
 WindowHandle WindowTreeControl::ownerWindow() { return GetParent(tree_); }
 
 TreeItem WindowTreeControl::insertRoot(const char* label, int image, ModuleNode* node) {
+    flush();
     TVINSERTSTRUCTW insert = {};
     const std::wstring text = wideText(label ? label : "");
     insert.hParent = TVI_ROOT;
@@ -202,21 +279,26 @@ TreeItem WindowTreeControl::insert(TVINSERTSTRUCTW& request, ModuleNode* node) {
     }
     // The top level (the root alone) is never walked.
     if (!ask.item || request.hParent == TVI_ROOT) return reinterpret_cast<TreeItem>(ask.item);
-    // Placed right after the sibling the control put it after: the list
-    // stays the control's order.
-    std::vector<TreeChild>& siblings = unread_[reinterpret_cast<TreeItem>(request.hParent)];
-    auto at = siblings.begin();
-    if (ask.previous) {
-        at = std::find_if(siblings.begin(), siblings.end(),
-                          [&](const TreeChild& c) { return c.item == reinterpret_cast<TreeItem>(ask.previous); });
-        if (at == siblings.end()) ordered_ = false;  // an item not inserted here: the order is not known
-        else ++at;
-    }
-    siblings.insert(at, TreeChild{reinterpret_cast<TreeItem>(ask.item), node});
+    placed(reinterpret_cast<TreeItem>(request.hParent), reinterpret_cast<TreeItem>(ask.item),
+           reinterpret_cast<TreeItem>(ask.previous), node);
     return reinterpret_cast<TreeItem>(ask.item);
 }
 
+void WindowTreeControl::placed(TreeItem parent, TreeItem item, TreeItem previous, ModuleNode* node) {
+    // Right after the sibling the control put it after: the list stays the
+    // control's order.
+    std::vector<TreeChild>& siblings = unread_[parent];
+    auto at = siblings.begin();
+    if (previous) {
+        at = std::find_if(siblings.begin(), siblings.end(), [&](const TreeChild& c) { return c.item == previous; });
+        if (at == siblings.end()) ordered_ = false;  // an item not inserted here: the order is not known
+        else ++at;
+    }
+    siblings.insert(at, TreeChild{item, node});
+}
+
 TreeItem WindowTreeControl::nextItem(TreeItem item, WPARAM relation) {
+    flush();
     return reinterpret_cast<TreeItem>(
         SendMessageA(tree_, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
 }
@@ -227,6 +309,7 @@ TreeItem WindowTreeControl::selectedItem() { return nextItem(nullptr, TVGN_CARET
 TreeItem WindowTreeControl::rootItem() { return nextItem(nullptr, TVGN_ROOT); }
 
 ModuleNode* WindowTreeControl::itemNode(TreeItem item) {
+    flush();
     // Asks for text, images, children and parameter as the walk always has;
     // only the parameter is used.
     std::wstring text(kLabelCapacity, L'\0');
@@ -248,6 +331,7 @@ std::vector<TreeChild> WindowTreeControl::children(TreeItem item) {
 }
 
 std::string WindowTreeControl::itemLabel(TreeItem item) {
+    flush();
     return wholeText([&](std::wstring& text) {
         TVITEMW read;
         return readItem(tree_, item, TVIF_TEXT, read, &text);
@@ -255,11 +339,13 @@ std::string WindowTreeControl::itemLabel(TreeItem item) {
 }
 
 int WindowTreeControl::itemHasChildren(TreeItem item) {
+    flush();
     TVITEMW read;
     return readItem(tree_, item, TVIF_CHILDREN, read) ? read.cChildren : 0;
 }
 
 bool WindowTreeControl::itemExpanded(TreeItem item) {
+    flush();
     TVITEMW read;
     return readItem(tree_, item, TVIF_STATE, read) && (read.state & TVIS_EXPANDED) != 0;
 }
@@ -269,15 +355,21 @@ void WindowTreeControl::setItemStateImage(TreeItem item, int image) {
 }
 
 void WindowTreeControl::setItemStateImages(const std::vector<ItemStateImage>& images) {
+    flush();
     requestStateImages(StateImageRequest{tree_, stateImages_, images.data(), nullptr, images.size(), 0});
 }
 
 int WindowTreeControl::itemStateImage(TreeItem item) {
+    flush();
     TVITEMW read;
     return readItem(tree_, item, TVIF_STATE, read) ? int((read.state & TVIS_STATEIMAGEMASK) >> 12) : 0;
 }
 
 void WindowTreeControl::setHasChildren(TreeItem item, int hasChildren) {
+    if (updates_ && updates_->fromWorker()) {
+        updates_->setHasChildren(tree_, asItem(item), hasChildren);
+        return;
+    }
     TVITEMW change = {};
     change.mask = TVIF_HANDLE | TVIF_CHILDREN;  // 0x50
     change.hItem = asItem(item);
@@ -286,6 +378,7 @@ void WindowTreeControl::setHasChildren(TreeItem item, int hasChildren) {
 }
 
 void WindowTreeControl::expand(TreeItem item) {
+    flush();
     SendMessageA(tree_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
 }
 
@@ -294,6 +387,7 @@ void WindowTreeControl::setImageList(ImageListHandle list) {
 }
 
 int WindowListControl::insertRow(int position, const char* moduleText, ModuleNode* node) {
+    flush();
     LVITEMW row = {};
     const std::wstring text = wideText(moduleText ? moduleText : "");
     row.mask = LVIF_TEXT | LVIF_PARAM;  // 5
@@ -305,6 +399,13 @@ int WindowListControl::insertRow(int position, const char* moduleText, ModuleNod
 }
 
 int WindowListControl::insertFullRow(int position, const char* const (&cells)[5], ModuleNode* node) {
+    // The worker's rows go with its next request; the row it will be is not
+    // asked (a row inserted at a position the list does not have yet goes
+    // to its end, as the list's own insertion does).
+    if (updates_ && updates_->fromWorker()) {
+        updates_->addRow(list_, position, cells, node);
+        return position >= 0 ? position : 0;
+    }
     FullRowRequest ask{list_, position, cells, node, -1};
     if (SendMessageA(GetParent(list_), kFullRowRequestMessage, 0, reinterpret_cast<LPARAM>(&ask)) != 1)
         return ListControl::insertFullRow(position, cells, node);
@@ -313,6 +414,7 @@ int WindowListControl::insertFullRow(int position, const char* const (&cells)[5]
 
 
 void WindowListControl::setCellText(int row, int column, const char* text) {
+    flush();
     LVITEMW cell = {};
     const std::wstring wide = wideText(text ? text : "");
     cell.iSubItem = column;
@@ -321,6 +423,7 @@ void WindowListControl::setCellText(int row, int column, const char* text) {
 }
 
 int WindowListControl::findPrefix(const char* text) {
+    flush();
     LVFINDINFOW find = {};
     const std::wstring wanted = wideText(text ? text : "");
     find.flags = LVFI_STRING | LVFI_PARTIAL;  // 0x0A
@@ -335,9 +438,13 @@ void WindowListControl::sort(RowComparison compare, void* parameter) {
                  reinterpret_cast<LPARAM>(&compareRows));
 }
 
-int WindowListControl::rowCount() { return static_cast<int>(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0)); }
+int WindowListControl::rowCount() {
+    flush();
+    return static_cast<int>(SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0));
+}
 
 std::string WindowListControl::cellText(int row, int column) {
+    flush();
     return wholeText([&](std::wstring& text) {
         LVITEMW cell = {};
         cell.iSubItem = column;
@@ -348,6 +455,7 @@ std::string WindowListControl::cellText(int row, int column) {
 }
 
 ModuleNode* WindowListControl::rowNode(int row) {
+    flush();
     LVITEMA read = {};
     read.mask = LVIF_PARAM;
     read.iItem = row;
@@ -356,6 +464,7 @@ ModuleNode* WindowListControl::rowNode(int row) {
 }
 
 int WindowListControl::selectedRow() {
+    flush();
     return static_cast<int>(SendMessageA(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
@@ -364,10 +473,12 @@ void WindowListControl::setRowStateImage(const char* moduleText, int image) {
 }
 
 void WindowListControl::setRowStateImages(const std::vector<const char*>& moduleTexts, int image) {
+    flush();
     requestStateImages(StateImageRequest{list_, stateImages_, nullptr, moduleTexts.data(), moduleTexts.size(), image});
 }
 
 int WindowListControl::rowStateImage(int row) {
+    flush();
     return int((SendMessageA(list_, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK) & LVIS_STATEIMAGEMASK) >> 12);
 }
 
@@ -376,6 +487,7 @@ int WindowListControl::rowStateImage(int row) {
 // column LVSCW_AUTOSIZE_USEHEADER would stretch to the control's edge rather
 // than fit, so there the cells decide (a path is wider than "Path").
 void WindowListControl::fitColumn(int column) {
+    flush();
     SendMessageW(list_, LVM_SETCOLUMNWIDTH, column, 0xFFFF);  // LVSCW_AUTOSIZE as a 16-bit value
     auto* header = reinterpret_cast<HWND>(SendMessageW(list_, LVM_GETHEADER, 0, 0));
     if (!header || column + 1 >= int(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0))) return;

@@ -6,11 +6,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "page/controls.h"
+#include "platform/win32/page_updates.h"
 
 namespace vost {
 
@@ -26,19 +28,28 @@ constexpr UINT kFullRowRequestMessage = WM_APP + 0x5602;
 // page's thread in one message: a row found by its text keeps its place
 // until it is set, whatever sort the user starts meanwhile.
 constexpr UINT kStateImageRequestMessage = WM_APP + 0x5603;
+// The children of one item inserted in one message, with the changes the
+// worker held (page_updates.h) carried out first.
+constexpr UINT kInsertItemsRequestMessage = WM_APP + 0x5605;
+// Answers the requests above and kPageUpdatesMessage; 0 for any other.
 LRESULT answerPageRequest(HWND page, UINT message, LPARAM request);
 
 class WindowTreeControl : public TreeControl {
 public:
     // `stateImages` (not owned) is given to the control with the first state
     // image, together with the info-tip style.
-    explicit WindowTreeControl(HWND tree, HIMAGELIST stateImages = nullptr) : tree_(tree), stateImages_(stateImages) {}
+    // With `updates`, the worker's changes that need no answer are held
+    // there until a request goes to the page's thread anyway.
+    explicit WindowTreeControl(HWND tree, HIMAGELIST stateImages = nullptr,
+                               std::shared_ptr<PageUpdates> updates = nullptr)
+        : tree_(tree), stateImages_(stateImages), updates_(std::move(updates)) {}
     // The tree view (id 1000) under the page window.
     static WindowTreeControl ofPage(HWND page) { return WindowTreeControl(GetDlgItem(page, kTreeControlId)); }
 
     HWND window() const { return tree_; }
 
     TreeItem insertSorted(TreeItem parent, const char* label, const int* image, ModuleNode* node) override;
+    void insertChildren(TreeItem parent, std::vector<NewTreeItem>& children) override;
     WindowHandle ownerWindow() override;
 
     TreeItem insertRoot(const char* label, int image, ModuleNode* node) override;
@@ -62,9 +73,16 @@ public:
 private:
     TreeItem nextItem(TreeItem item, WPARAM relation);
     TreeItem insert(TVINSERTSTRUCTW& request, ModuleNode* node);
+    // Notes where the page put a new child, after the sibling it follows.
+    void placed(TreeItem parent, TreeItem item, TreeItem previous, ModuleNode* node);
+    // The held changes reach the control before anything reads it.
+    void flush() {
+        if (updates_) updates_->flush();
+    }
 
     HWND tree_;
     HIMAGELIST stateImages_;
+    std::shared_ptr<PageUpdates> updates_;
     // The children of the items whose children have not been read yet, in the
     // control's order, as the insertions made through this object placed
     // them (all of a scan's items): the walk reads an item's children once,
@@ -79,7 +97,9 @@ private:
 class WindowListControl : public ListControl {
 public:
     // `stateImages` (not owned) as for the tree.
-    explicit WindowListControl(HWND list, HIMAGELIST stateImages = nullptr) : list_(list), stateImages_(stateImages) {}
+    explicit WindowListControl(HWND list, HIMAGELIST stateImages = nullptr,
+                               std::shared_ptr<PageUpdates> updates = nullptr)
+        : list_(list), stateImages_(stateImages), updates_(std::move(updates)) {}
     // The list view (id 1012) under the page window.
     static WindowListControl ofPage(HWND page) { return WindowListControl(GetDlgItem(page, kListControlId)); }
 
@@ -100,8 +120,13 @@ public:
     int rowStateImage(int row) override;
 
 private:
+    void flush() {
+        if (updates_) updates_->flush();
+    }
+
     HWND list_;
     HIMAGELIST stateImages_;
+    std::shared_ptr<PageUpdates> updates_;
 };
 
 }  // namespace vost

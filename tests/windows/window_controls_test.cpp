@@ -28,8 +28,8 @@ namespace {
 // The page's answers to the worker's requests (page_dialog.cpp does the same).
 WNDPROC plainPageProc = nullptr;
 LRESULT CALLBACK answeringPageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kInsertItemRequestMessage || message == kFullRowRequestMessage ||
-        message == kStateImageRequestMessage)
+    if (message == kInsertItemRequestMessage || message == kInsertItemsRequestMessage ||
+        message == kFullRowRequestMessage || message == kStateImageRequestMessage || message == kPageUpdatesMessage)
         return answerPageRequest(window, message, lParam);
     return CallWindowProcA(plainPageProc, window, message, wParam, lParam);
 }
