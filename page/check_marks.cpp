@@ -34,7 +34,11 @@ std::vector<std::string> referenceLines(const std::vector<const Finding*>& findi
     std::string missingModule;
     for (const Finding* f : findings) {
         switch (f->kind) {
-        case FindingKind::notFound: lines.push_back("not found"); break;
+        case FindingKind::notFound:
+            lines.push_back(f->pinvoke ? "P/Invoke module not found (its first call fails)" : "not found");
+            break;
+        case FindingKind::assemblyNotFound: lines.push_back("Assembly not found: " + f->reason); break;
+        case FindingKind::otherAssembly: lines.push_back("Not the assembly asked for: " + f->reason); break;
         case FindingKind::otherMachine: {
             std::string module = widthText(f->machine), by = widthText(importer);
             // Two machines of one width are told apart by name.
@@ -52,7 +56,10 @@ std::vector<std::string> referenceLines(const std::vector<const Finding*>& findi
         // module whose manifest it is, not one of its references.
         case FindingKind::missingAssembly:
         case FindingKind::badManifest:
-        case FindingKind::noContext: break;
+        case FindingKind::noContext:
+        case FindingKind::frameworkMissing:
+        case FindingKind::badConfig:
+        case FindingKind::badMetadata: break;
         }
     }
     if (!missing.empty()) lines.push_back("Missing in " + upper(missingModule) + ": " + missing);
@@ -65,18 +72,39 @@ std::vector<std::string> referenceLines(const std::vector<const Finding*>& findi
 // start, or the DLL whose manifest fails, carries them.
 std::vector<std::string> contextLines(const CheckedModule& module) {
     std::vector<std::string> lines;
-    for (const Finding& f : module.check->findings) {
-        const std::string detail = f.reason.empty() ? std::string() : " (" + f.reason + ")";
-        switch (f.kind) {
-        case FindingKind::missingAssembly: lines.push_back("Missing assembly " + f.module + detail); break;
-        case FindingKind::badManifest: lines.push_back("Unreadable manifest" + detail); break;
-        case FindingKind::noContext:
-            lines.push_back("Manifest refused" + (f.module.empty() ? std::string() : " " + f.module) + detail);
-            break;
-        default: break;
+    for (const auto* list : {&module.check->findings, &module.treeFindings}) {
+        for (const Finding& f : *list) {
+            const std::string detail = f.reason.empty() ? std::string() : " (" + f.reason + ")";
+            switch (f.kind) {
+            case FindingKind::missingAssembly: lines.push_back("Missing assembly " + f.module + detail); break;
+            case FindingKind::badManifest: lines.push_back("Unreadable manifest" + detail); break;
+            case FindingKind::noContext:
+                lines.push_back("Manifest refused" + (f.module.empty() ? std::string() : " " + f.module) + detail);
+                break;
+            // What keeps the program's runtime from starting, on the program.
+            case FindingKind::frameworkMissing: lines.push_back("needs " + f.module + ", " + f.reason); break;
+            case FindingKind::badConfig: lines.push_back("Unreadable " + f.module + detail); break;
+            case FindingKind::badMetadata: lines.push_back("Unreadable metadata" + detail); break;
+            default: break;
+            }
         }
     }
     return lines;
+}
+
+// The tip of a managed item that loads: how its process's runtime bound it.
+std::string managedLine(const ModuleNode& node) {
+    if (const ManagedReference* reference = node.reference.get()) {
+        std::string line = "Managed: " + reference->wanted.displayName();
+        std::string how = reference->where;
+        if (!reference->policy.empty()) how += (how.empty() ? "" : ", ") + reference->policy + " to " + reference->bound.text();
+        return how.empty() ? line : line + " (" + how + ")";
+    }
+    const ManagedModule* module = node.managedModule.get();
+    std::string line = "Managed";
+    if (module && !module->assembly.empty()) line += ": " + module->assembly;
+    if (module && !module->runtimeVersion.empty()) line += " (runtime " + module->runtimeVersion + ")";
+    return line;
 }
 
 std::string joinLines(const std::vector<std::string>& lines) {
@@ -166,25 +194,35 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
     std::vector<std::unordered_set<std::string>> rowLines;
     for (std::size_t i = 0; i < tree.size(); ++i) {
         const bool fails = !own[i].empty() || !context[i].empty();
-        if (!fails && below[i] == 0) continue;
+        const bool managed = tree[i].node && tree[i].node->managed();
+        if (!fails && below[i] == 0 && !managed) continue;
         std::vector<std::string> lines = own[i];
         lines.insert(lines.end(), context[i].begin(), context[i].end());
         if (below[i] != 0)
             lines.push_back(std::to_string(below[i]) + (below[i] == 1 ? " reference" : " references") +
                             " below will not load");
-        marks.items.push_back(
-            ItemMark{tree[i].item, fails ? kWillNotLoadImage : kBelowWillNotLoadImage, cutTip(joinLines(lines))});
-        if (!fails) continue;
+        if (managed && !fails) lines.insert(lines.begin(), managedLine(*tree[i].node));
+        int image = fails ? kWillNotLoadImage : below[i] ? kBelowWillNotLoadImage : 0;
+        if (managed) image = image ? image - kWillNotLoadImage + kManagedWillNotLoadImage : kManagedImage;
+        marks.items.push_back(ItemMark{tree[i].item, image, cutTip(joinLines(lines))});
+        if (!fails && !managed) continue;
 
-        // The module's row: each importer's lines once, after its name.
+        // The module's row: each importer's lines once, after its name; a
+        // managed module's row carries the managed mark.
         const ModuleNode& node = *tree[i].node;
         const std::string key = lowerAscii(node.moduleName);
         const auto emplaced = rowOf.emplace(key, marks.rows.size());
         const std::size_t row = emplaced.first->second;
         if (emplaced.second) {
-            marks.rows.push_back(RowMark{upper(node.moduleName), Tip{}});
+            marks.rows.push_back(RowMark{upper(node.moduleName), Tip{}, managed ? kManagedImage : kWillNotLoadImage});
             rowLines.emplace_back();
         }
+        if (fails) marks.rows[row].image = managed ? kManagedWillNotLoadImage : kWillNotLoadImage;
+        if (!fails) {
+            if (rowLines[row].empty() && marks.rows[row].tip.text.empty()) marks.rows[row].tip.text = managedLine(node);
+            continue;
+        }
+        if (rowLines[row].empty()) marks.rows[row].tip.text.clear();
         const ModuleNode* parent = tree[i].parent == kNoParent ? nullptr : tree[tree[i].parent].node;
         const std::string by = parent ? upper(parent->moduleName) + ": " : std::string();
         const auto addLine = [&](const std::string& line) {

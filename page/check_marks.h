@@ -13,9 +13,14 @@
 
 namespace vost {
 
-// State images: the item's reference fails, or one below it does.
+// State images: the item's reference fails, or one below it does; and the
+// same three states of a managed item (a managed module, or an assembly
+// reference), the managed mark alone for one that loads.
 constexpr int kWillNotLoadImage = 1;
 constexpr int kBelowWillNotLoadImage = 2;
+constexpr int kManagedImage = 3;
+constexpr int kManagedWillNotLoadImage = 4;
+constexpr int kManagedBelowWillNotLoadImage = 5;
 
 // A tip is cut past this many characters or lines (about a screenful); the
 // window then ends it with an ellipsis.
@@ -29,13 +34,14 @@ struct Tip {
 
 struct ItemMark {
     TreeItem item;
-    int image;  // kWillNotLoadImage or kBelowWillNotLoadImage
+    int image;  // one of the state images above
     Tip tip;
 };
 
 struct RowMark {
-    std::string module;  // the row's Module text, upper case; its image is kWillNotLoadImage
+    std::string module;  // the row's Module text, upper case
     Tip tip;
+    int image = kWillNotLoadImage;  // kWillNotLoadImage, or kManagedImage/kManagedWillNotLoadImage
 };
 
 struct CheckMarks {
@@ -61,6 +67,8 @@ private:
 // its activation context from being built (the root's for the process's
 // context, a DLL's for its own); delay-loaded items are never marked. Every
 // ancestor of a failing item that does not fail itself gets the other image.
+// Managed items get the managed forms of the images, and the managed mark
+// alone, with a tip of how the runtime bound them, when nothing fails.
 CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check);
 
 // Cuts `text` to the tip's bounds, at a line or ", " where it can.

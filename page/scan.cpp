@@ -82,10 +82,14 @@ void checkScannedTree(DependencyExtension& ext, const TreeRecord& record) {
     ext.checkMarks = marks;
     std::vector<ItemStateImage> items;
     for (const ItemMark& mark : marks->items) items.push_back(ItemStateImage{mark.item, mark.image});
-    std::vector<const char*> rows;
-    for (const RowMark& mark : marks->rows) rows.push_back(mark.module.c_str());
     if (!items.empty()) ext.tree->setItemStateImages(items);
-    if (!rows.empty()) ext.list->setRowStateImages(rows, kWillNotLoadImage);
+    // One request per image the rows carry.
+    for (const int image : {kWillNotLoadImage, kManagedImage, kManagedWillNotLoadImage}) {
+        std::vector<const char*> rows;
+        for (const RowMark& mark : marks->rows)
+            if (mark.image == image) rows.push_back(mark.module.c_str());
+        if (!rows.empty()) ext.list->setRowStateImages(rows, image);
+    }
 }
 
 int scanSelectedFile(DependencyExtension& ext, ScanReach reach, TreeRecord* record) {

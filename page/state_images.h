@@ -1,5 +1,5 @@
 // The strip of the page's marks (none, will not load, something below will
-// not load) as an image list, for the page's tree and list and for the
+// not load, and the managed forms of the last three) as an image list, for the page's tree and list and for the
 // Functions dialog's imports.
 #pragma once
 
@@ -8,7 +8,7 @@
 
 namespace vost {
 
-constexpr int kStateImageCount = 3;
+constexpr int kStateImageCount = 6;
 
 // At the system's small-icon size, as the module icons beside the marks:
 // larger than 16 pixels at a higher DPI, where the 16-pixel strip is
