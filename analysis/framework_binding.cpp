@@ -204,12 +204,12 @@ bool parseAppConfig(const std::string& text, AppConfig& out, std::string& error)
                 dependent.token = attribute("publicKeyToken");
                 dependent.culture = attribute("culture");
             } else if (element.name == "bindingRedirect" && !dependent.name.empty()) {
-                BindingRedirect redirect{dependent.name, dependent.token, dependent.culture, dependent.appliesTo, {}, {}, {}};
+                ConfigRedirect redirect{dependent.name, dependent.token, dependent.culture, dependent.appliesTo, {}, {}, {}};
                 if (parseRange(attribute("oldVersion"), redirect.low, redirect.high) &&
                     parseAssemblyVersion(attribute("newVersion"), redirect.target))
                     config.redirects.push_back(redirect);
             } else if (element.name == "codeBase" && !dependent.name.empty()) {
-                CodeBase codeBase{dependent.name, dependent.token, dependent.culture, dependent.appliesTo, {},
+                ConfigCodeBase codeBase{dependent.name, dependent.token, dependent.culture, dependent.appliesTo, {},
                                   attribute("href")};
                 if (parseAssemblyVersion(attribute("version"), codeBase.version) && !codeBase.href.empty())
                     config.codeBases.push_back(codeBase);
@@ -233,7 +233,7 @@ ManagedReference bindFrameworkAssembly(AnalysisPlatform& platform, ManagedProces
     // assemblies of a lower version with the runtime's.
     bool redirected = false;
     if (wanted.strong()) {
-        for (const BindingRedirect& redirect : process.config.redirects) {
+        for (const ConfigRedirect& redirect : process.config.redirects) {
             if (!names(redirect.name, redirect.token, redirect.culture, redirect.appliesTo, wanted, runtime)) continue;
             redirected = true;
             if (!(wanted.version < redirect.low) && !(redirect.high < wanted.version)) {
@@ -260,7 +260,7 @@ ManagedReference bindFrameworkAssembly(AnalysisPlatform& platform, ManagedProces
     }
 
     // A code base of the configuration for this version: there or nowhere.
-    for (const CodeBase& codeBase : process.config.codeBases) {
+    for (const ConfigCodeBase& codeBase : process.config.codeBases) {
         if (!names(codeBase.name, codeBase.token, codeBase.culture, codeBase.appliesTo, wanted, runtime) ||
             !(codeBase.version == result.bound))
             continue;

@@ -43,11 +43,11 @@ struct ProcessProblem {
 };
 
 // A .NET Framework program's NAME.exe.config, the parts binding reads.
-struct BindingRedirect {
+struct ConfigRedirect {
     std::string name, token, culture, appliesTo;
     AssemblyVersion low, high, target;
 };
-struct CodeBase {
+struct ConfigCodeBase {
     std::string name, token, culture, appliesTo;
     AssemblyVersion version;
     std::string href;
@@ -55,8 +55,8 @@ struct CodeBase {
 struct AppConfig {
     std::vector<std::string> supportedRuntimes;  // <startup><supportedRuntime version=...>, in order
     std::vector<std::string> privatePaths;       // <probing privatePath=...>, '/'-separated, in order
-    std::vector<BindingRedirect> redirects;
-    std::vector<CodeBase> codeBases;
+    std::vector<ConfigRedirect> redirects;
+    std::vector<ConfigCodeBase> codeBases;
 };
 // Reads the binding parts of a configuration file; false with `error` when
 // it is refused (xml_reader.h), and then nothing of it applies.
