@@ -7,9 +7,15 @@ set -euo pipefail
 # every module of Wine. wine64 and g++-mingw-w64-x86-64: the 64-bit flavour.
 # libexpat1-dev: manifests; libhivex-dev: the known DLLs of a SYSTEM hive;
 # llvm-14-dev: LLVM's demangler library, which reads Microsoft decorated names natively.
+# mono-mcs, mono-runtime, mono-utils: C# test programs (mcs), the runtime the
+# managed bindings are compared with (mono) and the metadata reader the
+# managed reader is compared with (monodis); libmono-cil-dev: mono's assemblies
+# in its global assembly cache, a few hundred real managed files; openssl: the
+# test programs' strong-name key.
 packages=(g++ make cmake googletest libbenchmark-dev clang libclang-rt-14-dev llvm
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine xvfb xauth
-  nsis imagemagick xdotool icoutils pev python3 python3-pefile libexpat1-dev libhivex-dev pkg-config llvm-14-dev)
+  nsis imagemagick xdotool icoutils pev python3 python3-pefile libexpat1-dev libhivex-dev pkg-config llvm-14-dev
+  mono-mcs mono-runtime mono-utils libmono-cil-dev openssl)
 
 missing=()
 for p in "${packages[@]}"; do

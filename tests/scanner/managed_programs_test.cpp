@@ -159,8 +159,9 @@ TEST(ManagedPrograms, FrameworkBindingAgreesWithMonoButWhereMonoDepartsFromTheRu
         // folder's cache is links to mono's).
         for (const auto& [name, place] : mono) {
             const JsonValue* item = child(root, name);
-            if (place == "cache" && c.vost.at(name) == "cache" && item)
+            if (place == "cache" && c.vost.at(name) == "cache" && item) {
                 EXPECT_NE(real((*item)["path"].text).find("/mono/"), std::string::npos) << name;
+            }
         }
         // A program of a runtime the Windows folder lacks cannot start.
         const bool twoOnly = std::string(c.folder) == "v2program";
