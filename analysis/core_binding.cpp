@@ -183,7 +183,10 @@ bool parseRuntimeConfig(const std::string& text, RuntimeConfig& out, std::string
     JsonNode root;
     if (!readJson(text, root, error)) return false;
     const JsonNode* options = root.get("runtimeOptions");
-    if (!options) return true;  // no framework: the host takes the program for a self-contained one
+    if (!options) {
+        out.selfContained = true;  // no framework: the host takes the program for a self-contained one
+        return true;
+    }
     RollForward general = RollForward::minor;
     if ((options->get("rollForward") || options->get("rollForwardOnNoCandidateFx")) &&
         !readRollForward(*options, general)) {
