@@ -22,10 +22,11 @@ enum class FoundBy : std::uint8_t {
     apiSet,      // an API set contract, through the schema to its host
     sideBySide,  // an assembly of an activation context
     knownDll,    // the system's known DLLs
+    runtime,     // a managed runtime's own binding (assemblies, its own P/Invoke folders)
     notFound,
 };
 
-// "search", "apiSet", "sideBySide", "knownDll", "notFound".
+// "search", "apiSet", "sideBySide", "knownDll", "runtime", "notFound".
 const char* foundByName(FoundBy how);
 
 // An assembly as a manifest names it (<assemblyIdentity>): each attribute as

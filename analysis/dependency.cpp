@@ -13,6 +13,13 @@ ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, 
     const Referrer referrer{node.bits, node.fullPath.c_str(), readVersion != 0, node.ownContext,
                            node.processContext};
     std::string path = searchReference(ctx.platform, referrer, name, &outcome);
+    std::string label = name;
+    for (char& c : label) c = asciiUpper(c);
+    return addFoundDependency(ctx, node, name, label, std::move(path), outcome, readVersion);
+}
+
+ModuleNode* addFoundDependency(ScanContext& ctx, ModuleNode& node, const std::string& name, std::string label,
+                               std::string path, const SearchOutcome& outcome, int readVersion) {
     const bool usable = !path.empty();
     if (!usable) path = kFileNotFoundText;
 
@@ -22,8 +29,6 @@ ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, 
 
     // The label and the node keep the name as referenced; a contract's node
     // carries its host's path, and so its host's version, time and imports.
-    std::string label = name;
-    for (char& c : label) c = asciiUpper(c);
     label += " (";
     // The not-found text is shown lower-cased everywhere.
     if (!usable || ctx.platform.pathsIgnoreCase()) path = lowerAscii(std::move(path));
@@ -33,6 +38,7 @@ ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, 
     child->foundBy = usable ? outcome.how : FoundBy::notFound;
     if (usable && outcome.how == FoundBy::sideBySide) child->assembly = outcome.assembly.text();
     child->processContext = node.processContext;
+    child->managedProcess = node.managedProcess;
     if (child->readVersion && !child->fileVersion.empty()) label += " [" + child->fileVersion + "]";
     label += ")";
 

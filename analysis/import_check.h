@@ -77,11 +77,22 @@ enum class FindingKind : std::uint8_t {
     missingAssembly,  // a required assembly found nowhere
     badManifest,      // a manifest that could not be read
     noContext,        // the platform refused to build the context
+    // Managed code (from the scanned tree): an assembly reference the
+    // process's runtime does not bind, and what keeps a managed program's
+    // runtime from starting as it should or a module's metadata from being
+    // read. A P/Invoke module that is not found is `notFound`, `pinvoke` set.
+    assemblyNotFound,  // found nowhere the runtime looks
+    otherAssembly,     // the file the runtime takes is another version, key or culture, or no assembly
+    frameworkMissing,  // no installed runtime or shared framework satisfies the program
+    badConfig,         // a configuration file the runtime reads that cannot be read
+    badMetadata,       // metadata of the module that cannot be read whole
 };
 
 struct Finding {
     FindingKind kind = FindingKind::unresolved;
     bool delayLoad = false;       // the module is named by the delay-load directory
+    bool pinvoke = false;         // the module is called through P/Invoke
+    std::string assembly;         // an assembly finding: the reference as the runtime writes it
     std::string module;           // the module as the importer names it
     std::string path;             // where the search found it; empty when it did not
     std::uint16_t machine = 0;    // otherMachine: the module's machine

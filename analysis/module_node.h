@@ -4,13 +4,17 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 
 #include "analysis/activation_context.h"
+#include "analysis/managed_reference.h"
 #include "analysis/module_tree.h"
 #include "analysis/platform.h"
 
 namespace vost {
+
+struct ManagedProcess;
 
 // A file time: 100-nanosecond intervals since 1 January 1601 UTC, low half first.
 struct FileTime {
@@ -70,6 +74,18 @@ struct ModuleNode {
     // platform; null when none.
     const ActivationContext* processContext = nullptr;
     const ActivationContext* ownContext = nullptr;
+    // Managed code. Why the node is in the tree; for a managed module (a CLI
+    // header) its facts, null for a native one; for a node named by managed
+    // metadata what was asked and how the runtime answered; and the managed
+    // runtime of the process as its program set it up, passed down like
+    // the process's activation context (null until managed code is met).
+    NodeRole role = NodeRole::module;
+    std::shared_ptr<const ManagedModule> managedModule;
+    std::shared_ptr<const ManagedReference> reference;
+    std::shared_ptr<ManagedProcess> managedProcess;
+
+    // A managed module, or an assembly reference that found no file.
+    bool managed() const { return managedModule || role == NodeRole::assembly || role == NodeRole::appAssembly; }
 
 private:
     void readVersionInfo(AnalysisPlatform& platform);

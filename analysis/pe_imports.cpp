@@ -51,22 +51,27 @@ std::uint32_t rvaToFileOffset(const ByteView& image, std::uint64_t newHeader, st
 
 int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
                   std::uint64_t newHeader) {
+    // Managed code first: what its metadata names, and whether the import
+    // table is bound at all.
+    int children = 0;
+    const ManagedWalk managed = walkManagedReferences(ctx, node, image, newHeader, children);
+    if (managed.skipNativeImports) return managed.walked;
+
     // Data directory 1 lies at +144 in a PE32+ optional header and at +128
     // for every other magic.
     const std::uint64_t directoryEntry =
         dataDirectoryEntry(optionalHeaderMagic(image, newHeader), kImportDirectory);
     std::uint32_t directoryRva = 0;
     const bool hasDirectory = image.readU32(newHeader + directoryEntry, directoryRva) && directoryRva != 0;
-    if (!hasDirectory && !ctx.delayLoads) return 0;
+    if (!hasDirectory && !ctx.delayLoads) return managed.walked;
     const ImageMap map(image, newHeader);
     const ByteView mapped = map.view();
     // The directory must lie in the image; a descriptor in zeros the loader
     // made (a section's tail, bytes past the end of the file) ends the walk.
     const bool walkImports = hasDirectory && directoryRva < mapped.size();
-    if (!walkImports && !ctx.delayLoads) return 0;
+    if (!walkImports && !ctx.delayLoads) return managed.walked;
 
-    int result = 0;
-    int children = 0;
+    int result = managed.walked;
     std::unordered_set<std::string> imported;  // lower-cased; kept only for the delay-load walk
     // Descriptors run until the terminating one, the end of the image, or the
     // bound on children. The same file bytes may be mapped at many places of

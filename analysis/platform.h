@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analysis/byte_view.h"
 
@@ -47,6 +48,19 @@ struct FixedFileVersion {
     std::uint32_t fileVersionLS = 0;
     std::uint32_t productVersionMS = 0;
     std::uint32_t productVersionLS = 0;
+};
+
+// Where the runtimes of managed programs keep what they load, on the system
+// the scanned program runs on.
+struct RuntimeFolders {
+    // The Windows folder: the global assembly caches of .NET Framework lie
+    // below it (Microsoft.NET\assembly, assembly). Empty when there is none.
+    std::string windows;
+    // The .NET (5 and later) root of 32-bit and of 64-bit processes: its
+    // shared\NAME\VERSION folders hold the shared frameworks. Empty when none.
+    std::string dotnet32, dotnet64;
+    // 64-bit Windows: a program built for any CPU runs as a 64-bit process.
+    bool windows64 = false;
 };
 
 class AnalysisPlatform {
@@ -106,6 +120,27 @@ public:
         (void)name;
         (void)bits;
         return std::string();
+    }
+
+    // Managed programs: the runtimes' folders (none by default).
+    virtual RuntimeFolders runtimeFolders() { return RuntimeFolders(); }
+
+    // The file (with `folder`, the folder) at `relative` below `base`, each
+    // '/'-separated part of `relative` matched as the platform matches file
+    // names (letter case ignored); its path as searchModule gives paths,
+    // empty when there is none.
+    virtual std::string findEntry(const std::string& base, const std::string& relative, bool folder = false) {
+        (void)base;
+        (void)relative;
+        (void)folder;
+        return std::string();
+    }
+
+    // The names of the folders directly inside `folder` (a path findEntry
+    // gave), in no particular order; empty when none or unreadable.
+    virtual std::vector<std::string> folderNames(const std::string& folder) {
+        (void)folder;
+        return {};
     }
 
     // Whether file names on this platform ignore letter case. Found paths are

@@ -26,6 +26,7 @@ const char* foundByName(FoundBy how) {
     case FoundBy::apiSet: return "apiSet";
     case FoundBy::sideBySide: return "sideBySide";
     case FoundBy::knownDll: return "knownDll";
+    case FoundBy::runtime: return "runtime";
     case FoundBy::notFound: break;
     }
     return "notFound";

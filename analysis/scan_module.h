@@ -6,6 +6,7 @@
 
 #include "analysis/byte_view.h"
 #include "analysis/module_node.h"
+#include "analysis/reference_search.h"
 
 namespace vost {
 
@@ -58,5 +59,27 @@ int walkNeModuleRefs(ScanContext& ctx, ModuleNode& node, const ByteView& image,
 // Resolves one referenced module into a child node and tree item under
 // `node`, and returns the child.
 ModuleNode* addDependency(ScanContext& ctx, ModuleNode& node, const char* name, int readVersion);
+
+// The child of `node` named `name` whose file another rule than the module
+// search found (`path`, empty when none, as `outcome` says), shown with
+// `label` before its path.
+ModuleNode* addFoundDependency(ScanContext& ctx, ModuleNode& node, const std::string& name, std::string label,
+                               std::string path, const SearchOutcome& outcome, int readVersion);
+
+// What the managed part of a PE walk did.
+struct ManagedWalk {
+    int walked = 0;                  // children were named (assemblies, P/Invoke modules, an app host's assembly)
+    bool skipNativeImports = false;  // an IL-only assembly the runtime maps: its import table is never bound
+};
+
+// The managed part of the PE walk: for a managed image (a CLI header), its
+// facts on the node, the process's managed runtime set up when this is the
+// first managed module met, and as children its assembly references as
+// that runtime binds them and its P/Invoke modules as its native library
+// search finds them; for a native program scanned as the root that is a
+// .NET app host, its app's assembly. `children` counts the node's children
+// against kMaxReferencesPerModule.
+ManagedWalk walkManagedReferences(ScanContext& ctx, ModuleNode& node, const ByteView& image, std::uint64_t newHeader,
+                                  int& children);
 
 }  // namespace vost

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -46,6 +47,25 @@ inline bool appendBounded(char* dst, std::size_t capacity, const char* src) {
     if (!end) return false;
     const std::size_t used = static_cast<const char*>(end) - dst;
     return copyBounded(dst + used, capacity - used, src);
+}
+
+// Appends the UTF-8 form of the code point `code` (at most U+10FFFF).
+inline void appendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += char(code);
+    } else if (code < 0x800) {
+        out += char(0xC0 | code >> 6);
+        out += char(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += char(0xE0 | code >> 12);
+        out += char(0x80 | (code >> 6 & 0x3F));
+        out += char(0x80 | (code & 0x3F));
+    } else {
+        out += char(0xF0 | code >> 18);
+        out += char(0x80 | (code >> 12 & 0x3F));
+        out += char(0x80 | (code >> 6 & 0x3F));
+        out += char(0x80 | (code & 0x3F));
+    }
 }
 
 }  // namespace vost

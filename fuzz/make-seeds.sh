@@ -54,5 +54,24 @@ if command -v wrestool >/dev/null 2>&1; then
     iconv -f UTF-8 -t UTF-16 "$corpus/manifest-notepad.xml" >"$corpus/manifest-notepad-utf16.xml" || true
   fi
 fi
+# Managed images for fuzz_managed and fuzz_scan: the programs mcs builds for
+# the tests (when the build made them), mono's smaller assemblies, and the
+# configuration texts of the tests.
+managed=${VOST_MANAGED_PROGRAMS:-$(dirname "$0")/../build/native/tests/managed_programs}
+for f in "$managed"/app.exe "$managed"/Lib.dll "$managed"/v1/Strong.dll; do
+  [ -f "$f" ] && cp "$f" "$corpus/managed-$(basename "$(dirname "$f")")-$(basename "$f")"
+done
+if [ -d /usr/lib/mono/gac ]; then
+  find /usr/lib/mono/gac -name '*.dll' -size -64k | sort | head -n 12 | while read -r f; do
+    cp "$f" "$corpus/mono-$(basename "$f")"
+  done
+fi
+for f in "$(dirname "$0")"/../tests/managed_programs/*.config; do
+  [ -f "$f" ] && cp "$f" "$corpus/config-$(basename "$f")"
+done
+printf '%s' '{"runtimeOptions":{"rollForward":"Major","frameworks":[{"name":"Microsoft.NETCore.App","version":"8.0.0"}]}}' \
+  >"$corpus/runtimeconfig.json"
+printf '%s' '{"runtimeTarget":{"name":"t"},"targets":{"t":{"L/1":{"runtime":{"lib/L.dll":{"assemblyVersion":"1.0.0.0"}},"runtimeTargets":{"runtimes/win-x64/native/n.dll":{"rid":"win-x64","assetType":"native"}}}}}}' \
+  >"$corpus/deps.json"
 "$build/fuzz/make_seed_images" "$corpus"
 echo "$(ls "$corpus" | wc -l) seeds in $corpus"

@@ -8,7 +8,7 @@ set -eu
 duration=${1:?duration in seconds}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${2:-$root/build/fuzz}
-targets="fuzz_header_reader fuzz_walkers fuzz_version_resource fuzz_scan fuzz_api_set_schema fuzz_exports fuzz_icon_resources fuzz_manifest fuzz_undecorate"
+targets="fuzz_header_reader fuzz_walkers fuzz_version_resource fuzz_scan fuzz_api_set_schema fuzz_exports fuzz_icon_resources fuzz_manifest fuzz_undecorate fuzz_managed"
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -31,7 +31,8 @@ run() {  # TARGET: runs it, writes its exit status to its .status file
     fuzz_scan) max_len=131072; dict="-dict=$root/fuzz/scan.dict" ;;
     fuzz_walkers) max_len=8192 ;;
     fuzz_undecorate) max_len=4096; dict="-dict=$root/fuzz/undecorate.dict" ;;  # past the length cap every name comes back as it is
-    fuzz_manifest) dict="-dict=$root/fuzz/manifest.dict" ;;  # the offset comes from the input: small inputs reach everything
+    fuzz_manifest) dict="-dict=$root/fuzz/manifest.dict" ;;
+    fuzz_managed) dict="-dict=$root/fuzz/managed.dict" ;;  # the offset comes from the input: small inputs reach everything
   esac
   status=0
   # shellcheck disable=SC2086

@@ -30,6 +30,12 @@ public:
     }
     const ActivationContext* defaultContext(ModuleBits bits) override { return inner_->defaultContext(bits); }
     std::string knownDll(const char* name, ModuleBits bits) override { return inner_->knownDll(name, bits); }
+    // The managed runtimes' lookups are kept by the process that asks them.
+    RuntimeFolders runtimeFolders() override { return inner_->runtimeFolders(); }
+    std::string findEntry(const std::string& base, const std::string& relative, bool folder) override {
+        return inner_->findEntry(base, relative, folder);
+    }
+    std::vector<std::string> folderNames(const std::string& folder) override { return inner_->folderNames(folder); }
     bool pathsIgnoreCase() const override { return inner_->pathsIgnoreCase(); }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;

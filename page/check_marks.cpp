@@ -79,6 +79,20 @@ std::vector<std::string> contextLines(const CheckedModule& module) {
     return lines;
 }
 
+std::string managedLine(const ModuleNode& node) {
+    if (const ManagedReference* reference = node.reference.get()) {
+        std::string line = "Managed: " + reference->wanted.displayName();
+        std::string how = reference->where;
+        if (!reference->policy.empty()) how += (how.empty() ? "" : ", ") + reference->policy + " to " + reference->bound.text();
+        return how.empty() ? line : line + " (" + how + ")";
+    }
+    const ManagedModule* module = node.managedModule.get();
+    std::string line = "Managed";
+    if (module && !module->assembly.empty()) line += ": " + module->assembly;
+    if (module && !module->runtimeVersion.empty()) line += " (runtime " + module->runtimeVersion + ")";
+    return line;
+}
+
 std::string joinLines(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += (text.empty() ? "" : "\r\n") + line;
@@ -241,7 +255,8 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
         if (emplaced.second) {
             marks.rows.push_back(RowMark{upper(node.moduleName), image, Tip{}});
             rowLines.emplace_back();
-        } else if (image == kWillNotLoadImage || marks.rows[row].image == kDelayLoadedImage) {
+        } else if (image == kWillNotLoadImage || image == kManagedWillNotLoadImage ||
+                   marks.rows[row].image == kDelayLoadedImage || marks.rows[row].image == kManagedImage) {
             marks.rows[row].image = image;  // a failure at start-up says most
         }
         return row;
@@ -254,7 +269,9 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
         const ItemVerdict& verdict = verdicts[i];
         const ModuleNode* node = tree[i].node;
         const bool delayed = node && node->delayLoaded;
-        if (!verdict.fails() && verdict.belowAtStart == 0 && verdict.belowOnFirstUse == 0 && !delayed) continue;
+        const bool managed = node && node->managed();
+        if (!verdict.fails() && verdict.belowAtStart == 0 && verdict.belowOnFirstUse == 0 && !delayed && !managed)
+            continue;
         std::vector<std::string> lines = verdict.atStart;
         lines.insert(lines.end(), verdict.context.begin(), verdict.context.end());
         lines.insert(lines.end(), verdict.onFirstUse.begin(), verdict.onFirstUse.end());
@@ -262,16 +279,35 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
         if (verdict.belowOnFirstUse)
             lines.push_back(countText(verdict.belowOnFirstUse, "fails on first use", "fail on first use"));
         if (delayed && !verdict.fails()) lines.insert(lines.begin(), "delay-loaded: loaded on first use");
-        const int image = verdict.failsAtStart()     ? kWillNotLoadImage
+        if (managed && !verdict.fails()) lines.insert(lines.begin(), managedLine(*node));
+        // A managed item (a managed module, an assembly reference) shows the
+        // managed forms of the start-up marks.
+        const int image = verdict.failsAtStart()     ? (managed ? kManagedWillNotLoadImage : kWillNotLoadImage)
                           : verdict.fails()          ? kFailsOnFirstUseImage
-                          : verdict.belowAtStart     ? kBelowWillNotLoadImage
+                          : verdict.belowAtStart     ? (managed ? kManagedBelowWillNotLoadImage : kBelowWillNotLoadImage)
                           : verdict.belowOnFirstUse  ? kBelowFailsOnFirstUseImage
-                                                     : kDelayLoadedImage;
+                          : delayed                  ? kDelayLoadedImage
+                                                     : kManagedImage;
         marks.items.push_back(ItemMark{tree[i].item, image, cutTip(joinLines(lines))});
-        if (!verdict.fails()) continue;
+        if (!verdict.fails()) {
+            // A managed module's row carries the managed mark and how it was bound.
+            if (managed) {
+                const std::size_t row = rowFor(*node, kManagedImage);
+                if (marks.rows[row].image == kManagedImage && marks.rows[row].tip.text.empty())
+                    addLine(row, managedLine(*node));
+            }
+            continue;
+        }
 
         // The module's row: each importer's lines once, after its name.
-        const std::size_t row = rowFor(*node, verdict.failsAtStart() ? kWillNotLoadImage : kFailsOnFirstUseImage);
+        const std::size_t row = rowFor(*node, verdict.failsAtStart()
+                                                  ? (managed ? kManagedWillNotLoadImage : kWillNotLoadImage)
+                                                  : kFailsOnFirstUseImage);
+        // A row that failed drops the managed line it may have had.
+        if (rowLines[row].size() == 1 && marks.rows[row].tip.text == managedLine(*node)) {
+            rowLines[row].clear();
+            marks.rows[row].tip.text.clear();
+        }
         const ModuleNode* parent = tree[i].parent == kNoParent ? nullptr : tree[tree[i].parent].node;
         const std::string by = parent ? upper(parent->moduleName) + ": " : std::string();
         for (const auto* part : {&verdict.atStart, &verdict.onFirstUse})

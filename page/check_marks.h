@@ -19,12 +19,17 @@ namespace vost {
 // failure on first use lies in what the program loads only when it first
 // calls it (a delay-loaded module, or a module only such a module brings
 // in): the program starts and fails later (an amber disc and ring). A
-// delay-loaded module that loads has a mark of its own.
+// delay-loaded module that loads has a mark of its own. A managed item (a
+// managed module, or an assembly reference) has the managed mark, alone when
+// it loads, or with the start-up disc or ring.
 constexpr int kWillNotLoadImage = 1;
 constexpr int kBelowWillNotLoadImage = 2;
 constexpr int kDelayLoadedImage = 3;
 constexpr int kFailsOnFirstUseImage = 4;
 constexpr int kBelowFailsOnFirstUseImage = 5;
+constexpr int kManagedImage = 6;
+constexpr int kManagedWillNotLoadImage = 7;
+constexpr int kManagedBelowWillNotLoadImage = 8;
 
 // A tip is cut past this many characters or lines (about a screenful); the
 // window then ends it with an ellipsis.
@@ -38,13 +43,13 @@ struct Tip {
 
 struct ItemMark {
     TreeItem item;
-    int image;  // kWillNotLoadImage or kBelowWillNotLoadImage
+    int image;  // one of the state images above
     Tip tip;
 };
 
 struct RowMark {
     std::string module;  // the row's Module text, upper case
-    int image;           // kWillNotLoadImage, kFailsOnFirstUseImage or kDelayLoadedImage
+    int image;           // kWillNotLoadImage, kFailsOnFirstUseImage, kDelayLoadedImage or a managed one
     Tip tip;
 };
 
@@ -76,6 +81,8 @@ private:
 // Every ancestor of a failing item that does not fail itself gets a ring,
 // red when a start-up failure lies below. A delay-loaded item that does not
 // fail and has no failure below gets the delay-loaded image.
+// Managed items get the managed forms of the images, and the managed mark
+// alone, with a tip of how the runtime bound them, when nothing fails.
 CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check);
 
 // The modules (lower-cased names) that only delay-load directories name in

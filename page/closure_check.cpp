@@ -7,6 +7,7 @@
 
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
+#include "page/managed_findings.h"
 
 namespace vost {
 
@@ -46,8 +47,18 @@ const char* findingKindText(FindingKind kind) {
     case FindingKind::missingAssembly: return "missing-assembly";
     case FindingKind::badManifest: return "bad-manifest";
     case FindingKind::noContext: return "no-context";
+    case FindingKind::assemblyNotFound: return "assembly-not-found";
+    case FindingKind::otherAssembly: return "other-assembly";
+    case FindingKind::frameworkMissing: return "framework-not-found";
+    case FindingKind::badConfig: return "bad-config";
+    case FindingKind::badMetadata: return "bad-metadata";
     }
     return "";
+}
+
+bool isManagedFinding(FindingKind kind) {
+    return kind == FindingKind::assemblyNotFound || kind == FindingKind::otherAssembly ||
+           kind == FindingKind::frameworkMissing || kind == FindingKind::badConfig || kind == FindingKind::badMetadata;
 }
 
 bool isContextFinding(FindingKind kind) {
@@ -99,14 +110,24 @@ ClosureCheck checkClosure(const TreeRecord& tree, AnalysisPlatform& platform, Ch
         const ModuleNode* node = tree[index].node;
         if (node && compareIgnoringCase(node->fullPath.c_str(), kFileNotFoundText) != 0 &&
             checked.insert(node->fullPath).second) {
+            // An IL-only assembly's imports are never bound: nothing of
+            // them is checked.
+            const bool unbound = importsUnbound(*node);
             const std::string key = searchFolder + '\0' + contextKey + '\0' + (settings.delayLoads ? 'd' : 'i') +
-                                    node->fullPath;
-            const ModuleCheck& check = cache.moduleCheck(
-                key, [&] { return checkModuleImports(platform, exports, node->fullPath.c_str(), withContext); });
+                                    (unbound ? "u" : "") + node->fullPath;
+            const ModuleCheck& check = cache.moduleCheck(key, [&] {
+                if (!unbound) return checkModuleImports(platform, exports, node->fullPath.c_str(), withContext);
+                ModuleCheck none;
+                none.pe = true;
+                none.machine = node->machine;
+                return none;
+            });
             CheckedModule module{node->moduleName, node->fullPath, &check, {}};
             // A 16-bit module's references are not read by function; the
             // modules the tree shows missing under it are its findings.
             if (!check.pe && node->scanned) module.treeFindings = notFoundChildren(tree, index);
+            // Managed code's findings come from what the walk bound.
+            for (Finding& finding : managedFindings(tree, index)) module.treeFindings.push_back(std::move(finding));
             result.modules.push_back(std::move(module));
         }
     }
@@ -117,14 +138,17 @@ void writeCheckText(const ClosureCheck& check, std::ostream& out) {
     for (const CheckedModule& m : check.modules) {
         const auto write = [&](const Finding& f) {
             out << findingKindText(f.kind) << ' ' << m.name;
-            // An assembly keeps its name as its manifest spells it.
-            if (!isContextFinding(f.kind)) out << " -> " << upper(f.module);
+            // An assembly keeps its name as its manifest (or metadata) spells it.
+            if (!f.assembly.empty()) out << " -> " << f.assembly;
+            else if (!isContextFinding(f.kind) && !isManagedFinding(f.kind)) out << " -> " << upper(f.module);
             else if (!f.module.empty()) out << " -> " << f.module;
             if (f.kind == FindingKind::unresolved) out << '!' << findingFunctionText(f);
             std::string detail;
             const auto add = [&detail](const std::string& part) { detail += (detail.empty() ? "" : "; ") + part; };
             if (f.delayLoad) add("delay-load");
-            if (f.kind == FindingKind::unresolved || isContextFinding(f.kind)) add(f.reason);
+            if (f.pinvoke) add("P/Invoke");
+            if (f.kind == FindingKind::unresolved || isContextFinding(f.kind) || isManagedFinding(f.kind))
+                add(f.reason);
             if (f.kind == FindingKind::otherMachine)
                 add(machineName(f.machine) + ", importer " + machineName(m.check->machine) + ": " + f.path);
             if (f.kind == FindingKind::notAnImage) add(f.path);

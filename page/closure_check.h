@@ -93,7 +93,9 @@ struct CheckedModule {
     std::string name;  // as the tree shows it
     std::string path;
     const ModuleCheck* check;  // owned by the run's CheckCache
-    std::vector<Finding> treeFindings;  // modules the tree shows not found under a module that is no PE image
+    // Findings read from the tree: modules it shows not found under a module
+    // that is no PE image, and managed code's (managed_findings.h).
+    std::vector<Finding> treeFindings;
 };
 
 struct ClosureCheck {
@@ -126,14 +128,21 @@ ClosureCheck checkClosure(const TreeRecord& tree, AnalysisPlatform& platform, Ch
 ClosureCheck checkClosure(TreeControl& tree, AnalysisPlatform& platform, CheckCache& cache,
                           const std::string& searchFolder, const CheckSettings& settings, bool rootOnly);
 
-// "not-found", "other-machine", "not-an-image", "unresolved", or for what
+// "not-found", "other-machine", "not-an-image", "unresolved", for what
 // kept an activation context from being built "missing-assembly",
-// "bad-manifest" or "no-context".
+// "bad-manifest" or "no-context", and the managed kinds below.
 const char* findingKindText(FindingKind kind);
 
 // A finding about an activation context rather than a reference: its module
 // names an assembly (or nothing) and its reason says what went wrong.
 bool isContextFinding(FindingKind kind);
+
+// A finding about managed code ("assembly-not-found", "other-assembly",
+// "framework-not-found", "bad-config", "bad-metadata"): an assembly finding
+// names the reference as the runtime writes it (`assembly`), the others
+// what they concern (`module`, a framework or file; empty for the module's
+// own metadata), and the reason says what went wrong.
+bool isManagedFinding(FindingKind kind);
 
 // A finding's function: its name, or "#" and its ordinal.
 std::string findingFunctionText(const Finding& finding);

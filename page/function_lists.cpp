@@ -89,6 +89,20 @@ std::vector<Importer> importersOf(const ModuleNode& node, const NodeStore& nodes
     return importers;
 }
 
+std::string managedImportsNote(const ModuleNode& node) {
+    const std::string by = node.parent ? upper(node.parent->moduleName) : std::string("Its importer");
+    switch (node.role) {
+    case NodeRole::assembly:
+    case NodeRole::appAssembly:
+        return by + " uses this assembly's types and members, which the runtime binds by their metadata names: it "
+                    "imports no functions";
+    case NodeRole::pinvoke:
+        return by + " calls this module through P/Invoke: the runtime finds each function when it is first called";
+    case NodeRole::module: break;
+    }
+    return std::string();
+}
+
 FunctionLists readFunctionLists(const std::string& module, const std::string& path, bool withDelayLoads,
                                 const std::vector<Importer>& importers, AnalysisPlatform& platform,
                                 CheckCache& cache, const ActivationContext* processContext) {

@@ -54,6 +54,9 @@ struct ImportSection {
 
 struct FunctionLists {
     std::string module;
+    // Why there are no import sections, when the module is not named by an
+    // import table (an assembly reference, a P/Invoke module); empty otherwise.
+    std::string note;
     std::vector<ImportSection> sections;
     bool executable = false;   // the module is a PE image or an NE module
     bool exportTable = false;  // with an export directory (an entry table)
@@ -63,6 +66,11 @@ struct FunctionLists {
     // differs from the name; made on first use with an undecorator.
     std::vector<std::vector<std::string>> readable;
 };
+
+// Why the Functions dialog lists no imports of `node`: it is an assembly
+// reference or a P/Invoke module, which no import table names. Empty for
+// every other node.
+std::string managedImportsNote(const ModuleNode& node);
 
 // The lists of module `module` (found at `path`, empty when it was not) for
 // each of `importers`, read with the scan's platform (its search folder

@@ -248,8 +248,10 @@ void initialise(HWND dialog, const Opening& opening) {
     for (const ImportSection& section : state.lists.sections)
         SendMessageW(sections, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wideText(section.title).c_str()));
     if (state.lists.sections.empty()) {
-        SendMessageW(sections, CB_ADDSTRING, 0,
-                     reinterpret_cast<LPARAM>(wideText("No module of the closure imports " + state.lists.module).c_str()));
+        const std::string empty = state.lists.note.empty()
+                                      ? "No module of the closure imports " + state.lists.module
+                                      : state.lists.note;
+        SendMessageW(sections, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wideText(empty).c_str()));
         EnableWindow(sections, FALSE);
     }
     SendMessageW(sections, CB_SETCURSEL, 0, 0);
@@ -336,10 +338,14 @@ void showFunctionsDialog(DependencyExtension& ext) {
         // Reading the importers' tables and the module's exports takes a
         // moment for large ones; the scan is done, its platform idle.
         HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-        const std::vector<Importer> importers = importersOf(*node, *ext.nodes, !treeIsShown(ext));
+        // A managed reference of the tree names no import table's functions.
+        const std::string note = treeIsShown(ext) ? managedImportsNote(*node) : std::string();
+        const std::vector<Importer> importers =
+            note.empty() ? importersOf(*node, *ext.nodes, !treeIsShown(ext)) : std::vector<Importer>();
         state.lists = readFunctionLists(node->moduleName, node->found ? node->fullPath : std::string(),
                                         ext.delayLoads, importers, *ext.platform, state.cache,
                                         node->processContext);
+        state.lists.note = note;
         SetCursor(previous);
     }
     Opening opening{&state, node->found};

@@ -83,8 +83,9 @@ void checkScannedTree(DependencyExtension& ext, const TreeRecord& record) {
     std::vector<ItemStateImage> items;
     for (const ItemMark& mark : marks->items) items.push_back(ItemStateImage{mark.item, mark.image});
     if (!items.empty()) ext.tree->setItemStateImages(items);
-    // One request per kind of row mark.
-    for (const int image : {kWillNotLoadImage, kFailsOnFirstUseImage, kDelayLoadedImage}) {
+    // One request per image the rows carry.
+    for (const int image : {kWillNotLoadImage, kFailsOnFirstUseImage, kDelayLoadedImage, kManagedImage,
+                            kManagedWillNotLoadImage}) {
         std::vector<const char*> rows;
         for (const RowMark& mark : marks->rows)
             if (mark.image == image) rows.push_back(mark.module.c_str());

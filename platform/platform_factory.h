@@ -29,6 +29,13 @@ struct PlatformOptions {
     // schema and its known DLLs apply. Used by the POSIX layer; empty: none.
     std::string windowsFolder;
 
+    // The .NET (5 and later) root that managed programs' shared frameworks
+    // are looked for in, for both families (its shared\NAME\VERSION
+    // folders). Used by the POSIX layer; empty: beside the Windows folder
+    // (its drive's "Program Files\dotnet", "Program Files (x86)\dotnet" for
+    // 32-bit processes on 64-bit Windows), or none without one.
+    std::string dotnetRoot;
+
     // When set, error messages go here instead of a modal message box (the
     // headless scanner records them; the page shows real boxes).
     std::function<void(const char* text, const char* caption)> messageSink;

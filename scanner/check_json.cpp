@@ -20,6 +20,9 @@ void writeCheckJson(const ClosureCheck& check, std::ostream& out) {
             first = false;
             out << "{\"kind\":" << jsonString(findingKindText(f.kind)) << ",\"module\":" << jsonString(f.module)
                 << ",\"path\":" << jsonString(f.path) << ",\"delayLoad\":" << (f.delayLoad ? "true" : "false");
+            if (f.pinvoke) out << ",\"pinvoke\":true";
+            if (!f.assembly.empty()) out << ",\"assembly\":" << jsonString(f.assembly);
+            if (isManagedFinding(f.kind)) out << ",\"reason\":" << jsonString(f.reason);
             if (f.kind == FindingKind::unresolved) {
                 if (f.byOrdinal)
                     out << ",\"ordinal\":" << f.ordinal;

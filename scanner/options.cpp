@@ -47,8 +47,13 @@ const char* const kScannerUsage =
     "                        SysWOW64 (32-bit) or System32 (64-bit), then system and\n"
     "                        DIR, are searched after any --search-dir in place of the\n"
     "                        defaults; its WinSxS store resolves the manifests'\n"
-    "                        assemblies, its SYSTEM hive gives the known DLLs\n"
-    "                        (POSIX build)\n"
+    "                        assemblies, its SYSTEM hive gives the known DLLs;\n"
+    "                        its global assembly caches (Microsoft.NET\\assembly,\n"
+    "                        assembly) and the dotnet root beside it (Program\n"
+    "                        Files\\dotnet) serve managed programs (POSIX build)\n"
+    "  --dotnet-root DIR     the .NET root whose shared frameworks (DIR/shared/NAME/\n"
+    "                        VERSION) managed programs of .NET 5 and later run on,\n"
+    "                        in place of the one beside --windows (POSIX build)\n"
     "  --sort COLUMN[:desc]  sort the list as one click (two for :desc) on COLUMN:\n"
     "                        module, date, fileversion, productversion or path\n"
     "  --copy-to DIR         copy every listed module file into DIR, never overwriting:\n"
@@ -135,7 +140,8 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
             arg = "--jobs";
         }
         const bool takesValue =
-            arg == "--search-dir" || arg == "--search-dir-64" || arg == "--windows" || arg == "--sort" || arg == "--copy-to" ||
+            arg == "--search-dir" || arg == "--search-dir-64" || arg == "--windows" || arg == "--dotnet-root" ||
+            arg == "--sort" || arg == "--copy-to" ||
             arg == "--jobs";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
@@ -171,6 +177,12 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
                 return false;
             }
             options.windowsFolder = value;
+        } else if (arg == "--dotnet-root") {
+            if (value.empty()) {
+                error = "--dotnet-root needs a folder";
+                return false;
+            }
+            options.dotnetRoot = value;
         } else if (arg == "--sort") {
             if (!parseSort(value, options)) {
                 error = "unknown sort column: " + value;

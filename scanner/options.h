@@ -26,6 +26,9 @@ struct ScannerOptions {
     // A Windows folder (POSIX): its system folders, API set schema, store of
     // side-by-side assemblies and known DLLs stand for the machine's.
     std::string windowsFolder;
+    // The .NET root of managed programs' shared frameworks (POSIX): empty
+    // for the one beside the Windows folder.
+    std::string dotnetRoot;
     bool help = false;
     // Whether modules are resolved by the loader's own rules (activation
     // contexts, known DLLs): always on Windows, with a Windows folder

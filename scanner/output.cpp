@@ -54,6 +54,19 @@ void writeItem(MemoryTree& tree, TreeItem item, ItemFields fields, const ItemImp
         out << ",\"foundBy\":" << jsonString(foundByName(node->foundBy));
         if (node->foundBy == FoundBy::sideBySide) out << ",\"assembly\":" << jsonString(node->assembly);
     }
+    // Managed code, only where the scan met it: a native tree is written as before.
+    if (node && node->managed()) out << ",\"managed\":true";
+    if (node && node->role != NodeRole::module) {
+        out << ",\"reference\":" << jsonString(nodeRoleName(node->role));
+        if (node->role == NodeRole::assembly && node->reference) {
+            const ManagedReference& reference = *node->reference;
+            out << ",\"assemblyName\":" << jsonString(reference.wanted.displayName());
+            if (!reference.policy.empty())
+                out << ",\"boundVersion\":" << jsonString(reference.bound.text())
+                    << ",\"policy\":" << jsonString(reference.policy);
+            if (!reference.where.empty()) out << ",\"boundFrom\":" << jsonString(reference.where);
+        }
+    }
     if (imports) writeImportsJson(*imports, undecorate, out);
     out << ",\"children\":[";
 }

@@ -239,6 +239,10 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
         err << "vostscan: --windows: no such folder: " << options.windowsFolder << "\n";
         return 2;
     }
+    if (!options.dotnetRoot.empty() && !isDirectory(options.dotnetRoot.c_str())) {
+        err << "vostscan: --dotnet-root: no such folder: " << options.dotnetRoot << "\n";
+        return 2;
+    }
 #endif
 
     PlatformOptions platformOptions;
@@ -246,6 +250,7 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
     platformOptions.searchFolders64 = options.searchDirs64;
     // A Windows folder brings its own system folders in place of the defaults.
     platformOptions.windowsFolder = options.windowsFolder;
+    platformOptions.dotnetRoot = options.dotnetRoot;
     const bool defaults = options.windowsFolder.empty();
     if (defaults && platformOptions.searchFolders.empty() && isDirectory(kDefaultSearchDir))
         platformOptions.searchFolders.push_back(kDefaultSearchDir);

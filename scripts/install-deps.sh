@@ -10,9 +10,15 @@ set -euo pipefail
 # lld: lld-link, which writes delay-load directories (GNU ld leaves them empty).
 # wine64-tools: winedump, which reads NE modules' entry tables and relocations for the tests
 # (it brings libwine-dev, whose import libraries sit beside Wine's PE files).
+# mono-mcs, mono-runtime, mono-utils: C# test programs (mcs), the runtime the
+# managed bindings are compared with (mono) and the metadata reader the
+# managed reader is compared with (monodis); libmono-cil-dev: mono's assemblies
+# in its global assembly cache, a few hundred real managed files; openssl: the
+# test programs' strong-name key.
 packages=(g++ make cmake googletest libbenchmark-dev clang lld libclang-rt-14-dev llvm
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine xvfb xauth
-  nsis imagemagick xdotool icoutils pev python3 python3-pefile libexpat1-dev libhivex-dev pkg-config llvm-14-dev wine64-tools)
+  nsis imagemagick xdotool icoutils pev python3 python3-pefile libexpat1-dev libhivex-dev pkg-config llvm-14-dev
+  wine64-tools mono-mcs mono-runtime mono-utils libmono-cil-dev openssl)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -131,6 +132,68 @@ PosixPlatform::PosixPlatform(const PlatformOptions& options) : messageSink_(opti
     for (const std::string& folder : options.searchFolders64)
         if (!folder.empty()) searchFolders64_.push_back(realFolder(folder));
     if (!options.windowsFolder.empty()) addWindowsFolder(options.windowsFolder);
+    setRuntimeFolders(options);
+}
+
+void PosixPlatform::setRuntimeFolders(const PlatformOptions& options) {
+    std::string windows;
+    if (!options.windowsFolder.empty()) windows = realFolder(options.windowsFolder);
+    runtimeFolders_.windows = windows;
+    // 64-bit Windows keeps 32-bit modules apart; without a Windows folder,
+    // folders for 64-bit modules stand for it.
+    runtimeFolders_.windows64 = windows.empty() ? !searchFolders64_.empty() : !entryIgnoringCase(windows, "syswow64").empty();
+    if (!options.dotnetRoot.empty()) {
+        runtimeFolders_.dotnet32 = runtimeFolders_.dotnet64 = realFolder(options.dotnetRoot);
+        return;
+    }
+    if (windows.empty()) return;
+    // The default places of the installers, on the Windows folder's drive.
+    const std::string drive = windows.substr(0, windows.find_last_of('/'));
+    const auto beside = [&](const char* programFiles) {
+        return findEntry(drive, std::string(programFiles) + "/dotnet", true);
+    };
+    runtimeFolders_.dotnet64 = beside("Program Files");
+    runtimeFolders_.dotnet32 = runtimeFolders_.windows64 ? beside("Program Files (x86)") : runtimeFolders_.dotnet64;
+}
+
+std::string PosixPlatform::findEntry(const std::string& base, const std::string& relative, bool folder) {
+    if (relative.empty()) return std::string();
+    if (base.empty()) return findEntry(".", relative, folder);
+    std::string wanted = relative;
+    for (char& c : wanted)
+        if (c == '\\') c = '/';
+    // A drive ("C:") is the drive of the Windows folder, when there is one;
+    // a relative folder is taken from the current directory, so that every
+    // path found is absolute.
+    std::string root;
+    if (base.size() == 2 && base[1] == ':') {
+        if (runtimeFolders_.windows.empty()) return std::string();
+        root = runtimeFolders_.windows.substr(0, runtimeFolders_.windows.find_last_of('/'));
+    } else {
+        root = base[0] == '/' ? base : realFolder(base);
+    }
+    std::string real;
+    EntryKind kind = EntryKind::unknown;
+    if (!cache_.resolve(joinPath(root, wanted), real, &kind)) return std::string();
+    if (kind == EntryKind::unknown) {
+        struct stat info;
+        if (::stat(real.c_str(), &info) != 0) return std::string();
+        kind = S_ISDIR(info.st_mode) ? EntryKind::folder : EntryKind::file;
+    }
+    return (kind == EntryKind::folder) == folder ? real : std::string();
+}
+
+std::vector<std::string> PosixPlatform::folderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), ::closedir);
+    if (!listing) return names;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat info;
+        if (::stat(joinPath(folder, name).c_str(), &info) == 0 && S_ISDIR(info.st_mode)) names.push_back(name);
+    }
+    return names;
 }
 
 void PosixPlatform::addWindowsFolder(const std::string& folder) {

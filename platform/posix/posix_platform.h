@@ -36,6 +36,9 @@ public:
     const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) override;
     const ActivationContext* defaultContext(ModuleBits bits) override;
     std::string knownDll(const char* name, ModuleBits bits) override;
+    RuntimeFolders runtimeFolders() override { return runtimeFolders_; }
+    std::string findEntry(const std::string& base, const std::string& relative, bool folder) override;
+    std::vector<std::string> folderNames(const std::string& folder) override;
     bool pathsIgnoreCase() const override { return false; }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
@@ -61,6 +64,8 @@ private:
 
     // The system folders of a Windows folder, after the configured ones.
     void addWindowsFolder(const std::string& folder);
+    // The runtimes' folders: the Windows folder's and the dotnet roots.
+    void setRuntimeFolders(const PlatformOptions& options);
     ContextFiles contextFiles();
 
     const std::vector<std::string>& foldersOf(ModuleBits bits) const {
@@ -81,6 +86,7 @@ private:
     std::shared_ptr<const WindowsStore> store_;
     std::string systemFolder_, systemFolder64_;
     std::unordered_set<std::string> knownDlls_;
+    RuntimeFolders runtimeFolders_;
     std::map<std::tuple<std::string, ModuleBits, ManifestRole>, std::unique_ptr<ActivationContext>> contexts_;
     std::map<ModuleBits, std::unique_ptr<ActivationContext>> defaultContexts_;
 };

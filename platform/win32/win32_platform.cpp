@@ -14,6 +14,7 @@
 #include "platform/win32/file_blocks.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/module_search.h"
+#include "platform/win32/runtime_folders.h"
 #include "platform/win32/system_folders.h"
 #include "platform/win32/wide_text.h"
 
@@ -166,6 +167,19 @@ const ActivationContext* Win32Platform::defaultContext(ModuleBits bits) {
 }
 
 std::string Win32Platform::knownDll(const char* name, ModuleBits bits) { return knownDlls_.find(name, bits); }
+
+RuntimeFolders Win32Platform::runtimeFolders() { return win32RuntimeFolders(); }
+
+std::string Win32Platform::findEntry(const std::string& base, const std::string& relative, bool folder) {
+    return win32FindEntry(
+        base, relative, folder,
+        [](const std::string& path, void* self) { return static_cast<Win32Platform*>(self)->reach(path.c_str()); },
+        this);
+}
+
+std::vector<std::string> Win32Platform::folderNames(const std::string& folder) {
+    return win32FolderNames(pathForThisProcess(systemFolders(), folder));
+}
 
 bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
     return path && readFixedVersionInfo(reach(path).c_str(), out);

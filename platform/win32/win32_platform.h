@@ -25,6 +25,9 @@ public:
     const ActivationContext* activationContext(const char* path, ModuleBits bits, ManifestRole role) override;
     const ActivationContext* defaultContext(ModuleBits bits) override;
     std::string knownDll(const char* name, ModuleBits bits) override;
+    RuntimeFolders runtimeFolders() override;
+    std::string findEntry(const std::string& base, const std::string& relative, bool folder) override;
+    std::vector<std::string> folderNames(const std::string& folder) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
