@@ -2,6 +2,7 @@
 // and sorted tree item under the referencing module.
 #include <cstdint>
 
+#include "analysis/module_cache.h"
 #include "analysis/reference_search.h"
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
@@ -34,7 +35,11 @@ ModuleNode* addFoundDependency(ScanContext& ctx, ModuleNode& node, const std::st
     if (!usable || ctx.platform.pathsIgnoreCase()) path = lowerAscii(std::move(path));
     label += path;
 
-    ModuleNode* child = ctx.nodes.create(ctx.platform, std::move(path), name, &node, readVersion, usable);
+    // With the run's cache, the child's file is read once, here, for its
+    // version and everything its own walk and its check will need.
+    std::shared_ptr<const ModuleFacts> facts;
+    if (usable && readVersion && ctx.modules) facts = ctx.modules->factsOf(ctx.platform, path);
+    ModuleNode* child = ctx.nodes.create(ctx.platform, std::move(path), name, &node, readVersion, usable, facts.get());
     child->foundBy = usable ? outcome.how : FoundBy::notFound;
     if (usable && outcome.how == FoundBy::sideBySide) child->assembly = outcome.assembly.text();
     child->processContext = node.processContext;

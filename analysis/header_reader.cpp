@@ -1,18 +1,12 @@
-// scanModule: tells a PE from an NE file by its signature and walks it.
+// scanModule: tells a PE from an NE file by its signature (as the module's
+// facts record it) and walks it.
 #include <cstdint>
 
+#include "analysis/module_cache.h"
 #include "analysis/module_contexts.h"
-#include "analysis/pe_headers.h"
 #include "analysis/scan_module.h"
 
 namespace vost {
-
-namespace {
-constexpr std::uint16_t kMzSignature = 0x5A4D;  // "MZ"
-constexpr std::uint16_t kNeSignature = 0x454E;  // "NE"
-constexpr std::uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
-constexpr std::uint64_t kNewHeaderOffsetField = 60;
-}  // namespace
 
 namespace {
 int readModule(ScanContext& ctx, ModuleNode& node);
@@ -39,52 +33,29 @@ int readModule(ScanContext& ctx, ModuleNode& node) {
     // text, which must not be taken for a file name.
     if (!node.found) return 0;
 
-    // The mapping object releases the view, the mapping and the file on every
-    // path out of this function.
-    const std::unique_ptr<MappedFile> file = ctx.platform.mapFile(node.fullPath.c_str());
-    if (!file) return 0;
-    const ByteView image = file->bytes();
-
-    std::uint16_t mz = 0;
-    if (!image.readU16(0, mz) || mz != kMzSignature) {
+    const std::shared_ptr<const ModuleFacts> facts = moduleFacts(ctx, node.fullPath);
+    switch (facts->format) {
+    case ModuleFacts::Format::unreadable: return 0;
+    case ModuleFacts::Format::notMz: {
         WindowHandle owner = node.treeWindow ? node.treeWindow->ownerWindow() : nullptr;
         ctx.platform.showError(owner, kNotValidFileText, kNotValidFileCaption);
         return 0;
     }
-
-    // Every byte read here is bounded by the file: a new-header offset (or a
-    // signature) that lies past the end of the file is the "invalid .EXE" case.
-    std::uint32_t newHeaderField = 0;
-    std::uint16_t ne = 0;
-    std::uint32_t pe = 0;
-    if (!image.readU32(kNewHeaderOffsetField, newHeaderField) ||
-        !image.readU16(newHeaderField, ne)) {
-        ctx.platform.showError(nullptr, kInvalidExeText, kHeaderCaption);
-        return 0;
+    case ModuleFacts::Format::badNewHeader: ctx.platform.showError(nullptr, kInvalidExeText, kHeaderCaption); return 0;
+    case ModuleFacts::Format::neither: ctx.platform.showError(nullptr, kNeitherPeNorNeText, kHeaderCaption); return 0;
+    case ModuleFacts::Format::ne: return walkNeReferences(ctx, node, facts->neReferences);
+    case ModuleFacts::Format::pe: break;
     }
-    const std::uint64_t newHeader = newHeaderField;
-    if (ne == kNeSignature) return walkNeModuleRefs(ctx, node, image, newHeader);
-    if (!image.readU32(newHeader, pe)) {
-        ctx.platform.showError(nullptr, kInvalidExeText, kHeaderCaption);
-        return 0;
+    node.machine = facts->machine;
+    node.bits = facts->bits;
+    // The root program's manifest makes the context of the whole process; a
+    // DLL's own manifest adds one for its own imports.
+    if (facts->manifests.present) {
+        if (!node.parent)
+            node.processContext = processContextOf(ctx.platform, node.fullPath.c_str(), node.bits, facts->manifests);
+        node.ownContext = ownContextOf(ctx.platform, node.fullPath.c_str(), node.bits, facts->manifests);
     }
-    if (pe == kPeSignature) {
-        // A PE32+ module's references are 64-bit modules; every other PE
-        // file's, like an NE file's, are 32-bit (or 16-bit) ones.
-        node.machine = coffMachine(image, newHeader);
-        node.bits = isPe32Plus(image, newHeader) ? ModuleBits::bits64 : ModuleBits::bits32;
-        // The root program's manifest makes the context of the whole
-        // process; a DLL's own manifest adds one for its own imports.
-        ManifestUse use;
-        if (readManifestUse(image, newHeader, use)) {
-            if (!node.parent) node.processContext = processContextOf(ctx.platform, node.fullPath.c_str(), node.bits, use);
-            node.ownContext = ownContextOf(ctx.platform, node.fullPath.c_str(), node.bits, use);
-        }
-        return walkPeImports(ctx, node, image, newHeader);
-    }
-
-    ctx.platform.showError(nullptr, kNeitherPeNorNeText, kHeaderCaption);
-    return 0;
+    return walkPeReferences(ctx, node, *facts);
 }
 }  // namespace
 

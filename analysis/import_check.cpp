@@ -15,30 +15,9 @@
 
 namespace vost {
 
-ModuleExports readModuleExports(AnalysisPlatform& platform, const char* path) {
-    ModuleExports module;
-    const std::unique_ptr<MappedFile> file = platform.mapFile(path);
-    if (!file) return module;
-    const ByteView image = file->bytes();
-    std::uint64_t newHeader = 0;
-    if (findNeSignature(image, newHeader)) {
-        module.ne = true;
-        module.exports = readNeExports(image, newHeader);
-        module.neImports = readNeImports(image, newHeader);
-        return module;
-    }
-    if (!findPeSignature(image, newHeader)) return module;
-    module.image = true;
-    module.machine = coffMachine(image, newHeader);
-    module.bits = isPe32Plus(image, newHeader) ? ModuleBits::bits64 : ModuleBits::bits32;
-    readManifestUse(image, newHeader, module.manifests);
-    module.exports = readPeExports(image, newHeader);
-    return module;
-}
-
-const ModuleExports& ExportCache::exportsOf(const std::string& path) {
-    std::unique_ptr<ModuleExports>& known = known_[path];
-    if (!known) known = std::make_unique<ModuleExports>(readModuleExports(platform_, path.c_str()));
+const ModuleFacts& ExportCache::factsOf(const std::string& path) {
+    std::unique_ptr<ModuleFacts>& known = known_[path];
+    if (!known) known = std::make_unique<ModuleFacts>(readModuleFacts(platform_, path.c_str(), true, false));
     return *known;
 }
 
@@ -102,20 +81,20 @@ struct Verdict {
 // whole table of them), and a chain is followed once.
 struct ForwardVerdicts {
     struct Hash {
-        std::size_t operator()(const std::pair<const ModuleExports*, std::uint32_t>& key) const {
+        std::size_t operator()(const std::pair<const ModuleFacts*, std::uint32_t>& key) const {
             return std::hash<const void*>()(key.first) * 31u + key.second;
         }
     };
-    std::unordered_map<std::pair<const ModuleExports*, std::uint32_t>, Verdict, Hash> known;
+    std::unordered_map<std::pair<const ModuleFacts*, std::uint32_t>, Verdict, Hash> known;
 };
 
 Verdict follow(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
-               const std::string& startPath, const ModuleExports* module, Wanted wanted);
+               const std::string& startPath, const ModuleFacts* module, Wanted wanted);
 
 // Whether `wanted` is found in `module` (whose file is at `startPath`), and
 // `target`, the module's own entry it binds to.
 Verdict resolve(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
-                const std::string& startPath, const ModuleExports* module, const Wanted& wanted,
+                const std::string& startPath, const ModuleFacts* module, const Wanted& wanted,
                 ForwardVerdicts& verdicts, ExportTarget& target) {
     target = lookUp(module->exports, wanted);
     if (target.kind == ExportKind::NotExported) return Verdict{whyMissing(module->exports, wanted), {}};
@@ -132,11 +111,11 @@ Verdict resolve(AnalysisPlatform& platform, ExportSource& source, const Activati
 // part before the last dot, with ".dll" when it has no dot of its own. A
 // chain that comes back to an entry it passed is a loop.
 Verdict follow(AnalysisPlatform& platform, ExportSource& source, const ActivationContext* process,
-               const std::string& startPath, const ModuleExports* module, Wanted wanted) {
+               const std::string& startPath, const ModuleFacts* module, Wanted wanted) {
     const std::string* path = &startPath;
     std::string nextPath;
     std::vector<std::string_view> chain;  // the forwarder texts followed (they live in the source's records)
-    std::vector<std::pair<const ModuleExports*, std::uint32_t>> passed;  // entries forwarded from
+    std::vector<std::pair<const ModuleFacts*, std::uint32_t>> passed;  // entries forwarded from
     const auto failed = [&chain](const std::string& why) {
         if (chain.empty()) return Verdict{why, {}};
         std::string text = "forwarded to ";
@@ -164,7 +143,7 @@ Verdict follow(AnalysisPlatform& platform, ExportSource& source, const Activatio
                                 ownContextOf(platform, path->c_str(), module->bits, module->manifests), process};
         std::string found = searchFor(platform, referrer, moduleName.c_str());
         if (found.empty()) return failed(moduleName + " not found");
-        const ModuleExports& nextModule = source.exportsOf(found);
+        const ModuleFacts& nextModule = source.factsOf(found);
         if (!nextModule.image) return failed(found + " is no PE image");
         if (nextModule.machine != module->machine)
             return failed(found + " is of machine " + machineName(nextModule.machine));
@@ -175,31 +154,11 @@ Verdict follow(AnalysisPlatform& platform, ExportSource& source, const Activatio
     }
 }
 
-// The imports of the module at `path`, with its facts; false when it is no
-// PE image. The file is let go before any other is read.
-bool readImports(AnalysisPlatform& platform, const char* path, bool delayLoads, ModuleCheck& check,
-                 std::vector<ImportedModule>& imported, std::vector<ImportedModule>& delayed, ModuleBits& bits,
-                 ManifestUse& manifests) {
-    const std::unique_ptr<MappedFile> file = platform.mapFile(path);
-    if (!file) return false;
-    const ByteView image = file->bytes();
-    std::uint64_t newHeader = 0;
-    if (!findPeSignature(image, newHeader)) return false;
-    check.pe = true;
-    check.machine = coffMachine(image, newHeader);
-    bits = isPe32Plus(image, newHeader) ? ModuleBits::bits64 : ModuleBits::bits32;
-    readManifestUse(image, newHeader, manifests);
-    const ImageMap map(image, newHeader);
-    imported = readPeImportFunctions(image, newHeader, map);
-    if (delayLoads) delayed = readPeDelayImports(image, newHeader, map);
-    return true;
-}
-
 }  // namespace
 
 std::string resolveFunction(AnalysisPlatform& platform, ExportSource& exports, const std::string& path,
                             const ImportedFunction& function, const ActivationContext* processContext) {
-    const ModuleExports& module = exports.exportsOf(path);
+    const ModuleFacts& module = exports.factsOf(path);
     if (!module.image) return path + " is no PE image";
     if (function.kind == ImportKind::Unreadable) return "unreadable import";
     ForwardVerdicts forwards;
@@ -214,11 +173,17 @@ std::string resolveFunction(AnalysisPlatform& platform, ExportSource& exports, c
 ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports, const char* path,
                                const CheckSettings& settings) {
     ModuleCheck check;
-    std::vector<ImportedModule> imported, delayed;
-    ModuleBits bits = ModuleBits::bits32;
-    ManifestUse manifests;
     ForwardVerdicts forwards;
-    if (!readImports(platform, path, settings.delayLoads, check, imported, delayed, bits, manifests)) return check;
+    // The module's own facts, read once for the walk and every check.
+    const ModuleFacts& facts = exports.factsOf(path);
+    if (!facts.image) return check;
+    check.pe = true;
+    check.machine = facts.machine;
+    const ModuleBits bits = facts.bits;
+    const ManifestUse& manifests = facts.manifests;
+    const std::vector<ImportedModule>& imported = facts.references.imports;
+    static const std::vector<ImportedModule> none;
+    const std::vector<ImportedModule>& delayed = settings.delayLoads ? facts.references.delayImports : none;
 
     const ActivationContext* own = ownContextOf(platform, path, bits, manifests);
     const Referrer referrer{bits, path, true, own, settings.processContext};
@@ -246,7 +211,7 @@ ModuleCheck checkModuleImports(AnalysisPlatform& platform, ExportSource& exports
             verdicts(false);
             return add(std::move(base));
         }
-        const ModuleExports& module = exports.exportsOf(base.path);
+        const ModuleFacts& module = exports.factsOf(base.path);
         if (!module.image || module.machine != check.machine) {
             base.kind = module.image ? FindingKind::otherMachine : FindingKind::notAnImage;
             base.machine = module.machine;

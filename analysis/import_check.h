@@ -4,8 +4,9 @@
 // against the ordinal base, forwarded exports followed to their target,
 // which is searched for as an import of that name would be.
 //
-// What the check reads of a module is read once per file and kept by an
-// ExportSource, so a module imported by many others costs one read.
+// What the check reads of a module (module_facts.h) is read once per file
+// and kept by an ExportSource, so a module imported by many others, and
+// walked before, costs one read.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 
 #include "analysis/activation_context.h"
 #include "analysis/module_contexts.h"
+#include "analysis/module_facts.h"
 #include "analysis/pe_exports.h"
 #include "analysis/pe_import_functions.h"
 #include "analysis/platform.h"
@@ -28,28 +30,12 @@ namespace vost {
 // long; a longer one that repeats no entry still ends here.
 constexpr int kMaxForwardHops = 16;
 
-// What the check knows of one module file.
-struct ModuleExports {
-    bool image = false;  // opened, and a PE image ("MZ", then "PE\0\0")
-    std::uint16_t machine = 0;
-    ModuleBits bits = ModuleBits::bits32;
-    ManifestUse manifests;  // decides the module's own activation context
-    PeExports exports;
-    // A 16-bit NE module instead (image false): `exports` holds its entry
-    // table, and `neImports` what its relocation records import.
-    bool ne = false;
-    std::vector<ImportedModule> neImports;
-};
-
-// Reads the file at `path` (nothing but its headers and export directory;
-// for an NE module its entry table, names and relocation records).
-ModuleExports readModuleExports(AnalysisPlatform& platform, const char* path);
-
-// The exports of each module file, read once. Paths are the search's
-// answers, lower-cased as the tree's nodes hold them.
+// The facts of each module file (module_facts.h, read with functions), read
+// once. Paths are the search's answers, lower-cased as the tree's nodes hold
+// them. A reference stays valid as long as the source.
 class ExportSource {
 public:
-    virtual const ModuleExports& exportsOf(const std::string& path) = 0;
+    virtual const ModuleFacts& factsOf(const std::string& path) = 0;
 
 protected:
     ~ExportSource() = default;
@@ -59,11 +45,11 @@ protected:
 class ExportCache : public ExportSource {
 public:
     explicit ExportCache(AnalysisPlatform& platform) : platform_(platform) {}
-    const ModuleExports& exportsOf(const std::string& path) override;
+    const ModuleFacts& factsOf(const std::string& path) override;
 
 private:
     AnalysisPlatform& platform_;
-    std::unordered_map<std::string, std::unique_ptr<ModuleExports>> known_;
+    std::unordered_map<std::string, std::unique_ptr<ModuleFacts>> known_;
 };
 
 enum class FindingKind : std::uint8_t {

@@ -3,7 +3,7 @@
 #include <unordered_set>
 
 #include "analysis/cli_metadata.h"
-#include "analysis/image_map.h"
+#include "analysis/module_cache.h"
 #include "analysis/managed_process.h"
 #include "analysis/pe_headers.h"
 #include "analysis/scan_module.h"
@@ -40,7 +40,8 @@ std::string stemOf(const std::string& name) {
 
 // A .NET app host (app.exe, a native program) starts app.dll beside it: a
 // managed image with the app's app.runtimeconfig.json or app.deps.json.
-std::string appHostAssembly(AnalysisPlatform& platform, const ModuleNode& node) {
+std::string appHostAssembly(ScanContext& ctx, const ModuleNode& node) {
+    AnalysisPlatform& platform = ctx.platform;
     if (node.parent || !endsWithIgnoringCase(node.fullPath, ".exe")) return std::string();
     const std::string folder = pathFolder(node.fullPath);
     const std::string name = stemOf(pathFileName(node.fullPath));
@@ -49,11 +50,9 @@ std::string appHostAssembly(AnalysisPlatform& platform, const ModuleNode& node) 
         return std::string();
     std::string assembly = platform.findEntry(folder, name + ".dll");
     if (assembly.empty()) return std::string();
-    const std::unique_ptr<MappedFile> file = platform.mapFile(assembly.c_str());
-    std::uint64_t newHeader = 0;
-    if (!file || !findPeSignature(file->bytes(), newHeader) || !hasCliHeader(file->bytes(), newHeader))
-        return std::string();
-    return assembly;
+    // Read as the walk will read it: once, through the run's cache.
+    const std::shared_ptr<const ModuleFacts> facts = moduleFacts(ctx, assembly);
+    return facts->cli ? assembly : std::string();
 }
 
 std::string boundLabel(const ManagedReference& reference) {
@@ -63,12 +62,11 @@ std::string boundLabel(const ManagedReference& reference) {
 }
 }  // namespace
 
-ManagedWalk walkManagedReferences(ScanContext& ctx, ModuleNode& node, const ByteView& image, std::uint64_t newHeader,
-                                  int& children) {
+ManagedWalk walkManagedReferences(ScanContext& ctx, ModuleNode& node, const CliImage* image, int& children) {
     ManagedWalk walk;
     AnalysisPlatform& platform = ctx.platform;
-    if (!hasCliHeader(image, newHeader)) {
-        const std::string assembly = appHostAssembly(platform, node);
+    if (!image) {
+        const std::string assembly = appHostAssembly(ctx, node);
         if (assembly.empty() || children >= kMaxReferencesPerModule) return walk;
         SearchOutcome outcome;
         outcome.how = FoundBy::runtime;
@@ -80,8 +78,7 @@ ManagedWalk walkManagedReferences(ScanContext& ctx, ModuleNode& node, const Byte
         return walk;
     }
 
-    const ImageMap map(image, newHeader);
-    const CliImage cli = readCliMetadata(image, newHeader, map);
+    const CliImage& cli = *image;
     auto facts = std::make_shared<ManagedModule>();
     facts->runtimeVersion = cli.runtimeVersion;
     facts->ilOnly = cli.ilOnly();

@@ -19,6 +19,7 @@ bool readManifestUse(const ByteView& image, std::uint64_t newHeader, ManifestUse
         return false;
     use.dll = (characteristics & kImageFileDll) != 0;
     use.noIsolation = (dllCharacteristics & kNoIsolation) != 0;
+    use.present = true;
     return true;
 }
 

@@ -15,6 +15,7 @@ namespace vost {
 
 // What the headers say about a PE image's manifests.
 struct ManifestUse {
+    bool present = false;      // the headers were read (readManifestUse's answer)
     bool dll = false;          // IMAGE_FILE_DLL in the COFF characteristics
     bool noIsolation = false;  // IMAGE_DLLCHARACTERISTICS_NO_ISOLATION: no manifest is looked up
 };

@@ -22,7 +22,7 @@ bool sameName(std::string_view a, std::string_view b) {
 // check reports that once for the module, not per function.
 std::string moduleProblem(ExportSource& exports, const std::string& path, std::uint16_t importerMachine) {
     if (path.empty()) return "module not found";
-    const ModuleExports& module = exports.exportsOf(path);
+    const ModuleFacts& module = exports.factsOf(path);
     if (!module.image) return path + " is no PE image";
     if (module.machine != importerMachine) return path + " is of machine " + machineName(module.machine);
     return "not resolved";
@@ -31,13 +31,13 @@ std::string moduleProblem(ExportSource& exports, const std::string& path, std::u
 // A 16-bit importer's functions: each module looked for as the walker looks
 // for it, each function matched against the module's entry table and names.
 std::vector<ModuleImportRows> neImportRows(AnalysisPlatform& platform, ExportSource& exports,
-                                           const std::string& importerPath, const ModuleExports& importer) {
+                                           const std::string& importerPath, const ModuleFacts& importer) {
     std::vector<ModuleImportRows> modules;
     const Referrer referrer{ModuleBits::bits32, importerPath.c_str(), false};
     for (const ImportedModule& m : importer.neImports) {
         ModuleImportRows rows{m.name, searchReference(platform, referrer, m.name.c_str()), false, {}};
         if (platform.pathsIgnoreCase()) rows.path = lowerAscii(std::move(rows.path));
-        const ModuleExports* target = rows.path.empty() ? nullptr : &exports.exportsOf(rows.path);
+        const ModuleFacts* target = rows.path.empty() ? nullptr : &exports.factsOf(rows.path);
         for (const ImportedFunction& f : m.functions) {
             ImportRow row;
             row.function = f;
@@ -81,7 +81,7 @@ std::vector<ModuleImportRows> readModuleImportRows(AnalysisPlatform& platform, E
     };
     const ModuleCheck check = checkModuleImports(platform, exports, importerPath.c_str(), visiting);
     if (!check.pe) {
-        const ModuleExports& importer = exports.exportsOf(importerPath);
+        const ModuleFacts& importer = exports.factsOf(importerPath);
         if (importer.ne) return neImportRows(platform, exports, importerPath, importer);
     }
     for (ModuleImportRows& module : modules)

@@ -2,19 +2,20 @@
 
 #include <cstring>
 
+#include "analysis/module_facts.h"
 #include "analysis/text.h"
 
 namespace vost {
 
 ModuleNode::ModuleNode(AnalysisPlatform& platform, std::string path, std::string name,
-                       ModuleNode* parentNode, int readVersionFlag, bool foundFile)
+                       ModuleNode* parentNode, int readVersionFlag, bool foundFile, const ModuleFacts* facts)
     : scanned(0),
       readVersion(readVersionFlag),
       fullPath(std::move(path)),
       moduleName(std::move(name)),
       parent(parentNode),
       found(foundFile) {
-    if (readVersion && found) readVersionInfo(platform);
+    if (readVersion && found) readVersionInfo(platform, facts);
 }
 
 namespace {
@@ -45,15 +46,16 @@ std::string formatVersion(std::uint32_t ms, std::uint32_t ls) {
 }
 }  // namespace
 
-void ModuleNode::readVersionInfo(AnalysisPlatform& platform) {
+void ModuleNode::readVersionInfo(AnalysisPlatform& platform, const ModuleFacts* facts) {
     // The platform never throws and bounds its own reads; both texts are
     // filled from one successful query or both stay empty.
     FixedFileVersion version;
-    if (!platform.readFixedVersion(fullPath.c_str(), version)) {
+    if (facts ? !facts->hasVersion : !platform.readFixedVersion(fullPath.c_str(), version)) {
         fileVersion.clear();
         productVersion.clear();
         return;
     }
+    if (facts) version = facts->version;
     fileVersion = formatVersion(version.fileVersionMS, version.fileVersionLS);
     productVersion = formatVersion(version.productVersionMS, version.productVersionLS);
 }

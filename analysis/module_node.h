@@ -14,6 +14,9 @@
 
 namespace vost {
 
+class ModuleCache;
+struct ModuleFacts;
+
 struct ManagedProcess;
 
 // A file time: 100-nanosecond intervals since 1 January 1601 UTC, low half first.
@@ -33,8 +36,9 @@ struct ModuleNode {
     // search failed (`found` false) carries the not-found text as its path,
     // which names no file: nothing is ever read for it. Texts are UTF-8 of
     // any length.
+    // With `facts` (the file's, read already), the version is theirs.
     ModuleNode(AnalysisPlatform& platform, std::string path, std::string name, ModuleNode* parent,
-               int readVersion, bool found = true);
+               int readVersion, bool found = true, const ModuleFacts* facts = nullptr);
 
     ModuleNode(const ModuleNode&) = delete;
     ModuleNode& operator=(const ModuleNode&) = delete;
@@ -88,7 +92,7 @@ struct ModuleNode {
     bool managed() const { return managedModule || role == NodeRole::assembly || role == NodeRole::appAssembly; }
 
 private:
-    void readVersionInfo(AnalysisPlatform& platform);
+    void readVersionInfo(AnalysisPlatform& platform, const ModuleFacts* facts);
 };
 
 // Owns every node of one scan. Nodes never move, so the pointers that tree
@@ -96,8 +100,8 @@ private:
 class NodeStore {
 public:
     ModuleNode* create(AnalysisPlatform& platform, std::string path, std::string name,
-                       ModuleNode* parent, int readVersion, bool found = true) {
-        nodes_.emplace_back(platform, std::move(path), std::move(name), parent, readVersion, found);
+                       ModuleNode* parent, int readVersion, bool found = true, const ModuleFacts* facts = nullptr) {
+        nodes_.emplace_back(platform, std::move(path), std::move(name), parent, readVersion, found, facts);
         return &nodes_.back();
     }
     std::size_t size() const { return nodes_.size(); }
@@ -120,6 +124,9 @@ struct ScanContext {
     // The tree items of the module being walked, inserted together when its
     // walk is done (scanModule); null: each is inserted as it is found.
     std::vector<NewTreeItem>* pendingItems = nullptr;
+    // The run's facts of each module file, read once for the walk and the
+    // check; null: each module is read when walked.
+    ModuleCache* modules = nullptr;
 };
 
 }  // namespace vost

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/module_facts.h"
 #include "analysis/ne_functions.h"
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
@@ -42,14 +43,14 @@ void collectNames(const ByteView& image, std::uint64_t tableStart, std::uint64_t
 
 }  // namespace
 
-int walkNeModuleRefs(ScanContext& ctx, ModuleNode& node, const ByteView& image,
-                     std::uint64_t newHeader) {
+NeReferences readNeReferences(const ByteView& image, std::uint64_t newHeader) {
+    NeReferences references;
     std::uint16_t entryTable = 0, refCount = 0, refTable = 0, namesTable = 0;
     if (!image.readU16(newHeader + kEntryTable, entryTable) ||
         !image.readU16(newHeader + kModuleRefCount, refCount) ||
         !image.readU16(newHeader + kModuleRefTable, refTable) ||
         !image.readU16(newHeader + kImportedNamesTable, namesTable))
-        return 1;  // a truncated header references nothing
+        return references;  // a truncated header references nothing
 
     std::vector<ModuleRefEntry> entries;  // scratch of this walk only
     const std::uint64_t tableStart = newHeader + namesTable;
@@ -66,16 +67,25 @@ int walkNeModuleRefs(ScanContext& ctx, ModuleNode& node, const ByteView& image,
         if (entry != entries.end() && entry->nameOffset == offset) entry->referenced = 1;
     }
 
-    int children = 0;
     for (const ModuleRefEntry& entry : entries) {
         if (!entry.referenced) continue;
-        if (children++ == kMaxReferencesPerModule) {
-            node.referencesCut = true;
+        if (references.files.size() == std::size_t(kMaxReferencesPerModule)) {
+            references.cut = true;
             break;
         }
-        addDependency(ctx, node, neModuleFileName(entry.name).c_str(), 0);
+        references.files.push_back(neModuleFileName(entry.name));
     }
+    return references;
+}
+
+int walkNeReferences(ScanContext& ctx, ModuleNode& node, const NeReferences& references) {
+    for (const std::string& file : references.files) addDependency(ctx, node, file.c_str(), 0);
+    if (references.cut) node.referencesCut = true;
     return 1;
+}
+
+int walkNeModuleRefs(ScanContext& ctx, ModuleNode& node, const ByteView& image, std::uint64_t newHeader) {
+    return walkNeReferences(ctx, node, readNeReferences(image, newHeader));
 }
 
 }  // namespace vost

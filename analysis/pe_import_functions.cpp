@@ -6,12 +6,9 @@
 #include "analysis/read_budget.h"
 #include "analysis/scan_module.h"
 #include "analysis/image_map.h"
+#include "analysis/module_facts.h"
 
 namespace vost {
-
-namespace {
-constexpr std::uint64_t kDescriptorSize = 20;
-}  // namespace
 
 bool readModuleName(const ByteView& mapped, std::uint64_t rva, char* out, std::size_t capacity) {
     if (!mapped.readCString(rva, out, capacity)) return false;
@@ -80,39 +77,7 @@ std::vector<ImportedModule> readPeImportFunctions(const ByteView& image, std::ui
                                                   const ImageMap& map) {
     // The descriptor walk and its end tests are the import walker's, so that
     // the modules here are its children, one for one.
-    std::vector<ImportedModule> modules;
-    const std::uint16_t magic = optionalHeaderMagic(image, newHeader);
-    std::uint32_t directoryRva = 0;
-    if (!image.readU32(newHeader + dataDirectoryEntry(magic, kImportDirectory), directoryRva) ||
-        directoryRva == 0)
-        return modules;
-    const ByteView mapped = map.view();
-
-    // Descriptors are charged as the walker charges them, thunks and their
-    // names on a budget of their own.
-    ReadBudget descriptors(image.size()), budget(image.size());
-    int children = 0;
-    for (std::uint64_t at = directoryRva; children < kMaxReferencesPerModule && descriptors.spend(kDescriptorSize);
-         at += kDescriptorSize) {
-        std::uint32_t originalFirstThunk, timeDateStamp, nameRva, firstThunk;
-        if (!mapped.contains(at, kDescriptorSize) || !mapped.readU32(at + 0, originalFirstThunk) ||
-            !mapped.readU32(at + 4, timeDateStamp) || !mapped.readU32(at + 12, nameRva) ||
-            !mapped.readU32(at + 16, firstThunk))
-            break;
-        if (timeDateStamp == 0 && nameRva == 0) break;
-        if (originalFirstThunk == 0 && firstThunk == 0) break;
-
-        char name[kPathCapacity];
-        if (!readModuleName(mapped, nameRva, name, sizeof name)) continue;
-        ++children;
-        ImportedModule module;
-        module.name = name;
-        module.fromAddressTable = originalFirstThunk == 0;
-        readImportThunks(map, originalFirstThunk ? originalFirstThunk : firstThunk,
-                         magic == kPe32PlusMagic, 0, budget, module);
-        modules.push_back(std::move(module));
-    }
-    return modules;
+    return readPeReferences(image, newHeader, map, true).imports;
 }
 
 }  // namespace vost

@@ -1,8 +1,11 @@
-// The PE import walker: import directory -> descriptors -> module names.
+// The PE import walker: import directory -> descriptors -> module names, and
+// the delay-load directory's and the managed metadata's after them.
 #include <cstdint>
 #include <string>
 #include <unordered_set>
 
+#include "analysis/cli_metadata.h"
+#include "analysis/module_facts.h"
 #include "analysis/pe_delay_imports.h"
 #include "analysis/pe_headers.h"
 #include "analysis/scan_module.h"
@@ -25,18 +28,35 @@ bool readDescriptor(const ByteView& image, std::uint64_t at, ImportDescriptor& d
            image.readU32(at + 16, d.firstThunk);
 }
 
-// The modules of the delay-load directory, each as a child marked
-// delay-loaded, after the imported ones and within the same bound on
-// children. A module the import directory names already (letter case
+// Adds the references of a PE image as children: the managed ones first
+// (what the metadata names, and whether the import table is bound at all),
+// then each module of the import directory, then (when the walk reads them)
+// those of the delay-load directory marked delay-loaded, all within the bound
+// on children. A module the import directory names already (letter case
 // ignored, as the loader compares module names), or an earlier delay-load
 // descriptor, gives no second child.
-int walkPeDelayImports(ScanContext& ctx, ModuleNode& node, const ByteView& image, std::uint64_t newHeader,
-                       const ImageMap& map, std::unordered_set<std::string>& seen, int children) {
-    int result = 0;
-    for (const ImportedModule& module : readPeDelayImports(image, newHeader, map, false)) {
+int addPeReferences(ScanContext& ctx, ModuleNode& node, const PeReferences& references, const CliImage* cli) {
+    int children = 0;
+    const ManagedWalk managed = walkManagedReferences(ctx, node, cli, children);
+    if (managed.skipNativeImports) return managed.walked;
+    int result = managed.walked | (references.importsWalked ? 1 : 0);
+    std::unordered_set<std::string> named;  // lower-cased; kept only for the delay-load walk
+    for (const ImportedModule& module : references.imports) {
+        if (children == kMaxReferencesPerModule) {
+            node.referencesCut = true;
+            return result;
+        }
+        addDependency(ctx, node, module.name.c_str(), 1);
+        ++children;
+        if (ctx.delayLoads) named.insert(lowerAscii(module.name));
+    }
+    // One more name than the bound lets through.
+    if (references.cut) node.referencesCut = true;
+    if (!ctx.delayLoads) return result;
+    for (const ImportedModule& module : references.delayImports) {
         if (children >= kMaxReferencesPerModule) break;
         result = 1;
-        if (!seen.insert(lowerAscii(module.name)).second) continue;
+        if (!named.insert(lowerAscii(module.name)).second) continue;
         addDependency(ctx, node, module.name.c_str(), 1)->delayLoaded = true;
         ++children;
     }
@@ -45,59 +65,63 @@ int walkPeDelayImports(ScanContext& ctx, ModuleNode& node, const ByteView& image
 
 }  // namespace
 
-std::uint32_t rvaToFileOffset(const ByteView& image, std::uint64_t newHeader, std::uint32_t rva) {
-    return ImageMap(image, newHeader).fileOffset(rva);
-}
-
-int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image,
-                  std::uint64_t newHeader) {
-    // Managed code first: what its metadata names, and whether the import
-    // table is bound at all.
-    int children = 0;
-    const ManagedWalk managed = walkManagedReferences(ctx, node, image, newHeader, children);
-    if (managed.skipNativeImports) return managed.walked;
-
+PeReferences readPeReferences(const ByteView& image, std::uint64_t newHeader, const ImageMap& map, bool functions) {
+    PeReferences references;
+    references.delayImports = readPeDelayImports(image, newHeader, map, functions);
     // Data directory 1 lies at +144 in a PE32+ optional header and at +128
     // for every other magic.
-    const std::uint64_t directoryEntry =
-        dataDirectoryEntry(optionalHeaderMagic(image, newHeader), kImportDirectory);
+    const std::uint16_t magic = optionalHeaderMagic(image, newHeader);
     std::uint32_t directoryRva = 0;
-    const bool hasDirectory = image.readU32(newHeader + directoryEntry, directoryRva) && directoryRva != 0;
-    if (!hasDirectory && !ctx.delayLoads) return managed.walked;
-    const ImageMap map(image, newHeader);
-    const ByteView mapped = map.view();
+    if (!image.readU32(newHeader + dataDirectoryEntry(magic, kImportDirectory), directoryRva) || directoryRva == 0)
+        return references;
     // The directory must lie in the image; a descriptor in zeros the loader
     // made (a section's tail, bytes past the end of the file) ends the walk.
-    const bool walkImports = hasDirectory && directoryRva < mapped.size();
-    if (!walkImports && !ctx.delayLoads) return managed.walked;
+    const ByteView mapped = map.view();
+    if (directoryRva >= mapped.size()) return references;
 
-    int result = managed.walked;
-    std::unordered_set<std::string> imported;  // lower-cased; kept only for the delay-load walk
     // Descriptors run until the terminating one, the end of the image, or the
     // bound on children. The same file bytes may be mapped at many places of
-    // the image, so every descriptor is charged against the file's size too.
-    ReadBudget budget(image.size());
-    for (std::uint64_t at = directoryRva; walkImports && budget.spend(kDescriptorSize); at += kDescriptorSize) {
+    // the image, so every descriptor is charged against the file's size too;
+    // thunks and their names are charged on a budget of their own.
+    ReadBudget descriptors(image.size()), budget(image.size());
+    for (std::uint64_t at = directoryRva; descriptors.spend(kDescriptorSize); at += kDescriptorSize) {
         ImportDescriptor d{};
         if (!readDescriptor(mapped, at, d)) break;
         if (d.timeDateStamp == 0 && d.name == 0) break;
         if (d.originalFirstThunk == 0 && d.firstThunk == 0) break;
-        result = 1;
+        references.importsWalked = true;
 
         // A name outside the image, without a terminator inside it, empty,
         // or too long for a path names no module: the descriptor is passed over.
         char name[kPathCapacity];
         if (!readModuleName(mapped, d.name, name, sizeof name)) continue;
-        if (children == kMaxReferencesPerModule) {
-            node.referencesCut = true;  // one more name than the bound lets through
+        if (references.imports.size() == std::size_t(kMaxReferencesPerModule)) {
+            references.cut = true;  // one more name than the bound lets through
             break;
         }
-        addDependency(ctx, node, name, 1);
-        ++children;
-        if (ctx.delayLoads) imported.insert(lowerAscii(name));
+        ImportedModule module;
+        module.name = name;
+        module.fromAddressTable = d.originalFirstThunk == 0;
+        if (functions)
+            readImportThunks(map, d.originalFirstThunk ? d.originalFirstThunk : d.firstThunk, magic == kPe32PlusMagic,
+                             0, budget, module);
+        references.imports.push_back(std::move(module));
     }
-    if (ctx.delayLoads) result |= walkPeDelayImports(ctx, node, image, newHeader, map, imported, children);
-    return result;
+    return references;
+}
+
+std::uint32_t rvaToFileOffset(const ByteView& image, std::uint64_t newHeader, std::uint32_t rva) {
+    return ImageMap(image, newHeader).fileOffset(rva);
+}
+
+int walkPeImports(ScanContext& ctx, ModuleNode& node, const ByteView& image, std::uint64_t newHeader) {
+    const ImageMap map(image, newHeader);
+    const CliImage cli = readCliMetadata(image, newHeader, map);
+    return addPeReferences(ctx, node, readPeReferences(image, newHeader, map, false), cli.present ? &cli : nullptr);
+}
+
+int walkPeReferences(ScanContext& ctx, ModuleNode& node, const ModuleFacts& facts) {
+    return addPeReferences(ctx, node, facts.references, facts.cli.get());
 }
 
 }  // namespace vost

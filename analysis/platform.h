@@ -152,6 +152,13 @@ public:
     // the root block). False when the file has none or it cannot be read;
     // never throws.
     virtual bool readFixedVersion(const char* path, FixedFileVersion& out) = 0;
+    // The same, for a file whose bytes the caller has read already: a layer
+    // that reads version resources itself takes them from `image` rather
+    // than reading the file again.
+    virtual bool readFixedVersionOf(const char* path, const ByteView& image, FixedFileVersion& out) {
+        (void)image;
+        return readFixedVersion(path, out);
+    }
 
     // The file's index in the shell's small system image list; false on failure.
     virtual bool smallIconIndex(const char* path, int& index) = 0;

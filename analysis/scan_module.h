@@ -5,10 +5,13 @@
 #include <cstdint>
 
 #include "analysis/byte_view.h"
+#include "analysis/module_facts.h"
 #include "analysis/module_node.h"
 #include "analysis/reference_search.h"
 
 namespace vost {
+
+struct CliImage;
 
 // Message texts and captions of the header reader.
 constexpr const char* kNotValidFileText = "not a Valid File";
@@ -79,7 +82,11 @@ struct ManagedWalk {
 // search finds them; for a native program scanned as the root that is a
 // .NET app host, its app's assembly. `children` counts the node's children
 // against kMaxReferencesPerModule.
-ManagedWalk walkManagedReferences(ScanContext& ctx, ModuleNode& node, const ByteView& image, std::uint64_t newHeader,
-                                  int& children);
+ManagedWalk walkManagedReferences(ScanContext& ctx, ModuleNode& node, const CliImage* image, int& children);
+
+// The walkers over a module's facts read before (module_facts.h): what
+// walkPeImports and walkNeModuleRefs do over the bytes.
+int walkPeReferences(ScanContext& ctx, ModuleNode& node, const ModuleFacts& facts);
+int walkNeReferences(ScanContext& ctx, ModuleNode& node, const NeReferences& references);
 
 }  // namespace vost

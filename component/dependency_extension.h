@@ -17,6 +17,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "analysis/module_cache.h"
 #include "analysis/module_node.h"
 #include "analysis/platform.h"
 #include "page/controls.h"
@@ -66,6 +67,10 @@ struct DependencyExtension {
     // Every node of the scan. Tree items and list rows point into it, so it
     // lives at least as long as the controls that show them.
     std::shared_ptr<NodeStore> nodes = std::make_shared<NodeStore>();
+    // The facts of each module file, read once for the walk, the check and
+    // the Functions dialog (the headless scanner shares one among all its
+    // files); null: each reader reads for itself.
+    std::shared_ptr<ModuleCache> modules;
     // The scan adds delay-loaded modules too (set by the headless scanner).
     bool delayLoads = false;
     // The selected file keeps the path as given where found paths are shown

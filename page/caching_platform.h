@@ -38,6 +38,10 @@ public:
     std::vector<std::string> folderNames(const std::string& folder) override { return inner_->folderNames(folder); }
     bool pathsIgnoreCase() const override { return inner_->pathsIgnoreCase(); }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
+    // Read from bytes in hand: nothing to keep.
+    bool readFixedVersionOf(const char* path, const ByteView& image, FixedFileVersion& out) override {
+        return inner_->readFixedVersionOf(path, image, out);
+    }
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override {
         inner_->showError(owner, text, caption);

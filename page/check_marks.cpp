@@ -34,7 +34,11 @@ std::vector<std::string> referenceLines(const std::vector<const Finding*>& findi
     std::string missingModule;
     for (const Finding* f : findings) {
         switch (f->kind) {
-        case FindingKind::notFound: lines.push_back("not found"); break;
+        case FindingKind::notFound:
+            lines.push_back(f->pinvoke ? "P/Invoke module not found (its first call fails)" : "not found");
+            break;
+        case FindingKind::assemblyNotFound: lines.push_back("Assembly not found: " + f->reason); break;
+        case FindingKind::otherAssembly: lines.push_back("Not the assembly asked for: " + f->reason); break;
         case FindingKind::otherMachine: {
             std::string module = widthText(f->machine), by = widthText(importer);
             // Two machines of one width are told apart by name.
@@ -52,7 +56,10 @@ std::vector<std::string> referenceLines(const std::vector<const Finding*>& findi
         // module whose manifest it is, not one of its references.
         case FindingKind::missingAssembly:
         case FindingKind::badManifest:
-        case FindingKind::noContext: break;
+        case FindingKind::noContext:
+        case FindingKind::frameworkMissing:
+        case FindingKind::badConfig:
+        case FindingKind::badMetadata: break;
         }
     }
     if (!missing.empty()) lines.push_back("Missing in " + upper(missingModule) + ": " + missing);
@@ -65,15 +72,21 @@ std::vector<std::string> referenceLines(const std::vector<const Finding*>& findi
 // start, or the DLL whose manifest fails, carries them.
 std::vector<std::string> contextLines(const CheckedModule& module) {
     std::vector<std::string> lines;
-    for (const Finding& f : module.check->findings) {
-        const std::string detail = f.reason.empty() ? std::string() : " (" + f.reason + ")";
-        switch (f.kind) {
-        case FindingKind::missingAssembly: lines.push_back("Missing assembly " + f.module + detail); break;
-        case FindingKind::badManifest: lines.push_back("Unreadable manifest" + detail); break;
-        case FindingKind::noContext:
-            lines.push_back("Manifest refused" + (f.module.empty() ? std::string() : " " + f.module) + detail);
-            break;
-        default: break;
+    for (const auto* list : {&module.check->findings, &module.treeFindings}) {
+        for (const Finding& f : *list) {
+            const std::string detail = f.reason.empty() ? std::string() : " (" + f.reason + ")";
+            switch (f.kind) {
+            case FindingKind::missingAssembly: lines.push_back("Missing assembly " + f.module + detail); break;
+            case FindingKind::badManifest: lines.push_back("Unreadable manifest" + detail); break;
+            case FindingKind::noContext:
+                lines.push_back("Manifest refused" + (f.module.empty() ? std::string() : " " + f.module) + detail);
+                break;
+            // What keeps the program's runtime from starting, on the program.
+            case FindingKind::frameworkMissing: lines.push_back("needs " + f.module + ", " + f.reason); break;
+            case FindingKind::badConfig: lines.push_back("Unreadable " + f.module + detail); break;
+            case FindingKind::badMetadata: lines.push_back("Unreadable metadata" + detail); break;
+            default: break;
+            }
         }
     }
     return lines;
@@ -145,13 +158,17 @@ std::unordered_set<std::string> delayLoadedModules(const NodeStore& nodes) {
 }
 
 namespace {
+// A module loaded only when the program first calls it: a delay-loaded one,
+// or a P/Invoke module, which the runtime loads on the first call.
+bool loadedOnFirstUse(const ModuleNode& node) { return node.delayLoaded || node.role == NodeRole::pinvoke; }
+
 // The modules (lower-cased names) the program loads as it starts: the root,
 // and what any of them imports, delay-loads left out. A module's references
 // hang under its first examined occurrence only, so the walk goes by name.
 std::unordered_set<std::string> loadedAtStart(const TreeRecord& tree) {
     std::unordered_map<std::string, std::vector<std::string>> imports;
     for (const RecordedItem& entry : tree)
-        if (entry.parent != kNoParent && entry.node && !entry.node->delayLoaded && tree[entry.parent].node)
+        if (entry.parent != kNoParent && entry.node && !loadedOnFirstUse(*entry.node) && tree[entry.parent].node)
             imports[lowerAscii(tree[entry.parent].node->moduleName)].push_back(lowerAscii(entry.node->moduleName));
     std::unordered_set<std::string> loaded;
     std::vector<std::string> next;
@@ -206,7 +223,7 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
         const ModuleNode* parent = entry.parent == kNoParent ? nullptr : tree[entry.parent].node;
         // Loaded as the program starts: the root, and what a module loaded at
         // start imports.
-        const bool startUp = !parent || (!entry.node->delayLoaded && atStart.count(lowerAscii(parent->moduleName)));
+        const bool startUp = !parent || (!loadedOnFirstUse(*entry.node) && atStart.count(lowerAscii(parent->moduleName)));
         const auto checked = byPath.find(entry.node->fullPath);
         if (checked != byPath.end()) {
             std::vector<std::string> lines = contextLines(*checked->second);
@@ -231,6 +248,7 @@ CheckMarks markCheckedTree(const TreeRecord& tree, const ClosureCheck& check) {
         if (!imported.empty() || !entry.node->found) {
             const std::vector<std::string> lines = referenceLines(imported, machine, entry.node->found);
             if (entry.node->delayLoaded) prefixed(verdict.onFirstUse, lines, "delay-loaded: fails on first use: ");
+            else if (entry.node->role == NodeRole::pinvoke) prefixed(verdict.onFirstUse, lines, "");
             else if (startUp) verdict.atStart = lines;
             else prefixed(verdict.onFirstUse, lines, "fails on first use: ");
         }

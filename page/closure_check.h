@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "analysis/import_check.h"
+#include "analysis/module_cache.h"
 #include "page/controls.h"
 
 namespace vost {
@@ -60,33 +61,42 @@ private:
     std::unordered_map<std::string, Entry> entries_;
 };
 
-// What a run's checks share: each module file's exports, and each module's
-// check for one search folder (its findings depend on where its imports are
-// found, and on nothing else that changes within a run).
+// What a run's checks share: each module file's facts (the scan's own when
+// the scan read them), and each module's check for one search folder (its
+// findings depend on where its imports are found, and on nothing else that
+// changes within a run).
 class CheckCache {
 public:
-    const ModuleExports& exportsOf(AnalysisPlatform& platform, const std::string& path) {
-        return exports_.get(path, [&] { return readModuleExports(platform, path.c_str()); });
-    }
+    explicit CheckCache(std::shared_ptr<ModuleCache> modules = std::make_shared<ModuleCache>(true))
+        : modules_(std::move(modules)) {}
+    ModuleCache& modules() { return *modules_; }
+    const std::shared_ptr<ModuleCache>& sharedModules() const { return modules_; }
     template <typename Make>
     const ModuleCheck& moduleCheck(const std::string& key, Make&& make) {
         return checks_.get(key, make);
     }
 
 private:
-    OnceMap<ModuleExports> exports_;
+    std::shared_ptr<ModuleCache> modules_;
     OnceMap<ModuleCheck> checks_;
 };
 
-// The run's shared exports, read with one thread's platform.
+// The run's shared facts, read with one thread's platform; each file's are
+// held for as long as this source lives.
 class RunExports : public ExportSource {
 public:
     RunExports(CheckCache& cache, AnalysisPlatform& platform) : cache_(cache), platform_(platform) {}
-    const ModuleExports& exportsOf(const std::string& path) override { return cache_.exportsOf(platform_, path); }
+    const ModuleFacts& factsOf(const std::string& path) override { return *pin(path); }
+    std::shared_ptr<const ModuleFacts> pin(const std::string& path) {
+        std::shared_ptr<const ModuleFacts>& held = held_[path];
+        if (!held) held = cache_.modules().factsOf(platform_, path);
+        return held;
+    }
 
 private:
     CheckCache& cache_;
     AnalysisPlatform& platform_;
+    std::unordered_map<std::string, std::shared_ptr<const ModuleFacts>> held_;
 };
 
 struct CheckedModule {

@@ -109,7 +109,9 @@ FunctionLists readFunctionLists(const std::string& module, const std::string& pa
     FunctionLists lists;
     lists.module = upper(module);
     RunExports source(cache, platform);
-    const ModuleExports* exports = path.empty() ? nullptr : &source.exportsOf(path);
+    // The rows point into the module's facts: the lists hold them.
+    if (!path.empty()) lists.facts = source.pin(path);
+    const ModuleFacts* exports = lists.facts.get();
     CheckSettings settings;
     settings.delayLoads = withDelayLoads || std::any_of(importers.begin(), importers.end(),
                                                         [](const Importer& i) { return i.delayLoad; });
@@ -124,7 +126,7 @@ FunctionLists readFunctionLists(const std::string& module, const std::string& pa
                         " from " + lists.module;
         if (rows.path != path && !rows.path.empty()) section.title += " (" + rows.path + ")";
         if (!rows.path.empty()) {
-            const ModuleExports& found = source.exportsOf(rows.path);
+            const ModuleFacts& found = source.factsOf(rows.path);
             if (found.image || found.ne) section.ordinalBase = found.exports.ordinalBase;
         }
         section.path = std::move(rows.path);

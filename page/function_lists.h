@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,7 +61,8 @@ struct FunctionLists {
     std::vector<ImportSection> sections;
     bool executable = false;   // the module is a PE image or an NE module
     bool exportTable = false;  // with an export directory (an entry table)
-    std::vector<ExportRow> exports;   // views into the CheckCache's record of the module
+    std::vector<ExportRow> exports;   // views into the module's facts
+    std::shared_ptr<const ModuleFacts> facts;
     std::vector<char> imported;       // per export row: an importer names its entry
     // Per section (the exports last), each row's readable name when it
     // differs from the name; made on first use with an undecorator.

@@ -40,8 +40,9 @@ struct ShownList {
 };
 
 struct DialogState {
-    // The exports' rows are views into the cache's record of the module:
-    // the cache is made first and goes last.
+    // The scan's facts of each module: what the dialog lists was read once.
+    explicit DialogState(std::shared_ptr<ModuleCache> modules)
+        : cache(modules ? std::move(modules) : std::make_shared<ModuleCache>(true)) {}
     CheckCache cache;
     FunctionLists lists;
     ShownList imports;
@@ -332,7 +333,7 @@ void showFunctionsDialog(DependencyExtension& ext) {
         return;
     }
     HWND page = static_cast<HWND>(ext.pageWindow);
-    DialogState state;
+    DialogState state(ext.modules);
     state.undecorate = undecorateSetting();
     {
         // Reading the importers' tables and the module's exports takes a

@@ -181,6 +181,9 @@ void bindPage(DependencyExtension& ext, HWND window) {
     // Modules recur all over a closure: each file is searched, read and
     // looked up once per scan.
     ext.platform = std::make_shared<CachingPlatform>(createPlatform(PlatformOptions{}));
+    // Each module file is read once for the walk, the check and the
+    // Functions dialog (with functions: the page always checks).
+    ext.modules = std::make_shared<ModuleCache>(true);
     ext.delayLoads = userSwitch(kShowDelayLoadedSetting, true);
 }
 

@@ -70,7 +70,7 @@ void checkScannedTree(DependencyExtension& ext, const TreeRecord& record) {
     if (record.empty() || !ext.tree->rootItem()) return;
     const std::string folder = folderOfPath(ext.selectedPath);
     // The scan's search folder is still set, as the check needs it.
-    CheckCache cache;
+    CheckCache cache = ext.modules ? CheckCache(ext.modules) : CheckCache();
     CheckSettings settings;
     settings.delayLoads = ext.delayLoads;
     // Closing the dialog stops the check as it stops the walk: no module is
@@ -112,7 +112,11 @@ int scanSelectedFile(DependencyExtension& ext, ScanReach reach, TreeRecord* reco
     std::string rootLabel = moduleName + "(" + ext.selectedPath;
 
     ScanContext ctx{platform, *ext.nodes, ext.delayLoads};
-    ModuleNode* root = ctx.nodes.create(platform, ext.selectedPath, moduleName, nullptr, 1);
+    ctx.modules = ext.modules.get();
+    // The root's file is read once, for its version, its walk and its check.
+    const std::shared_ptr<const ModuleFacts> rootFacts =
+        ext.modules ? ext.modules->factsOf(platform, ext.selectedPath) : nullptr;
+    ModuleNode* root = ctx.nodes.create(platform, ext.selectedPath, moduleName, nullptr, 1, true, rootFacts.get());
     if (!root->fileVersion.empty()) rootLabel += " [" + root->fileVersion + "]";
     rootLabel += ")";
 
@@ -150,6 +154,7 @@ void expandModuleItem(DependencyExtension& ext, TreeItem item, TreeRecord* recor
     if (!item) return;
     TreeControl& tree = *ext.tree;
     Expansion walk{ext, ScanContext{*ext.platform, *ext.nodes, ext.delayLoads}};
+    walk.ctx.modules = ext.modules.get();
 
     // Depth first with an explicit stack rather than one call per level: a
     // chain of thousands of distinct modules would otherwise need a frame per

@@ -44,14 +44,15 @@ FunctionTables readFunctionTables(const TreeRecord& record, AnalysisPlatform& pl
             ModuleImportRows rows = importRowsFor(known->second, std::string_view(node->moduleName), node->delayLoaded);
             ItemImports& item = tables.items[i];
             if (!rows.path.empty()) {
-                const ModuleExports& module = source.exportsOf(rows.path);
+                const ModuleFacts& module = source.factsOf(rows.path);
                 if (module.image || module.ne) item.ordinalBase = module.exports.ordinalBase;
             }
             item.functions = std::move(rows.functions);
         }
     }
     if (exports && foundFile(record[0].node)) {
-        const ModuleExports& module = source.exportsOf(std::string(record[0].node->fullPath));
+        tables.facts = source.pin(std::string(record[0].node->fullPath));
+        const ModuleFacts& module = *tables.facts;
         if (module.image || module.ne) {
             tables.exports = &module.exports;
             tables.exportRows = exportRows(module.exports);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ struct FunctionTables {
     // The scanned file's exports (an NE module's entry table); `exports` null
     // without --exports or when it is neither a PE nor an NE module. The rows point into the run's CheckCache.
     const PeExports* exports = nullptr;
+    std::shared_ptr<const ModuleFacts> facts;  // holds what `exports` points into
     std::vector<ExportRow> exportRows;
 };
 

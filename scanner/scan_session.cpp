@@ -8,7 +8,8 @@ namespace vost {
 std::unique_ptr<ScannedFile> scanFile(const std::string& file,
                                       const std::shared_ptr<PagePlatform>& platform,
                                       std::vector<ScanMessage>*& messageTarget, ScanReach reach,
-                                      int sortColumn, int clicks, bool delayLoads) {
+                                      int sortColumn, int clicks, bool delayLoads,
+                                      std::shared_ptr<ModuleCache> modules) {
     auto scanned = std::make_unique<ScannedFile>();
     scanned->file = file;
     DependencyExtension& ext = scanned->ext;
@@ -17,6 +18,7 @@ std::unique_ptr<ScannedFile> scanFile(const std::string& file,
     ext.platform = platform;
     ext.delayLoads = delayLoads;
     ext.selectedPathAsGiven = true;
+    ext.modules = std::move(modules);
     if (file.find('\0') != std::string::npos) {
         scanned->failure = "cannot open the file";
         return scanned;

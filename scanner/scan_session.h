@@ -40,9 +40,12 @@ struct ScannedFile {
 // The root cannot be scanned when its path does not fit, when it cannot be
 // opened, or when the scan of the root reported a message.
 // With `delayLoads` the walks add the delay-load directories' modules too.
+// `modules` (the run's, shared by every file) holds the facts of each module
+// file once read; null: each file's scan reads for itself.
 std::unique_ptr<ScannedFile> scanFile(const std::string& file,
                                       const std::shared_ptr<PagePlatform>& platform,
                                       std::vector<ScanMessage>*& messageTarget, ScanReach reach,
-                                      int sortColumn = -1, int clicks = 0, bool delayLoads = false);
+                                      int sortColumn = -1, int clicks = 0, bool delayLoads = false,
+                                      std::shared_ptr<ModuleCache> modules = nullptr);
 
 }  // namespace vost

@@ -95,7 +95,8 @@ public:
         const ScanReach reach = options_.direct ? ScanReach::direct : ScanReach::closure;
         const int clicks = options_.sortColumn < 0 ? 0 : options_.sortDescending ? 2 : 1;
         output_.scanned =
-            scanFile(file, platform_, messageTarget_, reach, options_.sortColumn, clicks, options_.delayLoads);
+            scanFile(file, platform_, messageTarget_, reach, options_.sortColumn, clicks, options_.delayLoads,
+                     checks_.sharedModules());
         if (options_.check && output_.scanned->failure.empty()) {
             const std::string folder = folderOfPath(output_.scanned->ext.selectedPath);
             CheckSettings settings;
@@ -262,8 +263,10 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
     std::shared_ptr<PagePlatform> copier;
     if (!options.copyTo.empty()) copier = createPlatform(platformOptions);
 
-    // One cache of exports and module checks for the whole run, all threads.
-    CheckCache checks;
+    // One cache of module facts and module checks for the whole run, all
+    // threads: a module that several files reach is read once. The facts
+    // hold functions only when something reads them.
+    CheckCache checks(std::make_shared<ModuleCache>(options.check || options.imports || options.exports));
     bool failed = false, unresolved = false;
     auto write = [&](FileOutput& output) {
         // Only texts that are there: any write to the error stream first

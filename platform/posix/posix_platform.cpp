@@ -352,6 +352,10 @@ const ApiSetSchema* PosixPlatform::apiSetSchema(ModuleBits bits) {
     });
 }
 
+bool PosixPlatform::readFixedVersionOf(const char*, const ByteView& image, FixedFileVersion& out) {
+    return readFixedVersionFromImage(image, out);
+}
+
 bool PosixPlatform::readFixedVersion(const char* path, FixedFileVersion& out) {
     const std::unique_ptr<MappedFile> file = mapFile(path);
     return file && readFixedVersionFromImage(file->bytes(), out);

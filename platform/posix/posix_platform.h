@@ -41,6 +41,7 @@ public:
     std::vector<std::string> folderNames(const std::string& folder) override;
     bool pathsIgnoreCase() const override { return false; }
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
+    bool readFixedVersionOf(const char* path, const ByteView& image, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
 

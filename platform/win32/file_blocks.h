@@ -16,6 +16,8 @@ class FileBlocks : public BlockReader {
 public:
     // Null when `path` cannot be opened for reading or its size read.
     static std::unique_ptr<FileBlocks> open(const char* path);
+    // The open file's last-write time; false when it cannot be asked.
+    bool lastWriteTime(FILETIME& out) const { return GetFileTime(file_.get(), nullptr, nullptr, &out) != 0; }
 
 private:
     FileBlocks(KernelHandle file, std::uint64_t size) : BlockReader(size), file_(std::move(file)) {}

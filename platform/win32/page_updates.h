@@ -33,13 +33,21 @@ public:
 
     // Whether the caller may hand the held changes on: it is not the page's
     // thread (which only reads, as a sort does) and there are some.
-    bool pending() const { return fromWorker() && !(rows_.empty() && flags_.empty()); }
+    bool pending() const { return fromWorker() && (!rows_.empty() || !flags_.empty() || !held_.empty()); }
     // Sends them to the page's thread now (a reading of the controls must
     // see them); carried out here when the page does not answer.
     void flush();
     // Carries them out and forgets them: on the page's thread, inside a
     // request of the worker (which waits for it).
     void apply();
+
+    // While the worker fills the controls, they are drawn a few times a
+    // second, not after every request: each drawing of a control costs more
+    // than the items it adds. On the page's thread, inside a request.
+    void holdDrawing(HWND control);
+    // Draws what was held, when the last drawing is long enough ago (or
+    // `now`: the worker is about to read the controls, or is done).
+    void drawHeld(bool now);
 
 private:
     struct Row {
@@ -57,6 +65,11 @@ private:
     DWORD pageThread_;
     std::vector<Row> rows_;
     std::vector<Flag> flags_;
+    std::vector<HWND> held_;  // controls whose drawing is held
+    DWORD lastDrawn_ = GetTickCount();
 };
+
+// How long drawing is held at most while the worker fills the controls.
+constexpr DWORD kDrawingHeldMs = 250;
 
 }  // namespace vost

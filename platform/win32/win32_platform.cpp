@@ -1,5 +1,7 @@
 #include "platform/win32/win32_platform.h"
 
+#include "platform/common/version_resource.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -108,6 +110,10 @@ std::unique_ptr<MappedFile> Win32Platform::mapFile(const char* path) {
     if (!path) return nullptr;
     std::unique_ptr<FileBlocks> file = FileBlocks::open(reach(path).c_str());
     if (!file || file->size() == 0) return nullptr;
+    // The time the rest of the scan saw the file at, asked of the open file:
+    // the list asks for it later, without opening the file again.
+    FILETIME written;
+    if (file->lastWriteTime(written)) openedTimes_[path] = FileTime{written.dwLowDateTime, written.dwHighDateTime};
     return std::make_unique<Win32OpenFile>(std::move(file));
 }
 
@@ -185,6 +191,13 @@ bool Win32Platform::readFixedVersion(const char* path, FixedFileVersion& out) {
     return path && readFixedVersionInfo(reach(path).c_str(), out);
 }
 
+bool Win32Platform::readFixedVersionOf(const char*, const ByteView& image, FixedFileVersion& out) {
+    // The file's own bytes, read by the bounded parser that agrees with the
+    // version API on every file of the system (tests/windows), rather than
+    // the API, which opens the file twice more.
+    return readFixedVersionFromImage(image, out);
+}
+
 namespace {
 constexpr UINT kSmallIconFlags = SHGFI_SYSICONINDEX | SHGFI_SMALLICON;
 }  // namespace
@@ -248,6 +261,11 @@ void Win32Platform::showError(WindowHandle owner, const char* text, const char* 
 
 bool Win32Platform::lastWriteTime(const char* path, FileTime& out) {
     if (!path) return false;
+    const auto opened = openedTimes_.find(path);
+    if (opened != openedTimes_.end()) {
+        out = opened->second;
+        return true;
+    }
     const KernelHandle file = openForReading(reach(path).c_str());
     if (!file) return false;
     FILETIME written;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 #include "analysis/api_set_schema.h"
 #include "platform/platform_factory.h"
@@ -29,6 +30,7 @@ public:
     std::string findEntry(const std::string& base, const std::string& relative, bool folder) override;
     std::vector<std::string> folderNames(const std::string& folder) override;
     bool readFixedVersion(const char* path, FixedFileVersion& out) override;
+    bool readFixedVersionOf(const char* path, const ByteView& image, FixedFileVersion& out) override;
     bool smallIconIndex(const char* path, int& index) override;
     void showError(WindowHandle owner, const char* text, const char* caption) override;
 
@@ -49,6 +51,9 @@ private:
 
     PlatformOptions options_;
     TypeIcons typeIcons_;
+    // The last-write time of each file this platform opened to read, by path
+    // as asked (the scan's view of the file).
+    std::unordered_map<std::string, FileTime> openedTimes_;
     std::string searchFolder_;
     bool hasSearchFolder_ = false;
     // File names spelled as on disk before they reach the system: see

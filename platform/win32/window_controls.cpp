@@ -155,16 +155,23 @@ LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
         return 1;
     }
     if (message == kPageUpdatesMessage) {
-        reinterpret_cast<PageUpdates*>(request)->apply();
+        // The worker reads the controls next, or is done: all is drawn.
+        auto* updates = reinterpret_cast<PageUpdates*>(request);
+        updates->apply();
+        updates->drawHeld(true);
         return 1;
     }
     if (message == kInsertItemsRequestMessage) {
         auto& ask = *reinterpret_cast<InsertItemsRequest*>(request);
         if (!IsChild(page, ask.tree)) return 0;
-        if (ask.updates) ask.updates->apply();
-        // Drawn once for all of them: the control would otherwise update its
-        // scroll bars and window for each item.
-        const bool many = ask.count > 1;
+        // Drawn once for all of them, and while the worker fills the tree a
+        // few times a second: the control would otherwise update its scroll
+        // bars and window for each item.
+        const bool many = ask.count > 1 && !ask.updates;
+        if (ask.updates) {
+            ask.updates->apply();
+            ask.updates->holdDrawing(ask.tree);
+        }
         if (many) SendMessageW(ask.tree, WM_SETREDRAW, FALSE, 0);
         for (std::size_t i = 0; i < ask.count; ++i) {
             ask.items[i] = reinterpret_cast<HTREEITEM>(
@@ -178,6 +185,7 @@ LRESULT answerPageRequest(HWND page, UINT message, LPARAM request) {
             SendMessageW(ask.tree, WM_SETREDRAW, TRUE, 0);
             InvalidateRect(ask.tree, nullptr, FALSE);
         }
+        if (ask.updates) ask.updates->drawHeld(false);
         return 1;
     }
     if (message == kFullRowRequestMessage) {

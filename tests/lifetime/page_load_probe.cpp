@@ -32,14 +32,18 @@ int main(int argc, char** argv) {
     if (!opened.sheet) return 1;
     // The loop a host runs, and no more: the scan's messages are handled as
     // they come; a stray message box is looked for every tenth of a second
-    // (looking at every window on every wake-up would cost more than the page).
-    DWORD boxesChecked = GetTickCount();
+    // (looking at every window on every wake-up would cost more than the
+    // page). The list's rows are counted at most every few milliseconds, through a
+    // handle asked once: the worker wakes this loop for every module.
+    DWORD boxesChecked = GetTickCount(), rowsCounted = 0;
     const LRESULT rows = argc > 2 ? LRESULT(std::atol(argv[2])) : 0;
+    const HWND listWindow = GetDlgItem(opened.page(), 1012);
     LARGE_INTEGER walked{};
     pumpUntil([&] {
-        if (rows && !walked.QuadPart &&
-            SendDlgItemMessageA(opened.page(), 1012, LVM_GETITEMCOUNT, 0, 0) >= rows)
-            QueryPerformanceCounter(&walked);
+        if (rows && !walked.QuadPart && GetTickCount() != rowsCounted) {
+            rowsCounted = GetTickCount();
+            if (SendMessageA(listWindow, LVM_GETITEMCOUNT, 0, 0) >= rows) QueryPerformanceCounter(&walked);
+        }
         if (GetTickCount() - boxesChecked >= 100) {
             closeMessageBoxes("VOST");
             boxesChecked = GetTickCount();

@@ -27,9 +27,12 @@ using Findings = std::map<std::string, std::vector<const JsonValue*>>;
 
 // Expects the page's item `entry` (whose parent's module is `parent`) to
 // carry the state image the scanner's item `item` calls for; returns how
-// many failing items it and its subtree hold.
-std::size_t expectMarks(const TreeEntry& entry, const JsonValue& item, const std::string& parent,
-                        const Findings& findings) {
+// many failing items it and its subtree hold, at start-up and on first use.
+struct Failing {
+    std::size_t atStart = 0, onFirstUse = 0;
+};
+Failing expectMarks(const TreeEntry& entry, const JsonValue& item, const std::string& parent,
+                    const Findings& findings) {
     SCOPED_TRACE(entry.label);
     const std::string module = lower(item["module"].text);
     bool fails = !parent.empty() && item["path"].text == "file not found";
@@ -43,20 +46,30 @@ std::size_t expectMarks(const TreeEntry& entry, const JsonValue& item, const std
         for (const JsonValue* f : own->second)
             for (const char* kind : {"framework-not-found", "bad-config", "bad-metadata"})
                 if ((*f)["kind"].text == kind) fails = true;
-    std::size_t below = 0;
+    Failing below;
     EXPECT_EQ(entry.children.size(), item["children"].items.size());
-    for (std::size_t i = 0; i < entry.children.size() && i < item["children"].items.size(); ++i)
-        below += expectMarks(entry.children[i], item["children"].items[i], module, findings);
-    const int native = fails ? 1 : below ? 2 : 0;
+    for (std::size_t i = 0; i < entry.children.size() && i < item["children"].items.size(); ++i) {
+        const Failing child = expectMarks(entry.children[i], item["children"].items[i], module, findings);
+        below.atStart += child.atStart;
+        below.onFirstUse += child.onFirstUse;
+    }
+    // The runtime loads a P/Invoke module on the first call into it: one
+    // that is missing fails there, not at start-up (amber, as a delay-load).
+    const bool failsAtStart = fails && item["reference"].text != "pinvoke";
     const bool managed = item["managed"].integer == 1;
-    EXPECT_EQ(entry.stateImage, managed ? (native ? native + 6 : 6) : native);
+    EXPECT_EQ(entry.stateImage, failsAtStart     ? (managed ? 7 : 1)
+                                : fails          ? 4
+                                : below.atStart  ? (managed ? 8 : 2)
+                                : below.onFirstUse ? 5
+                                : managed        ? 6
+                                                 : 0);
     if (managed && !fails) {
         EXPECT_EQ(entry.tip.rfind("Managed", 0), 0u) << entry.tip;
     }
     if (fails) {
         EXPECT_FALSE(entry.tip.empty());
     }
-    return below + (fails ? 1 : 0);
+    return Failing{below.atStart + (failsAtStart ? 1 : 0), below.onFirstUse + (fails && !failsAtStart ? 1 : 0)};
 }
 
 void expectManagedPage(const std::string& file) {

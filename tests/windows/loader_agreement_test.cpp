@@ -192,7 +192,7 @@ TEST(LoaderAgreement, ClosuresOfWinesPrograms) {
     ExportCache exports(*closures.platform);
     Imports everything;
     for (const std::string& module : closures.modules) {
-        const PeExports& table = exports.exportsOf(module).exports;
+        const PeExports& table = exports.factsOf(module).exports;
         std::vector<ImportedFunction> asks;
         for (const ExportName& n : table.names) {
             ImportedFunction f;
