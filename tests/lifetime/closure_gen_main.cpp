@@ -1,6 +1,7 @@
-// closure_gen COUNT FOLDER [SEED [exact]]: writes a generated closure of
-// COUNT modules and its root program into FOLDER (made if missing) and
-// prints the root's path. "exact" spells every import as its file is named.
+// closure_gen COUNT FOLDER [SEED [exact] [delay]]: writes a generated closure
+// of COUNT modules and its root program into FOLDER (made if missing) and
+// prints the root's path. "exact" spells every import as its file is named;
+// "delay" puts every third reference in the delay-load directory.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,15 +12,19 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: closure_gen COUNT FOLDER [SEED [exact]]\n");
+        std::fprintf(stderr, "usage: closure_gen COUNT FOLDER [SEED [exact] [delay]]\n");
         return 2;
     }
     const int count = std::atoi(argv[1]);
     const std::string folder = argv[2];
     const unsigned seed = argc > 3 ? unsigned(std::strtoul(argv[3], nullptr, 10)) : 1;
-    const bool exactCase = argc > 4 && std::string(argv[4]) == "exact";
+    bool exactCase = false, delayLoads = false;
+    for (int i = 4; i < argc; ++i) {
+        exactCase |= std::string(argv[i]) == "exact";
+        delayLoads |= std::string(argv[i]) == "delay";
+    }
     mkdir(folder.c_str(), 0755);
-    const vost::test::GeneratedClosure closure = vost::test::generateClosure(count, seed, exactCase);
+    const vost::test::GeneratedClosure closure = vost::test::generateClosure(count, seed, exactCase, delayLoads);
     bool ok = true;
     vost::test::writeClosure(closure, [&](const std::string& name, const vost::test::Bytes& bytes) {
         std::ofstream file(folder + "/" + name, std::ios::binary);

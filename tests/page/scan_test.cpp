@@ -11,6 +11,8 @@
 
 #include "analysis/scan_module.h"
 #include "analysis/text.h"
+#include "page/check_marks.h"
+#include "page/function_lists.h"
 #include "page/module_list.h"
 #include "tests/page/page_fixture.h"
 #include "tests/support/image_builder.h"
@@ -144,6 +146,49 @@ TEST(ScanWalk, ModuleOnTwoBranchesIsReadAtItsFirstOccurrenceOnly) {
     EXPECT_EQ(page.tree->firstChild(secondC), nullptr);
     EXPECT_EQ(page.tree->itemNode(secondC)->scanned, 0);  // passed over, never marked
     EXPECT_EQ(mappedCount(page, kSys + "c.dll"), 1);
+}
+
+// With the run's cache of module facts, each module file is opened and read
+// once, whatever reads it: its version, its walk, the check of its imports
+// and its exports, the Functions lists; and a second program of the same run
+// reads none of the modules the first one read.
+TEST(ScanWalk, EachModuleFileIsReadOncePerRun) {
+    PageFixture page;
+    page.ext.modules = std::make_shared<ModuleCache>(true);
+    page.ext.delayLoads = true;
+    PeImageLayout app;
+    app.imports = {"a.dll", "b.dll", "lib.dll"};
+    app.delayImports = {{"late.dll", {ImportThunk{"f", 0, std::nullopt}}}, {"lib.dll", {ImportThunk{"g", 0, std::nullopt}}}};
+    page.platform->fake.addFile("c:\\app\\app.exe", buildPe(app).bytes);
+    page.addPe(kSys + "a.dll", {"b.dll", "lib.dll"});
+    page.addPe(kSys + "b.dll", {"lib.dll"});
+    page.addPe(kSys + "late.dll", {"lib.dll"});
+    page.addPe(kSys + "lib.dll", {});
+    page.addPe("c:\\app\\two.exe", {"a.dll", "lib.dll"});
+    page.ext.selectedPath = "c:\\app\\app.exe";
+    scanThread(page.ext);
+    ASSERT_NE(page.ext.checkMarks, nullptr);
+    CheckCache cache(page.ext.modules);
+    const ModuleNode* lib = nullptr;
+    page.ext.nodes->forEach([&](const ModuleNode& n) {
+        if (!lib && compareIgnoringCase(n.moduleName.c_str(), "lib.dll") == 0) lib = &n;
+    });
+    ASSERT_NE(lib, nullptr);
+    readFunctionLists(lib->moduleName, lib->fullPath, true, importersOf(*lib, *page.ext.nodes, true), *page.platform,
+                      cache, nullptr);
+
+    PageFixture second;
+    second.platform = page.platform;
+    second.ext.platform = page.platform;
+    second.ext.modules = page.ext.modules;
+    second.scan("c:\\app\\two.exe");
+
+    for (const std::string& file : {std::string("c:\\app\\app.exe"), kSys + "a.dll", kSys + "b.dll",
+                                    kSys + "late.dll", kSys + "lib.dll", std::string("c:\\app\\two.exe")}) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(mappedCount(page, file), 1);
+    }
+    EXPECT_EQ(page.ext.modules->reads(), 6u);
 }
 
 TEST(ScanWalk, RootNameInAnotherCaseFindsTheRootRow) {

@@ -35,7 +35,7 @@ std::string upperName(const std::string& name) {
     return out;
 }
 
-GeneratedClosure generateClosure(int moduleCount, unsigned seed, bool exactCase) {
+GeneratedClosure generateClosure(int moduleCount, unsigned seed, bool exactCase, bool delayLoads) {
     std::mt19937 random(seed);
     // Plain modulo: the same numbers with every standard library.
     const auto pick = [&](int n) { return n <= 1 ? 0 : int(random() % unsigned(n)); };
@@ -87,12 +87,23 @@ GeneratedClosure generateClosure(int moduleCount, unsigned seed, bool exactCase)
     import(closure.root, moduleFileName(0));
     for (int k = 0; k < 3; ++k) import(closure.root, moduleFileName(pick(n)));
     import(closure.root, closure.absentName);
+    if (delayLoads) {
+        const auto move = [](GeneratedModule& module) {
+            std::vector<std::string> kept;
+            for (std::size_t k = 0; k < module.imports.size(); ++k)
+                (k % 3 == 2 ? module.delayImports : kept).push_back(module.imports[k]);
+            module.imports = std::move(kept);
+        };
+        move(closure.root);
+        for (GeneratedModule& module : closure.modules) move(module);
+    }
     return closure;
 }
 
 Bytes generatedImage(const GeneratedModule& module) {
     PeImageLayout layout;
     layout.imports = module.imports;
+    for (const std::string& name : module.delayImports) layout.delayImports.push_back({name, {ImportThunk{"f", 0, std::nullopt}}});
     return buildPe(layout).bytes;
 }
 

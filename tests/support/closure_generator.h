@@ -16,6 +16,7 @@ namespace vost::test {
 struct GeneratedModule {
     std::string fileName;              // as written to disk (upper case)
     std::vector<std::string> imports;  // as spelled in the import table
+    std::vector<std::string> delayImports;  // as spelled in the delay-load directory
 };
 
 struct GeneratedClosure {
@@ -25,7 +26,9 @@ struct GeneratedClosure {
 };
 
 // With `exactCase` every import is spelled as the file is named on disk.
-GeneratedClosure generateClosure(int moduleCount, unsigned seed = 1, bool exactCase = false);
+// With `delayLoads` every third reference of a module is in its delay-load
+// directory instead (the closure is the same for a scan that reads them).
+GeneratedClosure generateClosure(int moduleCount, unsigned seed = 1, bool exactCase = false, bool delayLoads = false);
 
 // The PE image of one generated module.
 Bytes generatedImage(const GeneratedModule& module);
