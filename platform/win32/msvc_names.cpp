@@ -1,8 +1,16 @@
 // Microsoft decorated names through the system's own reader,
 // UnDecorateSymbolName of dbghelp.dll. The library is loaded on first use,
 // by its full path in the system folder, so no copy beside a program or in
-// the current folder is ever taken; its functions are not safe to call from
-// two threads at once, so calls are serialized.
+// the current folder is ever taken.
+//
+// Calls are serialized: dbghelp's functions are documented as single
+// threaded ("calls from more than one thread to this function will likely
+// result in unexpected behavior or memory corruption"), and the reader
+// keeps its state in statics. Wine's happens to be reentrant, Windows' is
+// not, so the lock stays; what no longer happens is a call holding it for
+// long: every name is measured before (platform/common/msvc_name_size.h), a
+// call writes at most kMaxReadableName characters, and `vostscan -j N`
+// waits on it for microseconds.
 //
 // The ANSI entry is called, not UnDecorateSymbolNameW: Wine's reader (64-bit
 // dbghelp) reads past the end of a truncated name, and the W entry hands it
@@ -11,6 +19,11 @@
 // our own buffer, the name is followed by enough zeros that any such read
 // meets an end. Decorated names are ASCII: others are not asked, so no text
 // needs converting between code pages.
+//
+// Both builds spell a name as LLVM's reader does in one respect the system
+// adds to: the pointer-size mark " __ptr64" of 64-bit names is left out
+// (the flag that asks the reader to leave it out, UNDNAME_NO_PTR64, does not
+// reach Wine's reader, which takes 16 bits of flags, so the text is mended).
 #include <windows.h>
 
 #include <mutex>
@@ -35,6 +48,24 @@ UnDecorateA loadUndecorator() {
 }
 
 std::mutex undecoratorLock;
+
+bool identifierCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+}
+
+// The text without the words " __ptr64".
+std::string withoutPointerSize(std::string text) {
+    static const std::string mark = " __ptr64";
+    for (std::size_t at = 0; (at = text.find(mark, at)) != std::string::npos;) {
+        const std::size_t end = at + mark.size();
+        if (end < text.size() && identifierCharacter(text[end])) {
+            at = end;
+            continue;
+        }
+        text.erase(at, mark.size());
+    }
+    return text;
+}
 }  // namespace
 
 std::string undecorateMsvcName(const std::string& name) {
@@ -44,16 +75,21 @@ std::string undecorateMsvcName(const std::string& name) {
     // The name, then zeros: a reader that overruns the end finds more ends.
     std::string padded = name;
     padded.append(256, '\0');
-    std::lock_guard<std::mutex> lock(undecoratorLock);
-    static const UnDecorateA undecorate = loadUndecorator();
-    if (!undecorate) return std::string();
-    char readable[4 * kMaxDecoratedName];
-    const DWORD length = undecorate(padded.c_str(), readable, DWORD(sizeof readable), 0);
-    if (length == 0 || length >= sizeof readable) return std::string();
-    std::string text(readable, length);
+    // Room for what the measure allows, and one more: a reading that fills
+    // it was longer than measured and is not taken.
+    std::string readable(kMaxReadableName + 2, '\0');
+    DWORD length = 0;
+    {
+        std::lock_guard<std::mutex> lock(undecoratorLock);
+        static const UnDecorateA undecorate = loadUndecorator();
+        if (!undecorate) return std::string();
+        length = undecorate(padded.c_str(), &readable[0], DWORD(readable.size()), 0);
+    }
+    if (length == 0 || length > kMaxReadableName) return std::string();
+    readable.resize(length);
     // The name given back unchanged was not read.
-    if (text == name) return std::string();
-    return text;
+    if (readable == name) return std::string();
+    return withoutPointerSize(readable);
 }
 
 }  // namespace vost
