@@ -40,7 +40,6 @@ constexpr std::uint64_t kPointer = 8;         // " * ", "(", ")"
 constexpr std::uint64_t kFunctionWords = 48;  // calling convention, parentheses, " noexcept", " &&"
 constexpr std::uint64_t kSymbolWords = 48;    // "protected: virtual ", "[thunk]:", "extern \"C\" "
 constexpr std::uint64_t kOperatorName = 48;   // "`eh vector vbase copy constructor iterator'"
-constexpr std::uint64_t kPrimitive = 16;      // "unsigned __int64"
 constexpr std::uint64_t kSpecialWords = 64;   // "`RTTI Class Hierarchy Descriptor'", "{for `...'}"
 
 // The names and parameter types a reader may refer back to by number, in
@@ -152,7 +151,9 @@ private:
     }
 
     // ?$name@arguments@: a template, read with back-references of its own.
-    Text templateName(bool memorize, bool llvmKeeps) {
+    // A symbol's own name may be a constructor's or a conversion's template:
+    // `structor` and `conversion` say so.
+    Text templateName(bool memorize, bool llvmKeeps, bool* structorOut = nullptr, bool* conversionOut = nullptr) {
         Deeper deeper(nesting_);
         const std::string_view start = rest_;
         consume("?$");
@@ -164,6 +165,8 @@ private:
         std::swap(outer, refs_);
         // A type or scope names no constructor or conversion.
         if (llvmKeeps && (structor || conversion)) fail();
+        if (structorOut) *structorOut = structor;
+        if (conversionOut) *conversionOut = conversion;
         text = below(text);
         if (memorize) memorizeName(start.substr(0, start.size() - rest_.size()), text, llvmKeeps);
         return text;
@@ -244,7 +247,7 @@ private:
         if (isDigit(rest_[0])) return nameBackref();
         // A function template's own name: LLVM's reader does not keep it,
         // the system's does.
-        if (startsWith("?$")) return templateName(true, false);
+        if (startsWith("?$")) return templateName(true, false, structor, conversion);
         if (rest_[0] == '?') return functionIdentifier(structor, conversion);
         return simpleName(memorizeSimple);
     }

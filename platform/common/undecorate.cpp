@@ -1,25 +1,13 @@
 #include "platform/common/undecorate.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
-#include <memory>
 #include <optional>
 
-#include "platform/common/itanium_name_size.h"
+#include "platform/common/itanium_names.h"
 #include "platform/common/msvc_name_size.h"
 
 namespace vost {
 
 namespace {
-// The C++ runtime's own Itanium demangler; empty when it fails.
-std::string undecorateItanium(const std::string& name) {
-    int status = 0;
-    const std::unique_ptr<char, void (*)(void*)> text(abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status),
-                                                      std::free);
-    return status == 0 && text ? std::string(text.get()) : std::string();
-}
-
 // Readable names are text: a demangler that gives control characters read
 // something that was no name.
 bool printable(const std::string& text) {
@@ -41,7 +29,7 @@ std::string undecorateName(std::string_view name) {
     } else if (name.substr(0, 2) == "_Z" || name.substr(0, 3) == "__Z") {
         // "__Z": a 32-bit symbol with its leading underscore kept.
         const std::string_view itanium = name[1] == '_' ? name.substr(1) : name;
-        if (fits(itaniumReadableLength(itanium))) readable = undecorateItanium(std::string(itanium));
+        readable = undecorateItaniumName(itanium);
     }
     // The measure bounds the reading; a reader that wrote more read
     // something else, and is not believed.

@@ -5,7 +5,7 @@
 // that names an inner type twice at each level, through a back-reference
 // (Microsoft) or a substitution (Itanium), doubles its reading per level, so
 // 300 bytes can stand for gigabytes. Every name is therefore measured first
-// (platform/common/msvc_name_size.h, itanium_name_size.h), by the same code
+// (platform/common/msvc_name_size.h, itanium_names.h), by the same code
 // in every build, and only one whose reading fits kMaxReadableName is
 // handed to a reader; the others are shown as they are.
 #pragma once

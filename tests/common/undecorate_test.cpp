@@ -1,7 +1,8 @@
 // Decorated C++ names in readable form, in both flavours: the expected forms
 // are what Debian's own tools print (llvm-undname 14 for Microsoft names,
-// c++filt of binutils 2.40 for Itanium ones). The system's reader on Windows
-// spaces some forms differently; name, scope and parameter types must agree.
+// llvm-cxxfilt 14 for Itanium ones, which prints these as c++filt does). The
+// system's reader on Windows spaces some forms differently; name, scope and
+// parameter types must agree.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,14 +1,15 @@
-// The parser is LLVM's (the header-only llvm/Demangle/ItaniumDemangle.h of
-// Debian's llvm-14-dev, the same in every build); its tree is never printed
-// here. The reading itself is the C++ runtime's (abi::__cxa_demangle, in
-// undecorate.cpp), which follows the same grammar and expands the same
-// substitutions, so the tree's expanded size bounds what it writes.
-#include "platform/common/itanium_name_size.h"
+// The tree is LLVM's, parsed and printed by its header-only demangler (the
+// same in every build); the measure walks it in between. The spelling is
+// LLVM's (llvm-cxxfilt's), which differs from GNU c++filt's in a few forms:
+// "'lambda'(int)" for "{lambda(int)#1}", "std::string" where GNU spells out
+// std::basic_string<...> before "::".
+#include "platform/common/itanium_names.h"
 
 #include <llvm/Demangle/ItaniumDemangle.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -77,7 +78,7 @@ private:
 
     void* allocate(std::size_t bytes) {
         bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
-        if (bytes > blockSize_ - used_) {
+        if (blocks_.empty() || bytes > blockSize_ - used_) {
             const std::size_t size = std::max(bytes, blockSize_ ? 2 * blockSize_ : std::size_t(4096));
             if (size > kBudget - total_) throw Refused{};
             blocks_.emplace_back(new std::max_align_t[(size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t)]);
@@ -183,6 +184,29 @@ std::uint64_t ownWords(Node::Kind kind, std::optional<SpecialSubKind> special) {
     case Node::KDynamicExceptionSpec:
     case Node::KBinaryFPType:
         return 24;
+    case Node::KConversionOperatorType:  // "operator "
+    case Node::KLiteralOperator:         // "operator\"\" "
+    case Node::KAbiTagAttr:              // "[abi:", "]"
+    case Node::KObjCProtoName:
+    case Node::KBinaryExpr:              // operands in parentheses, spaces
+    case Node::KPrefixExpr:
+    case Node::KPostfixExpr:
+    case Node::KConditionalExpr:
+    case Node::KMemberExpr:
+    case Node::KArraySubscriptExpr:
+    case Node::KEnclosingExpr:
+    case Node::KCastExpr:
+    case Node::KCallExpr:
+    case Node::KConversionExpr:
+    case Node::KInitListExpr:
+    case Node::KBracedExpr:
+    case Node::KBracedRangeExpr:
+    case Node::KThrowExpr:
+    case Node::KBoolExpr:
+    case Node::KEnumLiteral:
+    case Node::KElaboratedTypeSpefType:
+    case Node::KDotSuffix:
+        return 16;
     default:
         return 4;  // "::", "<", ">", " ", "*", "&&", "(", ")"
     }
@@ -291,27 +315,60 @@ std::optional<Measure> measureTree(const Node* root) {
     return measures[root];
 }
 
+
+// The name parsed and measured: the tree, when it parses, and its measure.
+struct Parsed {
+    explicit Parsed(std::string_view name) : parser(name.data(), name.data() + name.size()) {}
+    BoundedParser parser;
+    const Node* root = nullptr;
+    std::optional<std::size_t> length;
+};
+
+// "_ZGTt" and "_ZGTn": a transactional-memory clone of the name that
+// follows, which LLVM 14's parser does not know.
+constexpr std::string_view kClonePrefixes[] = {"_ZGTt", "_ZGTn"};
+constexpr std::string_view kCloneWords[] = {"transaction clone for ", "non-transaction clone for "};
+
+void parseAndMeasure(Parsed& parsed) {
+    try {
+        parsed.root = parsed.parser.parse();
+        if (!parsed.root) return;
+        const std::optional<Measure> measure = measureTree(parsed.root);
+        if (!measure || measure->depth > kMaxReadableDepth) return;
+        parsed.length = std::size_t(std::min<std::uint64_t>(measure->all, SIZE_MAX));
+    } catch (const Refused&) {
+        parsed.length.reset();
+    }
+}
+
 }  // namespace
 
 std::optional<std::size_t> itaniumReadableLength(std::string_view name) {
-    // A transactional-memory clone ("transaction clone for ..."), which the
-    // runtime reads and LLVM 14's parser does not know: the rest is measured.
-    if (name.substr(0, 5) == "_ZGTt" || name.substr(0, 5) == "_ZGTn") {
-        const std::string rest = "_Z" + std::string(name.substr(5));
-        const std::optional<std::size_t> length = itaniumReadableLength(rest);
-        if (length) return *length + 32;
-        return std::nullopt;
+    for (std::size_t i = 0; i < 2; ++i) {
+        if (name.substr(0, 5) != kClonePrefixes[i]) continue;
+        const std::optional<std::size_t> length = itaniumReadableLength("_Z" + std::string(name.substr(5)));
+        return length ? std::optional<std::size_t>(*length + kCloneWords[i].size()) : std::nullopt;
     }
-    try {
-        BoundedParser parser(name.data(), name.data() + name.size());
-        const Node* root = parser.parse();
-        if (!root) return std::nullopt;
-        const std::optional<Measure> measure = measureTree(root);
-        if (!measure || measure->depth > kMaxReadableDepth) return std::nullopt;
-        return std::size_t(std::min<std::uint64_t>(measure->all, SIZE_MAX));
-    } catch (const Refused&) {
-        return std::nullopt;
+    Parsed parsed(name);
+    parseAndMeasure(parsed);
+    return parsed.length;
+}
+
+std::string undecorateItaniumName(std::string_view name) {
+    for (std::size_t i = 0; i < 2; ++i) {
+        if (name.substr(0, 5) != kClonePrefixes[i]) continue;
+        const std::string rest = undecorateItaniumName("_Z" + std::string(name.substr(5)));
+        return rest.empty() ? rest : std::string(kCloneWords[i]) + rest;
     }
+    Parsed parsed(name);
+    parseAndMeasure(parsed);
+    if (!parsed.length || *parsed.length > kMaxReadableName) return std::string();
+    llvm::itanium_demangle::OutputBuffer out;
+    if (!llvm::itanium_demangle::initializeOutputBuffer(nullptr, nullptr, out, 256)) return std::string();
+    parsed.root->print(out);
+    std::string text(out.getBuffer(), out.getCurrentPosition());
+    std::free(out.getBuffer());
+    return text;
 }
 
 }  // namespace vost
