@@ -223,22 +223,24 @@ private:
     // ?<code>: an operator, a constructor or destructor (named after the
     // class, so as long as the next scope), a conversion (followed by its
     // type, taken from the function's return type), a literal operator.
+    // Codes that name no function (LLVM's reader would write an empty name,
+    // the system's none) are refused.
     Text functionIdentifier(bool* structor, bool* conversion) {
         consume('?');
+        std::string_view known = "23456789ACDEFGHIJKLMNOPQRSTUVWXYZ";
         if (consume("__")) {
             if (consume('K')) return simpleName(false) + words(kOperatorName);
-        } else if (!consume('_')) {
-            if (consume('0') || consume('1')) {
-                if (structor) *structor = true;
-                return words(1);
-            }
-            if (consume('B')) {
-                if (conversion) *conversion = true;
-                return words(kOperatorName);
-            }
+            known = "ABCDGHILM";
+        } else if (consume('_')) {
+            known = "0123456DEFGHIJKLMNOTUV";
+        } else if (consume('0') || consume('1')) {
+            if (structor) *structor = true;
+            return words(1);
+        } else if (consume('B')) {
+            if (conversion) *conversion = true;
+            return words(kOperatorName);
         }
-        const char code = take();
-        if (!isDigit(code) && !(code >= 'A' && code <= 'Z')) fail();
+        if (known.find(take()) == std::string_view::npos) fail();
         return words(kOperatorName);
     }
 
@@ -316,6 +318,7 @@ private:
         Text text;
         bool pointer = false;
         bool memberPointer = false;
+        int pointerQualifiers = 0;  // of the pointer itself: 1 const, 2 volatile, 3 both
     };
 
     // A..D, or Q..T for a member: none, " const", " volatile", both.
@@ -415,7 +418,10 @@ private:
         if (!consume("$$Q")) {
             static constexpr std::string_view codes = "APQRS";
             static constexpr std::uint64_t lengths[] = {0, 0, 6, 9, 15};
-            text += words(lengths[codes.find(take())]);
+            const std::size_t code = codes.find(take());
+            if (code == std::string_view::npos) fail();
+            text += words(lengths[code]);
+            result.pointerQualifiers = code < 2 ? 0 : int(code) - 1;
         }
         if (member) {
             result.memberPointer = true;
@@ -548,7 +554,15 @@ private:
         Text text = variable.text + words(kSymbolWords);
         if (variable.pointer) {
             text += extQualifiers();
+            // A pointer's own qualifiers are in its code and again after
+            // the type; where the two differ, LLVM's reader believes the
+            // code and the system's the qualifiers after the type, so that
+            // name is read by neither ("?x@@0QAJA": "long *const x" or
+            // "long * x").
+            const char after = peek();
             text += qualifiers();
+            const int qualifiersAfter = after >= 'Q' ? after - 'Q' : after - 'A';
+            if (!variable.memberPointer && qualifiersAfter != variable.pointerQualifiers) fail();
             if (variable.memberPointer) text += fullyQualifiedTypeName();
         } else {
             text += qualifiers();

@@ -20,14 +20,20 @@
 // meets an end. Decorated names are ASCII: others are not asked, so no text
 // needs converting between code pages.
 //
-// Both builds spell a name as LLVM's reader does in one respect the system
-// adds to: the pointer-size mark " __ptr64" of 64-bit names is left out
+// Both builds spell a name as LLVM's reader does (llvm-undname), but for
+// spacing. Where the system's reader writes more or other words, its text
+// is mended: the pointer-size mark " __ptr64" of 64-bit names is left out
 // (the flag that asks the reader to leave it out, UNDNAME_NO_PTR64, does not
-// reach Wine's reader, which takes 16 bits of flags, so the text is mended).
+// reach Wine's reader, which takes 16 bits of flags); the compiler's
+// special functions take LLVM's shorter names ("`vbase dtor'" for
+// "`vbase destructor'"); a conversion operator's type is also written as
+// its return type, before the calling convention.
 #include <windows.h>
 
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "platform/common/undecorate.h"
 
@@ -66,6 +72,56 @@ std::string withoutPointerSize(std::string text) {
     }
     return text;
 }
+
+// The system's names of the compiler's special functions, and LLVM's.
+constexpr std::pair<std::string_view, std::string_view> kSpecialNames[] = {
+    {"`vbase destructor'", "`vbase dtor'"},
+    {"`vector deleting destructor'", "`vector deleting dtor'"},
+    {"`default constructor closure'", "`default ctor closure'"},
+    {"`scalar deleting destructor'", "`scalar deleting dtor'"},
+    {"`vector constructor iterator'", "`vector ctor iterator'"},
+    {"`vector destructor iterator'", "`vector dtor iterator'"},
+    {"`vector vbase constructor iterator'", "`vector vbase ctor iterator'"},
+    {"`eh vector constructor iterator'", "`eh vector ctor iterator'"},
+    {"`eh vector destructor iterator'", "`eh vector dtor iterator'"},
+    {"`eh vector vbase constructor iterator'", "`eh vector vbase ctor iterator'"},
+    {"`copy constructor closure'", "`copy ctor closure'"},
+    {"`local vftable constructor closure'", "`local vftable ctor closure'"},
+};
+
+std::string withLlvmSpecialNames(std::string text) {
+    for (const auto& [system, llvm] : kSpecialNames)
+        for (std::size_t at = 0; (at = text.find(system, at)) != std::string::npos; at += llvm.size())
+            text.replace(at, system.size(), llvm);
+    return text;
+}
+
+// "public: __thiscall X::operator int(void)" as "public: int __thiscall
+// X::operator int(void)": the type (up to the empty parameter list every
+// conversion has) before the calling convention, the word before the
+// conversion's qualified name.
+std::string withConversionType(std::string text) {
+    const std::size_t op = text.find("::operator ");
+    const std::size_t parameters = text.rfind("(void)");
+    if (op == std::string::npos || parameters == std::string::npos || parameters < op + 11) return text;
+    const std::string type = text.substr(op + 11, parameters - op - 11);
+    // The qualified name starts after the last space outside <...> before it.
+    int depth = 0;
+    std::size_t nameStart = std::string::npos;
+    for (std::size_t at = op; at-- > 0;) {
+        if (text[at] == '>') ++depth;
+        else if (text[at] == '<') --depth;
+        else if (text[at] == ' ' && depth == 0) {
+            nameStart = at + 1;
+            break;
+        }
+    }
+    if (nameStart == std::string::npos || nameStart < 2) return text;
+    const std::size_t space = text.rfind(' ', nameStart - 2);
+    const std::size_t convention = space == std::string::npos ? 0 : space + 1;
+    return text.insert(convention, type + " ");
+}
+
 }  // namespace
 
 std::string undecorateMsvcName(const std::string& name) {
@@ -89,7 +145,8 @@ std::string undecorateMsvcName(const std::string& name) {
     readable.resize(length);
     // The name given back unchanged was not read.
     if (readable == name) return std::string();
-    return withoutPointerSize(readable);
+    readable = withLlvmSpecialNames(withoutPointerSize(readable));
+    return name.compare(0, 3, "??B") == 0 ? withConversionType(readable) : readable;
 }
 
 }  // namespace vost
