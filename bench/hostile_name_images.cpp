@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     const std::vector<HostileName> names = hostileNames();
     std::vector<std::string> all;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        char folder[8];
+        char folder[24];
         std::snprintf(folder, sizeof folder, "%02zu", i);
         writePair(dir / folder, {names[i].name}, 1);
         list << folder << '\t' << (names[i].read ? "read" : "raw") << '\t' << names[i].name.size() << '\t'
