@@ -48,21 +48,27 @@ constexpr std::uint64_t kSpecialWords = 64;   // "`RTTI Class Hierarchy Descript
 // entry from its number on; whether the number is valid is decided by
 // LLVM's rule (at most ten entries, repeated names skipped, a function
 // template's own name not kept).
-struct Backrefs {
-    std::vector<Text> names;
-    std::vector<std::string_view> counted;  // LLVM's entries, by their decorated text
-    std::vector<Text> params;
-    std::size_t countedParams = 0;
+// An ordered list of entries, kept as the longest entry from each of the
+// ten numbers on.
+struct Entries {
+    std::size_t count = 0;
+    Text longestFrom[10];
+
+    void add(Text text) {
+        for (std::size_t from = 0; from <= std::min<std::size_t>(count, 9); ++from) {
+            longestFrom[from].length = std::max(longestFrom[from].length, text.length);
+            longestFrom[from].depth = std::max(longestFrom[from].depth, text.depth);
+        }
+        ++count;
+    }
 };
 
-Text longestFrom(const std::vector<Text>& entries, std::size_t from) {
-    Text longest;
-    for (std::size_t i = from; i < entries.size(); ++i) {
-        longest.length = std::max(longest.length, entries[i].length);
-        longest.depth = std::max(longest.depth, entries[i].depth);
-    }
-    return longest;
-}
+struct Backrefs {
+    Entries names;
+    std::vector<std::string_view> counted;  // LLVM's entries, by their decorated text
+    Entries params;
+    std::size_t countedParams = 0;
+};
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -129,7 +135,7 @@ private:
     }
 
     void memorizeName(std::string_view key, Text text, bool llvmKeeps) {
-        refs_.names.push_back(text);
+        refs_.names.add(text);
         if (llvmKeeps && refs_.counted.size() < 10 &&
             std::find(refs_.counted.begin(), refs_.counted.end(), key) == refs_.counted.end())
             refs_.counted.push_back(key);
@@ -137,7 +143,7 @@ private:
     Text nameBackref() {
         const std::size_t index = std::size_t(take() - '0');
         if (index >= refs_.counted.size()) fail();
-        return longestFrom(refs_.names, index);
+        return refs_.names.longestFrom[index];
     }
 
     // A name up to its '@'.
@@ -487,13 +493,13 @@ private:
             if (isDigit(rest_[0])) {
                 const std::size_t index = std::size_t(take() - '0');
                 if (index >= refs_.countedParams) fail();
-                text += longestFrom(refs_.params, index) + words(2);
+                text += refs_.params.longestFrom[index] + words(2);
                 continue;
             }
             const std::size_t before = rest_.size();
             const Text parameter = type(Qualified::Drop);
             if (before - rest_.size() > 1) {
-                refs_.params.push_back(parameter);
+                refs_.params.add(parameter);
                 if (refs_.countedParams < 10) ++refs_.countedParams;
             }
             text += parameter + words(2);
