@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     CoInitialize(nullptr);
     OpenedPage opened = openPage(argv[1]);
     if (!opened.page || !selectModule(opened.page, argv[2], false)) {
-        std::fprintf(stderr, "no page, or no item %s\n", argv[2]);
+        std::fprintf(stderr, opened.page ? "no item %s in the page\n" : "no page for %s\n", opened.page ? argv[2] : argv[1]);
         return 1;
     }
     std::vector<double> open, made, answer, filter, sort, undecorate;
