@@ -288,6 +288,10 @@ TEST_F(FunctionsDialogTest, TheSheetAnswersWhileHostileNamesAreRead) {
         if (name.find("int __cdecl ns::f") == 0) ++read;
     }
     EXPECT_EQ(read, 5000u);
+
+    // Closed while its worker is at work: the worker stops with it (the
+    // fixture then finds every object of the component gone).
+    ASSERT_TRUE(withFunctionsDialog(opened.page, [](HWND) {}));
 }
 
 }  // namespace
