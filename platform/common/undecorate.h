@@ -33,9 +33,9 @@ constexpr std::size_t kMaxDecoratedName = 4096;
 
 // Nesting the readers may enter: productions of the grammar open at once
 // while parsing (a recursive reader spends a few frames on each), and nodes
-// on one path of the printed tree. Real names need at most 32 and 48 (the
-// same names); names are read on threads with small stacks (the page's
-// worker has 256 KiB), and a name at both limits takes under 64 KiB.
+// on one path of the printed tree. Real names need at most 32 of each (the
+// same 54,000 names); names are read on threads with small stacks (the
+// page's worker has 256 KiB), and a name at the limits takes under 64 KiB.
 constexpr unsigned kMaxNameNesting = 64;
 constexpr unsigned kMaxReadableDepth = 128;
 
