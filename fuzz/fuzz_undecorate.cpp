@@ -1,11 +1,17 @@
 // Decorated names from the fuzzer's bytes, through both demanglers: any
 // input gives back a text (the name itself when it is not read), never a
-// crash or a hang. The first byte chooses the scheme's prefix, so that the
-// fuzzer spends its time inside the demanglers rather than finding it.
+// crash, a hang or more than a little memory (fuzz/run.sh runs this target
+// with a small memory limit: one unmeasured name costs gigabytes). A reading
+// is never longer than the measure said. The first byte chooses the
+// scheme's prefix, so that the fuzzer spends its time inside the readers
+// rather than finding it.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "platform/common/itanium_names.h"
+#include "platform/common/msvc_name_size.h"
 #include "platform/common/undecorate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,5 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string readable = vost::undecorateName(name);
     if (readable.empty() && !name.empty()) __builtin_trap();
     if (name.size() > vost::kMaxDecoratedName && readable != name) __builtin_trap();
+    if (readable == name) return 0;
+    if (readable.size() > vost::kMaxReadableName) __builtin_trap();
+    const std::optional<std::size_t> measured = name[0] == '?' ? vost::msvcReadableLength(name)
+                                                : name[1] == '_'  ? vost::itaniumReadableLength(name.substr(1))
+                                                                  : vost::itaniumReadableLength(name);
+    if (!measured || readable.size() > *measured) __builtin_trap();
     return 0;
 }

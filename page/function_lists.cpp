@@ -27,25 +27,23 @@ std::size_t rowCount(const FunctionLists& lists, std::size_t section) {
     return section < lists.sections.size() ? lists.sections[section].rows.size() : lists.exports.size();
 }
 
-// The name as shown: readable when asked, from the cache made on first use.
-std::string shownName(FunctionLists& lists, std::size_t section, std::size_t row, Undecorator undecorate) {
+bool decorated(const std::string& name) { return !name.empty() && (name[0] == '?' || name[0] == '_'); }
+
+std::uint32_t madeRows(const FunctionLists& lists, std::size_t section) {
+    return lists.readable.made ? lists.readable.made[section].load(std::memory_order_acquire) : 0;
+}
+
+// The name as shown: readable when asked, as the worker made it; a row it
+// has not reached is read here when `readNow`, shown as it is otherwise.
+std::string shownName(const FunctionLists& lists, std::size_t section, std::size_t row, Undecorator undecorate,
+                      bool readNow) {
     std::string raw = rawName(lists, section, row);
     if (!undecorate) return raw;
-    if (lists.readable.size() <= lists.sections.size()) lists.readable.resize(lists.sections.size() + 1);
-    std::vector<std::string>& readable = lists.readable[section];
-    if (readable.empty()) {
-        const std::size_t count = rowCount(lists, section);
-        readable.resize(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::string name = rawName(lists, section, i);
-            // Only decorated names are asked; the rest keep no copy.
-            if (!name.empty() && (name[0] == '?' || name[0] == '_')) {
-                std::string text = undecorate(name);
-                if (text != name) readable[i] = std::move(text);
-            }
-        }
+    if (row < madeRows(lists, section)) {
+        const std::string& made = lists.readable.names[section][row];
+        return made.empty() ? raw : made;
     }
-    return readable[row].empty() ? raw : readable[row];
+    return readNow && decorated(raw) ? undecorate(raw) : raw;
 }
 
 bool numericColumn(std::size_t section, const FunctionLists& lists, int column) {
@@ -150,11 +148,44 @@ FunctionLists readFunctionLists(const std::string& module, const std::string& pa
     return lists;
 }
 
+void prepareReadableNames(FunctionLists& lists) {
+    const std::size_t sections = lists.sections.size() + 1;
+    lists.readable.names.assign(sections, {});
+    lists.readable.made = std::make_unique<std::atomic<std::uint32_t>[]>(sections);
+    for (std::size_t section = 0; section < sections; ++section) {
+        lists.readable.names[section].resize(rowCount(lists, section));
+        lists.readable.made[section].store(0);
+    }
+}
+
+void makeReadableNames(FunctionLists& lists, Undecorator undecorate, const std::atomic<bool>& stop) {
+    if (!lists.readable.made) return;
+    for (std::size_t section = 0; section < lists.readable.names.size(); ++section) {
+        std::vector<std::string>& names = lists.readable.names[section];
+        for (std::size_t row = madeRows(lists, section); row < names.size(); ++row) {
+            if (stop.load(std::memory_order_relaxed)) return;
+            const std::string raw = rawName(lists, section, row);
+            if (decorated(raw)) {
+                std::string text = undecorate(raw);
+                if (text != raw) names[row] = std::move(text);
+            }
+            lists.readable.made[section].store(std::uint32_t(row + 1), std::memory_order_release);
+        }
+    }
+}
+
+bool readableNamesMade(const FunctionLists& lists) {
+    if (!lists.readable.made) return false;
+    for (std::size_t section = 0; section < lists.readable.names.size(); ++section)
+        if (madeRows(lists, section) < lists.readable.names[section].size()) return false;
+    return true;
+}
+
 std::string importCell(FunctionLists& lists, std::size_t section, std::size_t row, int column, Undecorator undecorate) {
     const ImportSection& s = lists.sections[section];
     const ImportRow& r = s.rows[row];
     switch (column) {
-    case kImportName: return shownName(lists, section, row, undecorate);
+    case kImportName: return shownName(lists, section, row, undecorate, true);
     case kImportHint: return r.function.kind == ImportKind::ByName ? std::to_string(r.function.hint) : std::string();
     case kImportResolution: return resolutionText(r, s.ordinalBase);
     default: return std::string();
@@ -166,7 +197,7 @@ std::string exportCell(FunctionLists& lists, std::size_t row, int column, Undeco
     switch (column) {
     case kExportOrdinal: return std::to_string(e.ordinal);
     case kExportHint: return e.hint >= 0 ? std::to_string(e.hint) : std::string();
-    case kExportName: return shownName(lists, lists.sections.size(), row, undecorate);
+    case kExportName: return shownName(lists, lists.sections.size(), row, undecorate, true);
     case kExportTarget: return exportTargetText(e);
     case kExportImported: return lists.imported[row] ? "yes" : "";
     default: return std::string();
@@ -181,7 +212,7 @@ std::vector<std::uint32_t> shownRows(FunctionLists& lists, std::size_t section, 
     std::vector<std::uint32_t> rows;
     rows.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i)
-        if (holds(shownName(lists, section, i, undecorate), filter)) rows.push_back(i);
+        if (holds(shownName(lists, section, i, undecorate, false), filter)) rows.push_back(i);
     if (column == kTableOrder) {
         if (descending) std::reverse(rows.begin(), rows.end());
         return rows;
@@ -201,7 +232,7 @@ std::vector<std::uint32_t> shownRows(FunctionLists& lists, std::size_t section, 
         });
     } else if (column == nameColumn) {
         sortBy([&](std::uint32_t a, std::uint32_t b) {
-            return shownName(lists, section, a, undecorate) < shownName(lists, section, b, undecorate);
+            return shownName(lists, section, a, undecorate, false) < shownName(lists, section, b, undecorate, false);
         });
     } else {
         // Other texts are made once per row, not once per comparison.

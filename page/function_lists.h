@@ -9,6 +9,7 @@
 // filtered and sorted without a row object per export.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -53,6 +54,14 @@ struct ImportSection {
     std::vector<ImportRow> rows;
 };
 
+// Each row's readable name, made off the UI thread: a worker makes them
+// section by section (the exports last) in row order and publishes how far
+// it got; a reader takes a row's name only below that mark.
+struct ReadableNames {
+    std::vector<std::vector<std::string>> names;  // per section and row; empty: reads as its name
+    std::unique_ptr<std::atomic<std::uint32_t>[]> made;  // per section: rows [0, made) have theirs
+};
+
 struct FunctionLists {
     std::string module;
     // Why there are no import sections, when the module is not named by an
@@ -64,9 +73,7 @@ struct FunctionLists {
     std::vector<ExportRow> exports;   // views into the module's facts
     std::shared_ptr<const ModuleFacts> facts;
     std::vector<char> imported;       // per export row: an importer names its entry
-    // Per section (the exports last), each row's readable name when it
-    // differs from the name; made on first use with an undecorator.
-    std::vector<std::vector<std::string>> readable;
+    ReadableNames readable;
 };
 
 // Why the Functions dialog lists no imports of `node`: it is an assembly
@@ -89,7 +96,18 @@ FunctionLists readFunctionLists(const std::string& module, const std::string& pa
 // undecorateName); null shows names as they are.
 using Undecorator = std::string (*)(std::string_view name);
 
-// The text of one cell.
+// Makes room for every row's readable name; before the worker starts.
+void prepareReadableNames(FunctionLists& lists);
+
+// The worker's part: makes each row's readable name with `undecorate` (only
+// decorated names are asked), until all are made or `stop` is set.
+void makeReadableNames(FunctionLists& lists, Undecorator undecorate, const std::atomic<bool>& stop);
+
+// Whether every row has its readable name.
+bool readableNamesMade(const FunctionLists& lists);
+
+// The text of one cell. A name the worker has not made yet is made here
+// (what a list shows or Copy takes: a row at a time, each bounded).
 std::string importCell(FunctionLists& lists, std::size_t section, std::size_t row, int column, Undecorator undecorate);
 std::string exportCell(FunctionLists& lists, std::size_t row, int column, Undecorator undecorate);
 
@@ -99,7 +117,9 @@ constexpr int kTableOrder = -1;
 // The rows of a section (section = lists.sections.size() for the exports)
 // whose name holds `filter` (ASCII case ignored; all for an empty filter),
 // in the order of `column` (numbers by value, texts by byte; ties in table
-// order; kTableOrder: the table's), reversed when `descending`.
+// order; kTableOrder: the table's), reversed when `descending`. With an
+// undecorator, names are taken in the readable form the worker made, as
+// they are where it has not been yet: nothing is undecorated here.
 std::vector<std::uint32_t> shownRows(FunctionLists& lists, std::size_t section, std::string_view filter, int column,
                                      bool descending, Undecorator undecorate);
 

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <process.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,8 +15,10 @@
 #include "page/commands.h"
 #include "page/function_lists.h"
 #include "page/user_settings.h"
+#include "page/page_dialog.h"
 #include "page/state_images.h"
 #include "platform/common/undecorate.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 
@@ -39,12 +43,43 @@ struct ShownList {
     bool descending = false;
 };
 
+// The worker that makes the readable names off the UI thread (a module may
+// export 20,000 of them), then tells the dialog. It reads only the lists,
+// and the dialog's state stops and joins it before they go.
+struct NameWorker {
+    FunctionLists* lists = nullptr;
+    HWND dialog = nullptr;
+    std::atomic<bool> stop{false};
+    KernelHandle thread;
+
+    NameWorker() = default;
+    NameWorker(const NameWorker&) = delete;
+    NameWorker& operator=(const NameWorker&) = delete;
+    ~NameWorker() {
+        stop = true;
+        if (thread) WaitForSingleObject(thread.get(), INFINITE);
+    }
+};
+
+// Posted by the worker when every row has its readable name.
+constexpr UINT kNamesMade = WM_APP + 1;
+
+unsigned __stdcall makeNames(void* argument) {
+    NameWorker& worker = *static_cast<NameWorker*>(argument);
+    makeReadableNames(*worker.lists, &undecorateName, worker.stop);
+    if (!worker.stop) PostMessageW(worker.dialog, kNamesMade, 0, 0);
+    return 0;
+}
+
 struct DialogState {
     // The scan's facts of each module: what the dialog lists was read once.
     explicit DialogState(std::shared_ptr<ModuleCache> modules)
         : cache(modules ? std::move(modules) : std::make_shared<ModuleCache>(true)) {}
     CheckCache cache;
     FunctionLists lists;
+    NameWorker names;  // after the lists: stopped before they go
+    bool namesMade = false;
+    bool copyWaiting = false;  // Copy asked before the names were made
     ShownList imports;
     ShownList exports;
     HWND lastList = nullptr;  // the list Copy takes
@@ -70,6 +105,16 @@ DialogState* stateOf(HWND dialog) { return reinterpret_cast<DialogState*>(GetWin
 std::string cellOf(DialogState& state, const ShownList& list, std::uint32_t row, int column) {
     return state.isExports(list) ? exportCell(state.lists, row, column, state.undecorator())
                                  : importCell(state.lists, list.section, row, column, state.undecorator());
+}
+
+// Starts the worker unless it runs or names are shown as they are.
+void startNames(HWND dialog, DialogState& state) {
+    if (!state.undecorate || state.names.thread || state.namesMade) return;
+    state.names.lists = &state.lists;
+    state.names.dialog = dialog;
+    state.names.thread = KernelHandle(
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, kScanStackSize, makeNames, &state.names, 0, nullptr)));
+    // Without a thread the lists keep showing each row read as it is shown.
 }
 
 // The rows the filter leaves, in the list's order; the view's count follows.
@@ -118,6 +163,11 @@ void showSortArrow(const ShownList& list) {
 // Selected rows of the list, or all it shows when none is selected, with
 // a line of titles first.
 void copyRows(HWND dialog, DialogState& state) {
+    // Every row's readable name is the worker's to make: Copy waits for it.
+    if (state.undecorate && !state.namesMade && state.names.thread) {
+        state.copyWaiting = true;
+        return;
+    }
     ShownList& list = state.lastList == state.exports.window ? state.exports : state.imports;
     std::vector<std::uint32_t> rows;
     for (int at = -1; (at = int(SendMessageW(list.window, LVM_GETNEXTITEM, WPARAM(at), LVNI_SELECTED))) >= 0;)
@@ -264,6 +314,21 @@ void initialise(HWND dialog, const Opening& opening) {
     state.minimum = SIZE{(frame.right - frame.left) / 2, (frame.bottom - frame.top) / 2};
     layOut(dialog);
     refillBoth(state);
+    startNames(dialog, state);
+}
+
+// Every row has its readable name: a filter or a sort by name now takes
+// them all.
+void onNamesMade(HWND dialog, DialogState& state) {
+    state.namesMade = true;
+    for (ShownList* list : {&state.imports, &state.exports}) {
+        const int nameColumn = state.isExports(*list) ? int(kExportName) : int(kImportName);
+        if (!state.filter.empty() || list->column == nameColumn) refill(state, *list);
+    }
+    if (state.copyWaiting) {
+        state.copyWaiting = false;
+        copyRows(dialog, state);
+    }
 }
 
 void onCommand(HWND dialog, DialogState& state, WPARAM wParam) {
@@ -283,6 +348,7 @@ void onCommand(HWND dialog, DialogState& state, WPARAM wParam) {
         state.undecorate = IsDlgButtonChecked(dialog, IDC_UNDECORATE) == BST_CHECKED;
         saveUndecorateSetting(state.undecorate);
         refillBoth(state);
+        startNames(dialog, state);
         return;
     case IDC_IMPORT_SECTION:
         if (HIWORD(wParam) != CBN_SELCHANGE || state.lists.sections.empty()) return;
@@ -310,6 +376,7 @@ INT_PTR CALLBACK functionsDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         return handled;
     }
     case WM_COMMAND: onCommand(dialog, *state, wParam); return TRUE;
+    case kNamesMade: onNamesMade(dialog, *state); return TRUE;
     case WM_SIZE: layOut(dialog); return TRUE;
     case WM_GETMINMAXINFO: {
         auto& limits = *reinterpret_cast<MINMAXINFO*>(lParam);
@@ -347,6 +414,7 @@ void showFunctionsDialog(DependencyExtension& ext) {
                                         ext.delayLoads, importers, *ext.platform, state.cache,
                                         node->processContext);
         state.lists.note = note;
+        prepareReadableNames(state.lists);
         SetCursor(previous);
     }
     Opening opening{&state, node->found};

@@ -6,7 +6,8 @@ set -euo pipefail
 # python3-pefile: a native test compares the version reader with pefile on
 # every module of Wine. wine64 and g++-mingw-w64-x86-64: the 64-bit flavour.
 # libexpat1-dev: manifests; libhivex-dev: the known DLLs of a SYSTEM hive;
-# llvm-14-dev: LLVM's demangler library, which reads Microsoft decorated names natively.
+# llvm-14-dev: LLVM's demangler library, which reads Microsoft decorated names natively, and its
+# header-only Itanium parser, which measures Itanium names in every build.
 # lld: lld-link, which writes delay-load directories (GNU ld leaves them empty).
 # wine64-tools: winedump, which reads NE modules' entry tables and relocations for the tests
 # (it brings libwine-dev, whose import libraries sit beside Wine's PE files).

@@ -1,21 +1,13 @@
 #include "platform/common/undecorate.h"
 
-#include <cxxabi.h>
+#include <optional>
 
-#include <cstdlib>
-#include <memory>
+#include "platform/common/itanium_names.h"
+#include "platform/common/msvc_name_size.h"
 
 namespace vost {
 
 namespace {
-// The C++ runtime's own Itanium demangler; empty when it fails.
-std::string undecorateItanium(const std::string& name) {
-    int status = 0;
-    const std::unique_ptr<char, void (*)(void*)> text(abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status),
-                                                      std::free);
-    return status == 0 && text ? std::string(text.get()) : std::string();
-}
-
 // Readable names are text: a demangler that gives control characters read
 // something that was no name.
 bool printable(const std::string& text) {
@@ -24,6 +16,8 @@ bool printable(const std::string& text) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
     return true;
 }
+
+bool fits(const std::optional<std::size_t>& length) { return length && *length <= kMaxReadableName; }
 }  // namespace
 
 std::string undecorateName(std::string_view name) {
@@ -31,13 +25,15 @@ std::string undecorateName(std::string_view name) {
         return std::string(name);
     std::string readable;
     if (name[0] == '?') {
-        readable = undecorateMsvcName(std::string(name));
-    } else if (name.substr(0, 2) == "_Z") {
-        readable = undecorateItanium(std::string(name));
-    } else if (name.substr(0, 3) == "__Z") {
-        // A 32-bit symbol with its leading underscore kept.
-        readable = undecorateItanium(std::string(name.substr(1)));
+        if (fits(msvcReadableLength(name))) readable = undecorateMsvcName(std::string(name));
+    } else if (name.substr(0, 2) == "_Z" || name.substr(0, 3) == "__Z") {
+        // "__Z": a 32-bit symbol with its leading underscore kept.
+        const std::string_view itanium = name[1] == '_' ? name.substr(1) : name;
+        readable = undecorateItaniumName(itanium);
     }
+    // The measure bounds the reading; a reader that wrote more read
+    // something else, and is not believed.
+    if (readable.size() > kMaxReadableName) return std::string(name);
     return printable(readable) ? readable : std::string(name);
 }
 

@@ -15,8 +15,12 @@ std::string undecorateMsvcName(const std::string& name) {
     std::size_t read = 0;
     const std::unique_ptr<char, void (*)(void*)> text(
         llvm::microsoftDemangle(name.c_str(), &read, nullptr, nullptr, &status), std::free);
-    // A name only partly read was no whole name.
-    if (status != llvm::demangle_success || !text || read != name.size()) return std::string();
+    if (status != llvm::demangle_success || !text) return std::string();
+    // A name only partly read was no whole name; but the reader does not
+    // count the '@' that closes the class a virtual table is for
+    // ("??_8...7B?$basic_istream@...@1@@" reads to its last character).
+    const bool tableFor = name.compare(0, 4, "??_7") == 0 || name.compare(0, 4, "??_8") == 0;
+    if (read != name.size() && !(tableFor && read + 1 == name.size() && name.back() == '@')) return std::string();
     return text.get();
 }
 

@@ -284,6 +284,14 @@ TEST(PageCheck, FunctionListsOfAModuleAndItsImporters) {
     EXPECT_EQ(lists.sections[0].title, "Imported by APP.EXE from LIB.DLL");
     EXPECT_EQ(lists.sections[1].title, "Imported by OTHER.DLL from LIB.DLL");
     const std::size_t exports = lists.sections.size();
+    // Readable names are a worker's: until it has made them, the filter and
+    // the sort take names as they are, and only a shown cell is read.
+    prepareReadableNames(lists);
+    EXPECT_TRUE(shownRows(lists, exports, "OPEN(", kExportName, false, readable).empty());
+    EXPECT_EQ(exportCell(lists, 1, kExportName, readable), "File::open(char const*)");
+    const std::atomic<bool> stop{false};
+    makeReadableNames(lists, readable, stop);
+    EXPECT_TRUE(readableNamesMade(lists));
     struct Case {
         std::size_t section;
         const char* filter;

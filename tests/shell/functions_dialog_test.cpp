@@ -7,7 +7,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <array>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "resources/resource_ids.h"
 #include "tests/shell/page_host_fixture.h"
 #include "tests/shell/scanner_compare.h"
+#include "tests/support/hostile_names.h"
 
 namespace vost::test {
 namespace {
@@ -223,6 +226,72 @@ TEST_F(FunctionsDialogTest, SectionsFilterSortCopyAndTheRememberedSetting) {
     for (const auto& row : reversed.exports)
         want += row[0] + "\t" + row[1] + "\t" + row[2] + "\t" + row[3] + "\t" + row[4] + "\r\n";
     EXPECT_EQ(reversed.copied, want);
+}
+
+// A module exporting names whose readings would take gigabytes, among
+// thousands of ordinary decorated names: the sheet answers at once while the
+// dialog makes the readable names; a sort by name asked meanwhile and Copy
+// come out whole once they are made, hostile names as they are.
+TEST_F(FunctionsDialogTest, TheSheetAnswersWhileHostileNamesAreRead) {
+    std::vector<std::string> names;
+    std::map<std::string, bool> hostile;
+    for (const HostileName& name : hostileNames()) {
+        names.push_back(name.name);
+        hostile[name.name] = name.read;
+    }
+    for (int i = 0; i < 5000; ++i) names.push_back("?f" + std::to_string(i) + "@ns@@YAHH@Z");
+    const auto bytes = [](const PeImageLayout& layout) {
+        const Bytes image = buildPe(layout).bytes;
+        return std::string(image.begin(), image.end());
+    };
+    TempFolder folder;
+    folder.write("hostile.dll", bytes(exportingNames("hostile.dll", names)));
+    const std::string app = folder.write("app.exe", bytes(importingNames("hostile.dll", {names[0], names[1]})));
+    OpenedPage opened = openPage(app);
+    ASSERT_NE(opened.page, nullptr);
+    ASSERT_TRUE(selectModule(opened.page, "HOSTILE.DLL", false));
+    if (OpenClipboard(nullptr)) {
+        EmptyClipboard();
+        CloseClipboard();
+    }
+
+    bool answered = false;
+    std::string copied;
+    ASSERT_TRUE(withFunctionsDialog(opened.page, [&](HWND dialog) {
+        DWORD_PTR result = 0;
+        answered = SendMessageTimeoutW(GetParent(opened.page), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &result) != 0;
+        clickColumn(dialog, 2, IDC_EXPORT_LIST);
+        NMHDR focus{GetDlgItem(dialog, IDC_EXPORT_LIST), IDC_EXPORT_LIST, UINT(NM_SETFOCUS)};
+        SendMessageW(dialog, WM_NOTIFY, IDC_EXPORT_LIST, reinterpret_cast<LPARAM>(&focus));
+        SendMessageW(dialog, WM_COMMAND, IDC_COPY_FUNCTIONS, 0);
+        // Copy waits for the names: the clipboard fills when they are made.
+        for (int tries = 0; tries < 600; ++tries, Sleep(100))
+            if (copied = clipboardText(); !copied.empty() && copied != "<busy>") break;
+    }));
+    EXPECT_TRUE(answered);
+
+    // Ordinal, hint, name, entry point, imported: the names in order.
+    std::vector<std::string> shown;
+    for (std::size_t line = copied.find("\r\n"); line != std::string::npos && line + 2 < copied.size();) {
+        const std::size_t end = copied.find("\r\n", line + 2);
+        const std::string row = copied.substr(line + 2, end - line - 2);
+        const std::size_t name = row.find('\t', row.find('\t') + 1) + 1;
+        shown.push_back(row.substr(name, row.find('\t', name) - name));
+        line = end;
+    }
+    ASSERT_EQ(shown.size(), names.size());
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+    std::size_t read = 0;
+    for (const std::string& name : shown) {
+        const auto known = hostile.find(name);
+        if (known != hostile.end()) EXPECT_FALSE(known->second) << name.substr(0, 60) << " was not read";
+        if (name.find("int __cdecl ns::f") == 0) ++read;
+    }
+    EXPECT_EQ(read, 5000u);
+
+    // Closed while its worker is at work: the worker stops with it (the
+    // fixture then finds every object of the component gone).
+    ASSERT_TRUE(withFunctionsDialog(opened.page, [](HWND) {}));
 }
 
 }  // namespace

@@ -10,6 +10,10 @@ their Linux names. The page under Wine shows what
 vostscan.exe shows (shell_page_tests), so the page and the native scan agree
 too.
 
+Decorated names: every Microsoft name exported by Wine's msvcp*/msvcr*, 32-
+and 64-bit, reads the same in both builds (--exports --undecorate) beyond
+spacing, and each is read in both or in neither.
+
 usage: native_agreement.py BUILD_DIR NATIVE_VOSTSCAN WINE_RUN
 Exits 77 (skipped) when there is no native vostscan.
 """
@@ -18,6 +22,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 
 # The folder names of tests/support/path_table.h.
 DEEP = "long"
@@ -30,6 +35,49 @@ PATH_TABLE = ["ascii", "\u0141\u00f3d\u017a", "\u041f\u0440\u043e\u0433\u0440\u0
 def ascii_lower(text):
     """Lower case of the ASCII letters only, as the Windows build shows found paths."""
     return "".join(chr(ord(c) + 32) if "A" <= c <= "Z" else c for c in text)
+
+
+WINE_RUNTIMES = ["/usr/lib/i386-linux-gnu/wine/i386-windows", "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"]
+
+
+def undecorated(document):
+    """Decorated Microsoft name -> reading, from --exports --undecorate --json."""
+    entries = (document.get("exports") or {}).get("entries", [])
+    return {e["name"]: e["undecorated"] for e in entries if e.get("name", "").startswith("?")}
+
+
+def compare_names(build, native, wine_run, env):
+    """The readings of both builds, per bitness of the modules; failures."""
+    failures = 0
+    shell = os.path.join(build, "tests", "shell")
+    for folder in WINE_RUNTIMES:
+        files = sorted(f for f in os.listdir(folder) if f.startswith(("msvcp", "msvcr")) and f.endswith(".dll"))
+        ours, theirs = {}, {}
+        for name in files:
+            path = os.path.join(folder, name)
+            arguments = ["--direct", "--exports", "--undecorate", "--json"]
+            native_out = subprocess.run([native] + arguments + [path], capture_output=True, encoding="utf-8", env=env)
+            # Through a file: Wine's services may keep a pipe open.
+            with tempfile.TemporaryFile() as out:
+                subprocess.run([wine_run, build, os.path.join(shell, "vostscan.exe")] + arguments +
+                               ["Z:" + path.replace("/", "\\")], stdout=out, stderr=subprocess.DEVNULL, env=env)
+                out.seek(0)
+                wine_text = out.read().decode("utf-8")
+            ours.update(undecorated(json.loads(native_out.stdout.splitlines()[0])))
+            theirs.update(undecorated(json.loads(wine_text.splitlines()[0])))
+        same = spaced = 0
+        for name, reading in sorted(ours.items()):
+            other = theirs.get(name)
+            if other == reading:
+                same += 1
+            elif other is not None and other.replace(" ", "") == reading.replace(" ", ""):
+                spaced += 1
+            else:
+                failures += 1
+                print(f"{name}\n  native: {reading}\n  Wine:   {other}")
+        print(f"{folder}: {len(ours)} Microsoft names of {len(files)} runtimes: {same} alike, {spaced} alike but "
+              f"for spacing, {len(ours) - same - spaced} read differently")
+    return failures
 
 
 def main():
@@ -138,6 +186,7 @@ def main():
             failures += 1
         else:
             print(f"{program}: {len(ours['list'])} rows alike")
+    failures += compare_names(build, native, wine_run, env)
     return 1 if failures else 0
 
 
