@@ -102,13 +102,21 @@ void setStateImages(const StateImageRequest& ask) {
             SendMessageA(ask.control, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
             tipsInLines(reinterpret_cast<HWND>(SendMessageA(ask.control, LVM_GETTOOLTIPS, 0, 0)));
         }
+        // The rows by their Module text, letter case ignored as the list's
+        // own search ignores it, the first of equal texts kept: one pass over
+        // the list rather than a search through it for every row marked.
+        const auto folded = [](std::wstring text) {
+            if (!text.empty()) CharLowerBuffW(&text[0], DWORD(text.size()));
+            return text;
+        };
+        std::unordered_map<std::wstring, int> rows;
+        const int count = int(SendMessageW(ask.control, LVM_GETITEMCOUNT, 0, 0));
+        for (int row = 0; row < count; ++row)
+            rows.emplace(folded(wideText(WindowListControl(ask.control).cellText(row, 0))), row);
         for (std::size_t i = 0; i < ask.count; ++i) {
-            LVFINDINFOW find = {};
-            find.flags = LVFI_STRING;  // the whole text, case ignored
-            const std::wstring wanted = wideText(ask.moduleTexts[i]);
-            find.psz = wanted.c_str();
-            const LRESULT row = SendMessageW(ask.control, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find));
-            if (row < 0) continue;
+            const auto found = rows.find(folded(wideText(ask.moduleTexts[i])));
+            if (found == rows.end()) continue;
+            const int row = found->second;
             LVITEMA state = {};
             state.stateMask = LVIS_STATEIMAGEMASK;
             state.state = INDEXTOSTATEIMAGEMASK(ask.image);
