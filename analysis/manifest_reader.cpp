@@ -104,21 +104,7 @@ bool utf16ToUtf8(const char* text, std::size_t size, bool big, std::string& out)
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
             at += 2;
         }
-        if (code < 0x80) {
-            out += char(code);
-        } else if (code < 0x800) {
-            out += char(0xC0 | code >> 6);
-            out += char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += char(0xE0 | code >> 12);
-            out += char(0x80 | (code >> 6 & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        } else {
-            out += char(0xF0 | code >> 18);
-            out += char(0x80 | (code >> 12 & 0x3F));
-            out += char(0x80 | (code >> 6 & 0x3F));
-            out += char(0x80 | (code & 0x3F));
-        }
+        appendUtf8(out, code);
     }
     return true;
 }

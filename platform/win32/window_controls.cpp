@@ -255,19 +255,9 @@ void WindowTreeControl::insertChildren(TreeItem parent, std::vector<NewTreeItem>
 
 TreeItem WindowTreeControl::insertSorted(TreeItem parent, const char* label, const int* image,
                                          ModuleNode* node) {
-    flush();
-    TVINSERTSTRUCTW insert = {};
-    const std::wstring text = wideText(label ? label : "");
-    insert.hParent = asItem(parent);
-    insert.hInsertAfter = TVI_SORT;
-    insert.item.mask = TVIF_TEXT | TVIF_PARAM;  // 0x05
-    if (image) {
-        insert.item.mask |= TVIF_IMAGE | TVIF_SELECTEDIMAGE;  // 0x27
-        insert.item.iImage = insert.item.iSelectedImage = *image;
-    }
-    insert.item.pszText = const_cast<wchar_t*>(text.c_str());
-    insert.item.lParam = reinterpret_cast<LPARAM>(node);
-    return this->insert(insert, node);
+    std::vector<NewTreeItem> one{NewTreeItem{label ? label : "", image != nullptr, image ? *image : 0, node}};
+    insertChildren(parent, one);
+    return one.front().item;
 }
 
 WindowHandle WindowTreeControl::ownerWindow() { return GetParent(tree_); }

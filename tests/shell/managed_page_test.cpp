@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "tests/shell/page_host_fixture.h"
 #include "tests/shell/scanner_compare.h"
@@ -113,8 +114,9 @@ TEST_F(ManagedPage, MarksAndTipsEqualTheScannersCheck) {
     // An app host beside its assembly: the page shows app.dll under app.exe.
     TempFolder folder;
     for (const char* file : {"app.dll", "Lib.dll", "vostnative.dll"})
-        ASSERT_TRUE(CopyFileA((programs + file).c_str(), (folder.path() + "\\" + file).c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA((programs + "vosthost.exe").c_str(), (folder.path() + "\\app.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(wideText(programs + file).c_str(), wideText(folder.path() + "\\" + file).c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW(wideText(programs + "vosthost.exe").c_str(), wideText(folder.path() + "\\app.exe").c_str(), FALSE));
     folder.write("app.runtimeconfig.json",
                  R"({"runtimeOptions":{"framework":{"name":"Microsoft.NETCore.App","version":"8.0.0"}}})");
     expectManagedPage(folder.path() + "\\app.exe");

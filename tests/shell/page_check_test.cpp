@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "component/dependency_extension.h"
+#include "platform/win32/wide_text.h"
 #include "tests/shell/scanner_compare.h"
 #include "tests/shell/shell_host.h"
 #include "tests/shell/page_host_fixture.h"
@@ -184,7 +185,8 @@ TEST_F(PageCheckTest, DelayLoadedModulesAreMarkedAsTheScannerChecksThem) {
     old.delayVirtualAddresses = true;
     const Bytes bytes = buildPe(old).bytes;
     const std::string oldForm = folder.write("old.exe", std::string(bytes.begin(), bytes.end()));
-    ASSERT_TRUE(CopyFileA((programs + "lacking\\vostlate.dll").c_str(), (folder.path() + "\\vostlate.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(wideText(programs + "lacking\\vostlate.dll").c_str(),
+                          wideText(folder.path() + "\\vostlate.dll").c_str(), FALSE));
     const std::string addons = programFolder() + "npm-addons\\utf-8-validate-5.0.10\\";
     const struct {
         std::string file;
