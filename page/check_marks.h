@@ -34,8 +34,9 @@ struct ItemMark {
 };
 
 struct RowMark {
-    std::string module;  // the row's Module text, upper case; its image is kWillNotLoadImage
+    std::string module;  // the row's Module text, upper case
     Tip tip;
+    int image = kWillNotLoadImage;  // a run's marks add others (page/run_merge.h)
 };
 
 struct CheckMarks {
