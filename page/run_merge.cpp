@@ -140,11 +140,15 @@ private:
         for (std::size_t i = first; i < record_.size(); ++i)
             if (record_[i].node) firstOfPath_.emplace(comparablePath(record_[i].node->fullPath), i);
 
+        merge_.lines[node].push_back(runTimeLine(m));
+    }
+
+    static std::string runTimeLine(const RunModule& m) {
         std::string line = "Loaded at run time, at " + secondsText(m.loadedAt);
         if (!m.caller.empty()) line += ", by " + upper(runFileName(m.caller));
         if (!m.asked.empty()) line += " (asked for as " + m.asked + ")";
         if (m.unloadedAt >= 0) line += "; unloaded at " + secondsText(m.unloadedAt);
-        merge_.lines[node].push_back(line);
+        return line;
     }
 
     // A LoadLibrary call that failed: an item of the name asked under the
@@ -209,6 +213,8 @@ private:
                 merge_.lines[node].push_back("Not loaded in the run");
             } else if (!staticPaths_.count(key)) {
                 merge_.runTime.insert(node);
+                auto& lines = merge_.lines[node];
+                if (lines.empty()) lines.push_back(runTimeLine(*loaded_.at(key)));
             }
         }
     }
@@ -325,6 +331,18 @@ std::string describeEnding(const RunSummary& run) {
     if (run.ended == kEndedDetached) return "the recording was stopped" + after + "; the program runs on";
     return "the recorder ended before its record was complete" +
            (root->exited ? ": the program had exited" + exit : std::string(": the program was ended with it"));
+}
+
+void applyMarks(TreeControl& tree, ListControl& list, const CheckMarks& marks) {
+    std::vector<ItemStateImage> items;
+    for (const ItemMark& mark : marks.items) items.push_back(ItemStateImage{mark.item, mark.image});
+    if (!items.empty()) tree.setItemStateImages(items);
+    for (int image = kWillNotLoadImage; image <= kNotLoadedImage; ++image) {
+        std::vector<const char*> rows;
+        for (const RowMark& row : marks.rows)
+            if (row.image == image) rows.push_back(row.module.c_str());
+        if (!rows.empty()) list.setRowStateImages(rows, image);
+    }
 }
 
 void writeRunFindings(const RunMerge& merge, std::string& out) {

@@ -58,6 +58,9 @@ RunMerge mergeRun(DependencyExtension& ext, const TreeRecord& tree, const RunSum
 // `tree` is the whole tree after the merge (recordTree).
 CheckMarks markRun(const TreeRecord& tree, const RunMerge& merge, const CheckMarks* check);
 
+// Puts the marks' images on the tree's items and the list's rows.
+void applyMarks(TreeControl& tree, ListControl& list, const CheckMarks& marks);
+
 // How the run ended, in a sentence ("the program exited with code 0 after
 // 0.412 s"; "... ended by the timeout of 5 s ...").
 std::string describeEnding(const RunSummary& run);
