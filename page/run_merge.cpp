@@ -333,6 +333,20 @@ std::string describeEnding(const RunSummary& run) {
            (root->exited ? ": the program had exited" + exit : std::string(": the program was ended with it"));
 }
 
+int runnableBits(AnalysisPlatform& platform, const std::string& path) {
+    const std::unique_ptr<MappedFile> file = platform.mapFile(path.c_str());
+    if (!file) return 0;
+    const ByteView bytes = file->bytes();
+    std::uint16_t mz = 0, machine = 0, characteristics = 0;
+    std::uint32_t header = 0, signature = 0;
+    if (!bytes.readU16(0, mz) || mz != 0x5A4D || !bytes.readU32(0x3C, header) || !bytes.readU32(header, signature) ||
+        signature != 0x00004550 || !bytes.readU16(std::uint64_t(header) + 4, machine) ||
+        !bytes.readU16(std::uint64_t(header) + 22, characteristics))
+        return 0;
+    if (characteristics & 0x2000) return 0;  // IMAGE_FILE_DLL
+    return machine == 0x14C ? 32 : machine == 0x8664 ? 64 : 0;
+}
+
 void applyMarks(TreeControl& tree, ListControl& list, const CheckMarks& marks) {
     std::vector<ItemStateImage> items;
     for (const ItemMark& mark : marks.items) items.push_back(ItemStateImage{mark.item, mark.image});

@@ -61,6 +61,10 @@ CheckMarks markRun(const TreeRecord& tree, const RunMerge& merge, const CheckMar
 // Puts the marks' images on the tree's items and the list's rows.
 void applyMarks(TreeControl& tree, ListControl& list, const CheckMarks& marks);
 
+// The bitness of the program at `path` for the recorder: 32 or 64 for an x86
+// or x64 PE file that is no DLL, else 0 (it cannot be run and recorded).
+int runnableBits(AnalysisPlatform& platform, const std::string& path);
+
 // How the run ended, in a sentence ("the program exited with code 0 after
 // 0.412 s"; "... ended by the timeout of 5 s ...").
 std::string describeEnding(const RunSummary& run);

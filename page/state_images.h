@@ -1,6 +1,7 @@
 // The strip of the page's marks (none, will not load, something below will
-// not load) as an image list, for the page's tree and list and for the
-// Functions dialog's imports.
+// not load, and after a run loaded at run time and not loaded in the run) as
+// an image list, for the page's tree and list and for the Functions dialog's
+// imports.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +9,7 @@
 
 namespace vost {
 
-constexpr int kStateImageCount = 3;
+constexpr int kStateImageCount = 5;
 
 // At the system's small-icon size, as the module icons beside the marks:
 // larger than 16 pixels at a higher DPI, where the 16-pixel strip is

@@ -181,7 +181,7 @@ void writeRunJson(const RunOutput& run, std::ostream& out) {
         out << ']';
     };
     const auto failure = [&](const RunEvent& e) {
-        out << "{\"status\":" << jsonString(statusText(e.code, e.win32)) << ",\"code\":" << e.code
+        out << "\"status\":" << jsonString(statusText(e.code, e.win32)) << ",\"code\":" << e.code
             << ",\"win32\":" << (e.win32 ? "true" : "false") << ",\"caller\":" << jsonString(e.caller)
             << ",\"at\":" << seconds(e.micros);
     };

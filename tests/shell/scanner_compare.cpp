@@ -8,7 +8,8 @@
 namespace vost::test {
 
 // vostscan.exe --json for `file`, from the test's own folder unless told.
-JsonValue scannerOutput(const std::string& file, const std::string& options, const std::string& scanner) {
+JsonValue scannerOutput(const std::string& file, const std::string& options, const std::string& scanner,
+                        const std::string& after) {
     TempFolder scratch;
     const std::string outPath = scratch.path() + "\\out.json";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -22,7 +23,8 @@ JsonValue scannerOutput(const std::string& file, const std::string& options, con
                                  nullptr);
     startup.hStdError = discard;  // the scanner's own complaints; its messages are in the JSON
     const std::string program = scanner.empty() ? programFolder() + "vostscan.exe" : scanner;
-    std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") + "--json \"" + file + "\"";
+    std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") + "--json \"" + file + "\"" +
+                          (after.empty() ? "" : " " + after);
     PROCESS_INFORMATION process{};
     std::wstring wideCommand = wideText(command);  // a UTF-8 path passes whole
     if (CreateProcessW(nullptr, &wideCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,

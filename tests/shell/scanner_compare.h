@@ -9,10 +9,11 @@
 
 namespace vost::test {
 
-// vostscan.exe --json, with `options` before it (e.g. "--check"); `scanner`
-// names another copy of vostscan.exe to run (empty: the one beside the test).
+// vostscan.exe --json, with `options` before it (e.g. "--check") and `after`
+// after the file (with --run, "-- ARGUMENTS"); `scanner` names another copy
+// of vostscan.exe to run (empty: the one beside the test).
 JsonValue scannerOutput(const std::string& file, const std::string& options = "",
-                        const std::string& scanner = std::string());
+                        const std::string& scanner = std::string(), const std::string& after = std::string());
 
 // Tree labels, has-children flags and order, every list cell, and the
 // message boxes of the scan equal the scanner's (gtest expectations).
