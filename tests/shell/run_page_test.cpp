@@ -161,6 +161,7 @@ TEST_F(RunPageTest, WhatTheRunLoadedAndFailedShowsAsVostscanRecordsIt) {
         shown.erase(pathOfLabel(tree.at(0).label));
         recorded.erase(lower(process["path"].text));
         EXPECT_EQ(shown, recorded);
+        EXPECT_GE(recorded.size(), 3u);  // the system's modules at least
 
         bool marked = c.markedItem == nullptr;
         for (const TreeEntry* item : items) {
@@ -211,7 +212,7 @@ TEST_F(RunPageTest, ClosingTheSheetDuringARunAsksAboutTheProgram) {
         run.opened.sheet.reset();
         run.opened.ext.reset();
         EXPECT_TRUE(asked);
-        EXPECT_EQ(processEnds(program, 10000), answer == IDYES);
+        EXPECT_EQ(processEnds(program, answer == IDYES ? 10000 : 1000), answer == IDYES);
         if (answer == IDNO) {
             HANDLE left = OpenProcess(PROCESS_TERMINATE, FALSE, program);
             if (left) {
