@@ -427,7 +427,7 @@ private:
         // not list and that has no name is an image mapped as data.
         std::string path = p.native ? loaderListPath(*p.memory, p.peb, base) : std::string();
         const bool listed = !path.empty();
-        const std::string named = imageNameOf(p, info);
+        const std::string named = listed ? std::string() : imageNameOf(p, info);
         if (path.empty()) path = named;
         if (path.empty()) path = pathOfFileHandle(info.hFile);
         if (info.hFile) CloseHandle(info.hFile);
@@ -450,12 +450,12 @@ private:
         // own code made (a load made for a module's import is none).
         std::uint64_t sp = 0, stackBase = 0;
         if (m.module && p.native && !p.hooks.empty() && stackOf(p, e.dwThreadId, sp, stackBase)) {
-            for (const HookCall& call : p.hooks.callsOnStack(*p.memory, sp, stackBase)) {
-                const ModuleInfo* caller = nullptr;
-                if (!isOwnCall(p, call.returnAddress, &caller)) continue;
+            HookCall call;
+            const ModuleInfo* caller = nullptr;
+            if (p.hooks.findCall(*p.memory, sp, stackBase, call,
+                                 [&](const HookCall& c) { return isOwnCall(p, c.returnAddress, &caller); })) {
                 load.caller = caller->path;
                 if (call.hook->loads()) load.asked = askedName(p, call);
-                break;
             }
         }
         sink_.event(load);

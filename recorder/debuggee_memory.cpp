@@ -131,14 +131,29 @@ std::string loaderListPath(const DebuggeeMemory& memory, std::uint64_t peb, std:
     std::uint64_t ldr = 0;
     if (!peb || !memory.readPointer(peb + (wide ? 0x18 : 0x0C), ldr) || !ldr) return std::string();
     const std::uint64_t head = ldr + (wide ? 0x10 : 0x0C);
-    // The newest modules are at the tail: walk backwards through Blink.
+    // The newest modules are at the tail: walk backwards through Blink, an
+    // entry (links, base, name) in one read.
+    const std::size_t entrySize = wide ? 0x58 : 0x2C;
+    const std::size_t baseAt = wide ? 0x30 : 0x18, nameAt = wide ? 0x48 : 0x24;
     std::uint64_t entry = 0;
     if (!memory.readPointer(head + memory.pointerSize(), entry)) return std::string();
+    unsigned char bytes[0x58];
+    const auto pointer = [&](std::size_t at) {
+        std::uint64_t value = 0;
+        std::memcpy(&value, bytes + at, memory.pointerSize());
+        return value;
+    };
     for (std::size_t steps = 0; entry && entry != head && steps < limit; ++steps) {
-        std::uint64_t dllBase = 0;
-        if (!memory.readPointer(entry + (wide ? 0x30 : 0x18), dllBase)) return std::string();
-        if (dllBase == base) return memory.readCountedWide(entry + (wide ? 0x48 : 0x24));
-        if (!memory.readPointer(entry + memory.pointerSize(), entry)) return std::string();
+        if (!memory.read(entry, bytes, entrySize)) return std::string();
+        if (pointer(baseAt) == base) {
+            std::uint16_t length = 0;
+            std::memcpy(&length, bytes + nameAt, 2);
+            const std::vector<unsigned char> name = memory.readUpTo(pointer(nameAt + memory.pointerSize()), length & ~1u);
+            std::wstring text;
+            for (std::size_t i = 0; i + 1 < name.size(); i += 2) text += wchar_t(name[i] | (name[i + 1] << 8));
+            return utf8Text(text);
+        }
+        entry = pointer(memory.pointerSize());  // Blink
     }
     return std::string();
 }

@@ -231,37 +231,61 @@ bool LoaderHooks::inTrampolines(std::uint64_t address) const {
 }
 
 bool LoaderHooks::readCall(const DebuggeeMemory& memory, const Hook& hook, std::uint64_t sp, HookCall& call) const {
+    return readCall(memory, hook, sp, call, nullptr, 0);
+}
+
+bool LoaderHooks::readCall(const DebuggeeMemory& memory, const Hook& hook, std::uint64_t sp, HookCall& call,
+                           const std::vector<unsigned char>* stack, std::uint64_t stackAt) const {
     call = HookCall();
     call.hook = &hook;
     call.entrySp = sp;
     const unsigned size = memory.pointerSize();
-    if (!memory.readPointer(sp, call.returnAddress)) return false;
+    // From the stack already read where it reaches, else from the process.
+    const auto pointerAt = [&](std::uint64_t address, std::uint64_t& value) {
+        if (stack && address >= stackAt && address - stackAt + size <= stack->size()) {
+            value = 0;
+            std::memcpy(&value, stack->data() + (address - stackAt), size);
+            return true;
+        }
+        return memory.readPointer(address, value);
+    };
+    if (!pointerAt(sp, call.returnAddress)) return false;
     for (int i = 0; i < hook.arguments && i < 6; ++i) {
         // x64: the first four in the home space the trampoline filled, the
         // rest where the caller put them.
         const std::uint64_t at = size == 4 ? sp + 4 + 4ull * i : sp + 8 + 8ull * i;
-        if (!memory.readPointer(at, call.arguments[i])) return false;
+        if (!pointerAt(at, call.arguments[i])) return false;
     }
     return true;
 }
 
-std::vector<HookCall> LoaderHooks::callsOnStack(const DebuggeeMemory& memory, std::uint64_t sp,
-                                                std::uint64_t stackBase) const {
-    std::vector<HookCall> calls;
-    if (afterCalls_.empty() || sp == 0) return calls;
+bool LoaderHooks::findCall(const DebuggeeMemory& memory, std::uint64_t sp, std::uint64_t stackBase, HookCall& found,
+                           const std::function<bool(const HookCall&)>& wanted) const {
+    if (afterCalls_.empty() || sp == 0) return false;
     const unsigned size = memory.pointerSize();
     std::uint64_t end = stackBase > sp ? stackBase : sp + 0x10000;
     if (end - sp > 0x40000) end = sp + 0x40000;
-    const std::vector<unsigned char> stack = memory.readUpTo(sp, std::size_t(end - sp));
-    for (std::size_t at = 0; at + size <= stack.size(); at += size) {
-        std::uint64_t value = 0;
-        std::memcpy(&value, &stack[at], size);
-        const auto found = afterCalls_.find(value);
-        if (found == afterCalls_.end()) continue;
-        HookCall call;
-        if (readCall(memory, *found->second, sp + at + found->second->frameBytes, call)) calls.push_back(call);
+    // Every read of another process is a round trip through the system (a
+    // server request under Wine): the stack in one read where it can be, the
+    // calls decoded from it.
+    constexpr std::uint64_t kPiece = 0x10000;
+    for (std::uint64_t from = sp; from < end; from += kPiece) {
+        const std::vector<unsigned char> stack = memory.readUpTo(from, std::size_t(std::min(kPiece, end - from)));
+        for (std::size_t at = 0; at + size <= stack.size(); at += size) {
+            std::uint64_t value = 0;
+            std::memcpy(&value, &stack[at], size);
+            const auto hook = afterCalls_.find(value);
+            if (hook == afterCalls_.end()) continue;
+            HookCall call;
+            if (readCall(memory, *hook->second, from + at + hook->second->frameBytes, call, &stack, from) &&
+                wanted(call)) {
+                found = call;
+                return true;
+            }
+        }
+        if (stack.size() < kPiece) break;
     }
-    return calls;
+    return false;
 }
 
 void LoaderHooks::remove(const DebuggeeMemory& memory) {

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -77,15 +78,21 @@ public:
 
     // The call a trap stopped in: the stack pointer is the entry's again.
     bool readCall(const DebuggeeMemory& memory, const Hook& hook, std::uint64_t sp, HookCall& call) const;
-    // The hooked calls under way on a stack read from `sp` up to
-    // `stackBase` (at most 256 KiB), innermost first.
-    std::vector<HookCall> callsOnStack(const DebuggeeMemory& memory, std::uint64_t sp, std::uint64_t stackBase) const;
+    // The innermost hooked call under way on the stack from `sp` up to
+    // `stackBase` (at most 256 KiB, read a piece at a time) that `wanted`
+    // accepts; false when there is none.
+    bool findCall(const DebuggeeMemory& memory, std::uint64_t sp, std::uint64_t stackBase, HookCall& found,
+                  const std::function<bool(const HookCall&)>& wanted) const;
 
     // Disarms every trap and points the export entries back at the
     // originals, for a debuggee that goes on without the recorder.
     void remove(const DebuggeeMemory& memory);
 
 private:
+    // readCall from `stack` (read from `stackAt` on) where it reaches.
+    bool readCall(const DebuggeeMemory& memory, const Hook& hook, std::uint64_t sp, HookCall& call,
+                  const std::vector<unsigned char>* stack, std::uint64_t stackAt) const;
+
     struct Block {
         std::uint64_t address = 0;
         std::uint64_t size = 0;

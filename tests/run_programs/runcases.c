@@ -69,9 +69,17 @@ int main(int argc, char** argv) {
         OutputDebugStringA("runcases: three exceptions handled");
         return 0;
     }
-    if (!strcmp(mode, "bench")) {  /* successful lookups and loads, as a busy program makes them */
+    if (!strcmp(mode, "bench")) {
+        /* Successful lookups and loads, as a busy program makes them: LOADS
+           calls of a module it holds (each finds it loaded), or with "fresh"
+           of one it frees each time (each maps and unmaps two modules). */
         HMODULE kernel = GetModuleHandleA("kernel32.dll");
         int lookups = argc > 2 ? atoi(argv[2]) : 100000, loads = argc > 3 ? atoi(argv[3]) : 1000;
+        int fresh = argc > 4 && !strcmp(argv[4], "fresh");
+        HMODULE held = fresh ? NULL : LoadLibraryA("vostplug.dll");
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
         for (int i = 0; i < lookups; ++i)
             if (!GetProcAddress(kernel, i & 1 ? "GetTickCount" : "CreateFileW")) return 1;
         for (int i = 0; i < loads; ++i) {
@@ -79,6 +87,9 @@ int main(int argc, char** argv) {
             if (!plug) return 1;
             FreeLibrary(plug);
         }
+        QueryPerformanceCounter(&end);
+        printf("calls %.3f ms\n", (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+        if (held) FreeLibrary(held);
         return 0;
     }
     fprintf(stderr, "runcases: unknown case %s\n", mode);
