@@ -60,6 +60,7 @@ struct Process {
     bool native = true;       // of the recorder's bitness: hooked, its loader list read
     int bits = kRecorderBits;
     std::uint64_t peb = 0;
+    std::uint64_t ldr = 0;  // the loader's data, once it has some
     std::string path;
     std::unique_ptr<DebuggeeMemory> memory;
     LoaderHooks hooks;
@@ -421,21 +422,29 @@ private:
         }
         Process& p = *pp;
         const std::uint64_t base = std::uint64_t(std::uintptr_t(info.lpBaseOfDll));
-        const MappedImage image = readMappedImage(*p.memory, base);
         // The loader's own name for it first (the debug event's file may be
         // the system's copy of a built-in module); a mapping the loader does
-        // not list and that has no name is an image mapped as data.
-        std::string path = p.native ? loaderListPath(*p.memory, p.peb, base) : std::string();
-        const bool listed = !path.empty();
+        // not list and that has no name is an image mapped as data. Every
+        // read is a round trip through the system: the headers are read only
+        // when the loader's entry does not tell enough.
+        if (p.native && !p.ldr) p.ldr = loaderData(*p.memory, p.peb);
+        LoaderEntry entry;
+        const bool listed = p.native && findLoaderEntry(*p.memory, p.ldr, base, entry);
+        std::string path = entry.path;
         const std::string named = listed ? std::string() : imageNameOf(p, info);
         if (path.empty()) path = named;
         if (path.empty()) path = pathOfFileHandle(info.hFile);
         if (info.hFile) CloseHandle(info.hFile);
-        const int bits = image.ok ? image.bits() : p.bits;
+        const bool loader = isLoaderModule(lowerFileName(path));
+        MappedImage image;
+        if (!listed || loader) image = readMappedImage(*p.memory, base);
+        const int bits = listed ? p.bits : image.ok ? image.bits() : p.bits;
+        if (listed) image.sizeOfImage = entry.sizeOfImage;
         // ntdll.dll is mapped before the loader keeps its list, and Wine's
         // event names its file outside the Windows folder: the system folder's.
         const bool ntdll = lowerFileName(path) == "ntdll.dll";
-        if (ntdll && !listed) path = systemFolderOf(systemFolders(), bits == 64 ? ModuleBits::bits64 : ModuleBits::bits32) + "\\ntdll.dll";
+        if (ntdll && !listed)
+            path = systemFolderOf(systemFolders(), bits == 64 ? ModuleBits::bits64 : ModuleBits::bits32) + "\\ntdll.dll";
         path = truePathOf(bits, path);
         ModuleInfo m{path, lowerFileName(path), base, image.sizeOfImage, false, listed || ntdll || !named.empty()};
         m.loader = m.module && isLoaderModule(m.name);
@@ -444,7 +453,7 @@ private:
         RunEvent load = event(m.module ? RunEventKind::moduleLoad : RunEventKind::imageMapped, e.dwProcessId);
         load.tid = e.dwThreadId;
         load.address = base;
-        load.bits = image.ok ? image.bits() : p.bits;
+        load.bits = bits;
         load.path = path;
         // Who asked: the innermost hooked call under way that the program's
         // own code made (a load made for a module's import is none).

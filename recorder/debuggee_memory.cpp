@@ -126,17 +126,23 @@ MappedImage readMappedImage(const DebuggeeMemory& memory, std::uint64_t base) {
     return image;
 }
 
-std::string loaderListPath(const DebuggeeMemory& memory, std::uint64_t peb, std::uint64_t base, std::size_t limit) {
-    const bool wide = memory.pointerSize() == 8;
+std::uint64_t loaderData(const DebuggeeMemory& memory, std::uint64_t peb) {
     std::uint64_t ldr = 0;
-    if (!peb || !memory.readPointer(peb + (wide ? 0x18 : 0x0C), ldr) || !ldr) return std::string();
+    if (peb) memory.readPointer(peb + (memory.pointerSize() == 8 ? 0x18 : 0x0C), ldr);
+    return ldr;
+}
+
+bool findLoaderEntry(const DebuggeeMemory& memory, std::uint64_t ldr, std::uint64_t base, LoaderEntry& found,
+                     std::size_t limit) {
+    if (!ldr) return false;
+    const bool wide = memory.pointerSize() == 8;
     const std::uint64_t head = ldr + (wide ? 0x10 : 0x0C);
     // The newest modules are at the tail: walk backwards through Blink, an
-    // entry (links, base, name) in one read.
+    // entry (links, base, size, name) in one read.
     const std::size_t entrySize = wide ? 0x58 : 0x2C;
-    const std::size_t baseAt = wide ? 0x30 : 0x18, nameAt = wide ? 0x48 : 0x24;
+    const std::size_t baseAt = wide ? 0x30 : 0x18, sizeAt = wide ? 0x40 : 0x20, nameAt = wide ? 0x48 : 0x24;
     std::uint64_t entry = 0;
-    if (!memory.readPointer(head + memory.pointerSize(), entry)) return std::string();
+    if (!memory.readPointer(head + memory.pointerSize(), entry)) return false;
     unsigned char bytes[0x58];
     const auto pointer = [&](std::size_t at) {
         std::uint64_t value = 0;
@@ -144,18 +150,20 @@ std::string loaderListPath(const DebuggeeMemory& memory, std::uint64_t peb, std:
         return value;
     };
     for (std::size_t steps = 0; entry && entry != head && steps < limit; ++steps) {
-        if (!memory.read(entry, bytes, entrySize)) return std::string();
+        if (!memory.read(entry, bytes, entrySize)) return false;
         if (pointer(baseAt) == base) {
             std::uint16_t length = 0;
             std::memcpy(&length, bytes + nameAt, 2);
+            std::memcpy(&found.sizeOfImage, bytes + sizeAt, 4);
             const std::vector<unsigned char> name = memory.readUpTo(pointer(nameAt + memory.pointerSize()), length & ~1u);
             std::wstring text;
             for (std::size_t i = 0; i + 1 < name.size(); i += 2) text += wchar_t(name[i] | (name[i + 1] << 8));
-            return utf8Text(text);
+            found.path = utf8Text(text);
+            return !found.path.empty();
         }
         entry = pointer(memory.pointerSize());  // Blink
     }
-    return std::string();
+    return false;
 }
 
 std::string pathOfFileHandle(HANDLE file) {

@@ -57,11 +57,19 @@ struct MappedImage {
 };
 MappedImage readMappedImage(const DebuggeeMemory& memory, std::uint64_t base);
 
-// The full path the loader's list gives the module at `base` (walked from
-// its newest entry, at most `limit` entries); empty when the list has no
-// such module. `peb` is the debuggee's process environment block.
-std::string loaderListPath(const DebuggeeMemory& memory, std::uint64_t peb, std::uint64_t base,
-                           std::size_t limit = 4096);
+// The loader's data (PEB->Ldr) of the debuggee whose process environment
+// block is at `peb`; 0 while the loader has none.
+std::uint64_t loaderData(const DebuggeeMemory& memory, std::uint64_t peb);
+
+// The loader's entry of the module at `base`: its full path and size.
+struct LoaderEntry {
+    std::string path;
+    std::uint32_t sizeOfImage = 0;
+};
+// Walks the loader's list (`ldr`, see loaderData) from its newest entry, at
+// most `limit` entries; false when it has no module at `base`.
+bool findLoaderEntry(const DebuggeeMemory& memory, std::uint64_t ldr, std::uint64_t base, LoaderEntry& found,
+                     std::size_t limit = 4096);
 
 // The path of the file behind `file` (a handle the debug event gave),
 // without the "\\?\" prefix; empty when it cannot be told.

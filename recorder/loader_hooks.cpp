@@ -268,9 +268,9 @@ bool LoaderHooks::findCall(const DebuggeeMemory& memory, std::uint64_t sp, std::
     // Every read of another process is a round trip through the system (a
     // server request under Wine): the stack in one read where it can be, the
     // calls decoded from it.
-    constexpr std::uint64_t kPiece = 0x10000;
-    for (std::uint64_t from = sp; from < end; from += kPiece) {
-        const std::vector<unsigned char> stack = memory.readUpTo(from, std::size_t(std::min(kPiece, end - from)));
+    std::uint64_t piece = 0x2000;  // the calls lie a few frames up, most often
+    for (std::uint64_t from = sp; from < end; from += piece, piece = 0x10000) {
+        const std::vector<unsigned char> stack = memory.readUpTo(from, std::size_t(std::min(piece, end - from)));
         for (std::size_t at = 0; at + size <= stack.size(); at += size) {
             std::uint64_t value = 0;
             std::memcpy(&value, &stack[at], size);
@@ -283,7 +283,7 @@ bool LoaderHooks::findCall(const DebuggeeMemory& memory, std::uint64_t sp, std::
                 return true;
             }
         }
-        if (stack.size() < kPiece) break;
+        if (stack.size() < std::min(piece, end - from)) break;
     }
     return false;
 }
