@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,6 +69,8 @@ int main(int argc, char** argv) {
     std::printf("run %s in %.2f s; the sheet answered %zu messages: median %.2f ms, 99th percentile %.2f ms, "
                 "slowest %.2f ms\n",
                 ended ? "ended" : "did not end", took / 1000.0, answers.size(), at(0.5), at(0.99), at(1.0));
+    // VOST_SHOT_PAUSE=N: the sheet and the dialog stay N seconds more (for a screenshot).
+    if (const char* pause = std::getenv("VOST_SHOT_PAUSE")) pumpFor(DWORD(std::atoi(pause)) * 1000);
     opened.sheet.reset();
     opened.ext.reset();
     CoUninitialize();
