@@ -142,6 +142,7 @@ TEST_F(RunPageTest, WhatTheRunLoadedAndFailedShowsAsVostscanRecordsIt) {
         SCOPED_TRACE(program + " " + c.arguments);
         PageRun run(program, c.arguments);
         ASSERT_NE(run.dialog, nullptr);
+        EXPECT_TRUE(IsWindowVisible(run.dialog));
         ASSERT_TRUE(run.waitForEnd()) << statusOf(run.dialog);
         const JsonValue want = scannerOutput(program, "--run", "", *c.arguments ? std::string("-- ") + c.arguments : "");
         const JsonValue& process = want["run"]["processes"].items.at(0);
