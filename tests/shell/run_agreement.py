@@ -261,9 +261,32 @@ def helper_ended(folder):
         fail("helper ended", "the program outlived its recorder")
 
 
+def text_output(folder):
+    """The tree as text: a delay-loaded module never called marked, the run's
+    ending after the findings, and --log's record after it."""
+    program = os.path.join(folder, "delayrun.exe")
+    if not os.path.exists(program):
+        return
+    with tempfile.TemporaryFile() as out:
+        status = subprocess.run([wine, os.path.join(tests, "vostscan.exe"), "--run", "--log", windows_path(program)],
+                                cwd=tests, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                                env=dict(env, WINEDEBUG="-all")).returncode
+        out.seek(0)
+        text = out.read().decode("utf-8")
+    lines = text.splitlines()
+    record = lines.index("record:") if "record:" in lines else -1
+    if status != 0 or not any(l.startswith("  VOSTPLUG.DLL (") and l.endswith(") [delay-load] [not loaded]")
+                              for l in lines):
+        fail("text output", "no delay-loaded module marked never loaded (status %d):\n%s" % (status, text))
+    elif record < 1 or not lines[record - 1].startswith("run: the program exited with code 0 after ") \
+            or not any(" start " in l for l in lines[record + 1:]) or "recording ended: exited" not in lines[-1]:
+        fail("text output", "the run's ending and record are not where they belong:\n%s" % text)
+
+
 for folder in folders:
     for case in CASES:
         check_case(folder, *case)
+text_output(folders[0])
 # A GUI program of the prefix, ended by the timeout: the 64-bit one, and in a
 # 64-bit prefix the 32-bit one too (by the helper of its bitness).
 windows = os.path.join(env["WINEPREFIX"], "drive_c", "windows")
