@@ -7,7 +7,8 @@ set -euo pipefail
 # every module of Wine. wine64 and g++-mingw-w64-x86-64: the 64-bit flavour.
 # libexpat1-dev: manifests; libhivex-dev: the known DLLs of a SYSTEM hive;
 # llvm-14-dev: LLVM's demangler library, which reads Microsoft decorated names natively.
-packages=(g++ make cmake googletest libbenchmark-dev clang libclang-rt-14-dev llvm
+# lld: the linker that writes a delay-load directory (the check's and the recorder's test programs).
+packages=(g++ make cmake googletest libbenchmark-dev clang libclang-rt-14-dev llvm lld
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 fonts-wine xvfb xauth
   nsis imagemagick xdotool icoutils pev python3 python3-pefile libexpat1-dev libhivex-dev pkg-config llvm-14-dev)
 
