@@ -517,9 +517,11 @@ private:
             if (!hook) hook = p.hooks.atTrap(address - 1);
             if (hook) return onTrap(p, e.dwThreadId, *hook);
             const ModuleInfo* m = p.moduleAt(address);
-            if (!p.sawInitialBreak && m && m->name == "ntdll.dll") {
-                // The loader's breakpoint for its debugger: the recorder's, no exception of the program's.
-                p.sawInitialBreak = true;
+            // The loader's breakpoint for its debugger (a 32-bit process's
+            // second one, under a 64-bit debugger, is the WoW64 kind): the
+            // recorder's, no exception of the program's.
+            if (code == kWow64Breakpoint || (!p.sawInitialBreak && m && m->name == "ntdll.dll")) {
+                if (code != kWow64Breakpoint) p.sawInitialBreak = true;
                 return DBG_CONTINUE;
             }
         }
