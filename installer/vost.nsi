@@ -3,9 +3,12 @@
 ; on 64-bit Windows, when built with the 64-bit DLL, also copies that one into
 ; the 64-bit program folder and registers it in the 64-bit view: Explorer and
 ; 64-bit programs load the one, 32-bit programs' file dialogs the other. Its
-; uninstaller removes both. Built by installer/CMakeLists.txt:
-;   makensis -DDLL=<32-bit vost.dll> [-DDLL64=<64-bit vost.dll>] -DCLSID=<{class id}>
-;            -DOUTFILE=<vost-setup.exe> vost.nsi
+; uninstaller removes both. Beside each DLL go the recorder helpers that its
+; page's "Run and Record..." starts, one per bitness of the programs it runs
+; (vostrun32.exe, and on 64-bit Windows vostrun64.exe). Built by
+; installer/CMakeLists.txt:
+;   makensis -DDLL=<32-bit vost.dll> [-DDLL64=<64-bit vost.dll>] -DRUN32=<vostrun32.exe>
+;            [-DRUN64=<vostrun64.exe>] -DCLSID=<{class id}> -DOUTFILE=<vost-setup.exe> vost.nsi
 ;
 ; The class id is the same in both views. The property-sheet handler key
 ; (HKCR\*\shellex\PropertySheetHandlers\VOST) is one key that both views
@@ -13,6 +16,9 @@
 
 !ifndef DLL
   !error "define DLL, the path of the built 32-bit vost.dll"
+!endif
+!ifndef RUN32
+  !error "define RUN32, the path of the built vostrun32.exe"
 !endif
 !ifndef CLSID
   !error "define CLSID, the component's class id in braces"
@@ -51,6 +57,12 @@ Section "VOST"
   SetRegView 32
   SetOutPath "$INSTDIR"
   File "/oname=vost.dll" "${DLL}"
+  File "/oname=vostrun32.exe" "${RUN32}"
+!ifdef RUN64
+  ${If} ${RunningX64}
+    File "/oname=vostrun64.exe" "${RUN64}"
+  ${EndIf}
+!endif
   StrCpy $0 "$INSTDIR\vost.dll"
   !insertmacro RegisterClass
   WriteRegStr HKCR "${HANDLER_KEY}" "" "${CLSID}"
@@ -69,6 +81,10 @@ Section "VOST"
     ${DisableX64FSRedirection}
     SetOutPath "$PROGRAMFILES64\VOST"
     File "/oname=vost.dll" "${DLL64}"
+    File "/oname=vostrun32.exe" "${RUN32}"
+!ifdef RUN64
+    File "/oname=vostrun64.exe" "${RUN64}"
+!endif
     ${EnableX64FSRedirection}
     SetRegView 64
     StrCpy $0 "$PROGRAMFILES64\VOST\vost.dll"
@@ -119,10 +135,14 @@ Section "Uninstall"
   ${If} $1 != ""
     ${DisableX64FSRedirection}
     Delete /REBOOTOK "$1\vost.dll"
+    Delete /REBOOTOK "$1\vostrun32.exe"
+    Delete /REBOOTOK "$1\vostrun64.exe"
     RMDir /REBOOTOK "$1"
     ${EnableX64FSRedirection}
   ${EndIf}
   Delete /REBOOTOK "$INSTDIR\vost.dll"
+  Delete /REBOOTOK "$INSTDIR\vostrun32.exe"
+  Delete /REBOOTOK "$INSTDIR\vostrun64.exe"
   Delete "$INSTDIR\uninstall.exe"
   RMDir /REBOOTOK "$INSTDIR"
 SectionEnd

@@ -49,7 +49,7 @@ struct ItemMark {
 
 struct RowMark {
     std::string module;  // the row's Module text, upper case
-    int image;           // kWillNotLoadImage, kFailsOnFirstUseImage, kDelayLoadedImage or a managed one
+    int image;           // kWillNotLoadImage, kFailsOnFirstUseImage, kDelayLoadedImage, a managed one, or a run's (page/run_merge.h)
     Tip tip;
 };
 

@@ -9,6 +9,7 @@
 #include "component/module_instance.h"
 #include "page/commands.h"
 #include "page/item_id_list.h"
+#include "page/run_dialog.h"
 #include "page/shell_handles.h"
 #include "platform/win32/system_folders.h"
 #include "platform/win32/wide_text.h"
@@ -40,6 +41,7 @@ bool isOwnCommand(UINT id) {
     case IDM_COPY_ALL_TO_FOLDER:
     case IDM_SHOW_FUNCTIONS:
     case IDM_SHOW_DELAY_LOADED:
+    case IDM_RUN_AND_RECORD:
         return true;
     default:
         return false;
@@ -134,6 +136,9 @@ void showModuleMenu(DependencyExtension& ext, int x, int y) {
     // Whether the page shows delay-loaded modules: the entry turns it over.
     if (loaded)
         CheckMenuItem(loaded.get(), IDM_SHOW_DELAY_LOADED, MF_BYCOMMAND | (ext.delayLoads ? MF_CHECKED : MF_UNCHECKED));
+    // A run is of the program the page shows: its root item, once the scan is done.
+    if (loaded && !canRunAndRecord(ext, node))
+        EnableMenuItem(loaded.get(), IDM_RUN_AND_RECORD, MF_BYCOMMAND | MF_GRAYED);
     // No folder to show for a module without a file.
     if (loaded && !node->found) EnableMenuItem(loaded.get(), IDM_EXPLORE_MODULE, MF_BYCOMMAND | MF_GRAYED);
     insertOwnSubmenu(popup.get(), loaded.get());

@@ -20,6 +20,7 @@
 #include "page/functions_dialog.h"
 #include "page/module_list.h"
 #include "page/module_menu.h"
+#include "page/run_dialog.h"
 #include "page/scan.h"
 #include "page/state_images.h"
 #include "page/user_settings.h"
@@ -313,6 +314,17 @@ INT_PTR onNotify(DependencyExtension& ext, const NMHDR& header) {
         if (ext.scanState == kScanNotStarted) startScan(ext);
         return FALSE;
     case PSN_APPLY:
+        // A program still under the recorder: the user says what becomes of it, or stays.
+        if (!confirmCloseDuringRun(ext)) {
+            SetWindowLongPtrW(static_cast<HWND>(ext.pageWindow), DWLP_MSGRESULT, PSNRET_INVALID_NOCHANGEPAGE);
+            return TRUE;
+        }
+        return FALSE;
+    case PSN_QUERYCANCEL:
+        SetWindowLongPtrW(static_cast<HWND>(ext.pageWindow), DWLP_MSGRESULT, confirmCloseDuringRun(ext) ? FALSE : TRUE);
+        return TRUE;
+    case PSN_RESET:  // closing, when another page was asked
+        confirmCloseDuringRun(ext, false);
         return FALSE;
     case LVN_COLUMNCLICK:
         sortModuleList(ext, reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
@@ -338,6 +350,7 @@ void onCommand(DependencyExtension& ext, HWND window, WPARAM wParam) {
     case IDM_COPY_ALL_TO_FOLDER: copyAllToFolder(ext); break;
     case IDM_SHOW_FUNCTIONS: showFunctionsDialog(ext); break;
     case IDM_SHOW_DELAY_LOADED: toggleDelayLoaded(ext, window); break;
+    case IDM_RUN_AND_RECORD: showRunDialog(ext); break;
     default: break;
     }
 }
@@ -346,6 +359,7 @@ void onCommand(DependencyExtension& ext, HWND window, WPARAM wParam) {
 // it, and the selection's data object is released here on the shell's thread
 // rather than by a worker that may drop the object's last reference.
 void onDestroy(DependencyExtension& ext) {
+    endRunWithPage(ext);
     HWND window = static_cast<HWND>(ext.pageWindow);
     if (auto* list = dynamic_cast<ClosingList*>(ext.list.get())) list->close();
     // The controls still exist: they let go of the state images, which go too.
@@ -407,6 +421,9 @@ INT_PTR CALLBACK pageDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         onDestroy(*ext);
         return FALSE;
+    case kRunProgressMessage:
+        onRunProgress(*ext);
+        return TRUE;
     case kInsertItemRequestMessage:
     case kInsertItemsRequestMessage:
     case kPageUpdatesMessage:

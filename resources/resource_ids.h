@@ -9,6 +9,7 @@
 #define IDR_MODULE_MENU 137
 #define IDB_STATE_IMAGES 138
 #define IDD_FUNCTIONS 139
+#define IDD_RUN_RECORD 140
 
 /* Column headings of the module list: strings 1 to 5 */
 #define IDS_COLUMN_MODULE 1
@@ -34,6 +35,16 @@
 #define IDC_COPY_FUNCTIONS 1026
 #define IDC_FILTER_LABEL 1027
 
+/* Controls of the Run and Record dialog */
+#define IDC_RUN_PROGRAM 1030
+#define IDC_RUN_ARGUMENTS 1031
+#define IDC_RUN_FOLDER 1032
+#define IDC_RUN_CHILDREN 1033
+#define IDC_RUN_START 1034
+#define IDC_RUN_STOP 1035
+#define IDC_RUN_LOG 1036
+#define IDC_RUN_STATUS 1037
+
 /* Commands */
 #define IDM_SEND_FEEDBACK 1001
 #define IDM_OPEN_HOME_PAGE 1002
@@ -42,6 +53,7 @@
 #define IDM_COPY_ALL_TO_FOLDER 32773
 #define IDM_COPY_PROBLEMS 32774
 #define IDM_SHOW_FUNCTIONS 32775
+#define IDM_RUN_AND_RECORD 32776
 #define IDM_SHOW_DELAY_LOADED 32780
 
 #endif

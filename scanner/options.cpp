@@ -1,5 +1,6 @@
 #include "scanner/options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "analysis/text.h"
@@ -60,6 +61,20 @@ const char* const kScannerUsage =
     "                        a taken name X becomes \"Copy of X\", \"Copy (2) of X\", ...\n"
     "  -j, --jobs N          scan N files at once (default: one per processor); the\n"
     "                        outputs and copies keep the order of the files\n"
+    "  --run                 run FILE (one file; its arguments after --) as its\n"
+    "                        debugger and merge what it loads into the tree of\n"
+    "                        --check --delay-load: modules loaded at run time\n"
+    "                        under the module that asked for them, marked\n"
+    "                        [run-time], static ones never loaded marked [not\n"
+    "                        loaded], failed LoadLibrary and GetProcAddress calls,\n"
+    "                        a crash and a start failure as findings\n"
+    "                        (load-failed, lookup-failed, crash, exit), then how\n"
+    "                        the run ended; JSON: \"run\". Windows builds only\n"
+    "  --timeout S           with --run: end the program and its children after S\n"
+    "                        seconds\n"
+    "  --cwd DIR             with --run: the program's start folder (default its own)\n"
+    "  --children            with --run: record the processes it starts too\n"
+    "  --log                 with --run: the record, one event per line, at the end\n"
     "  --help, --version\n"
     "\n"
     "A module is looked for in the scanned file's folder first, then in the search\n"
@@ -79,8 +94,9 @@ const char* const kScannerUsage =
     "lists is taken from the assembly's folder, and a known DLL from the system\n"
     "folder of its importer's family, before the search.\n"
     "\n"
-    "Exit status: 0 after a scan, 1 when a file cannot be scanned or a copy fails,\n"
-    "2 on a usage error, 3 when --check found anything (and nothing failed).\n";
+    "Exit status: 0 after a scan, 1 when a file cannot be scanned or a copy fails\n"
+    "(or, with --run, cannot be run), 2 on a usage error, 3 when --check or the\n"
+    "run found anything (and nothing failed).\n";
 
 namespace {
 constexpr const char* kSortColumns[] = {"module", "date", "fileversion", "productversion", "path"};
@@ -111,9 +127,18 @@ bool parseJobs(const std::string& value, int& jobs) {
 }
 }  // namespace
 
+namespace {
+bool parseSeconds(const std::string& value, double& seconds) {
+    char* end = nullptr;
+    seconds = std::strtod(value.c_str(), &end);
+    return !value.empty() && end && *end == '\0' && seconds > 0 && seconds <= 86400 * 7;
+}
+}  // namespace
+
 bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& options,
                          std::string& error) {
     bool listFormat = false, jsonFormat = false, optionsEnded = false;
+    std::size_t filesBeforeEnd = 0;  // how many files came before "--"
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
@@ -122,6 +147,7 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
         }
         if (arg == "--") {
             optionsEnded = true;
+            filesBeforeEnd = options.files.size();
             continue;
         }
         std::string value;
@@ -141,8 +167,7 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
         }
         const bool takesValue =
             arg == "--search-dir" || arg == "--search-dir-64" || arg == "--windows" || arg == "--dotnet-root" ||
-            arg == "--sort" || arg == "--copy-to" ||
-            arg == "--jobs";
+            arg == "--sort" || arg == "--copy-to" || arg == "--jobs" || arg == "--timeout" || arg == "--cwd";
         if (takesValue && !hasValue) {
             if (i + 1 >= argc) {
                 error = arg + " needs a value";
@@ -163,6 +188,21 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
         else if (arg == "--undecorate") options.undecorate = true;
         else if (arg == "--list") listFormat = true;
         else if (arg == "--json") jsonFormat = true;
+        else if (arg == "--run") options.run = true;
+        else if (arg == "--children") options.children = true;
+        else if (arg == "--log") options.log = true;
+        else if (arg == "--timeout") {
+            if (!parseSeconds(value, options.timeoutSeconds)) {
+                error = "--timeout needs a number of seconds";
+                return false;
+            }
+        } else if (arg == "--cwd") {
+            if (value.empty()) {
+                error = "--cwd needs a folder";
+                return false;
+            }
+            options.runFolder = value;
+        }
         else if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--version") options.version = true;
         else if (arg == "--search-dir" || arg == "--search-dir-64") {
@@ -209,6 +249,27 @@ bool parseScannerOptions(int argc, const char* const* argv, ScannerOptions& opti
         return false;
     }
     options.format = jsonFormat ? OutputFormat::json : listFormat ? OutputFormat::list : OutputFormat::tree;
+    if (options.run) {
+        // One program; what follows "--" after it is its own command line.
+        if (optionsEnded && filesBeforeEnd <= 1 && !options.files.empty()) {
+            options.arguments.assign(options.files.begin() + 1, options.files.end());
+            options.files.resize(1);
+        }
+        if (options.files.size() > 1) {
+            error = "--run takes one FILE; the program's arguments follow --";
+            return false;
+        }
+        if (options.direct || options.imports || options.exports || !options.copyTo.empty()) {
+            error = "--run goes with neither --direct, --imports, --exports nor --copy-to";
+            return false;
+        }
+        // The static part is the whole check, delay-loaded modules included.
+        options.check = true;
+        options.delayLoads = true;
+    } else if (options.timeoutSeconds > 0 || !options.runFolder.empty() || options.children || options.log) {
+        error = "--timeout, --cwd, --children and --log go with --run";
+        return false;
+    }
     if (options.files.empty() && !options.help && !options.version) {
         error = "no file given";
         return false;

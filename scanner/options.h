@@ -29,6 +29,14 @@ struct ScannerOptions {
     // The .NET root of managed programs' shared frameworks (POSIX): empty
     // for the one beside the Windows folder.
     std::string dotnetRoot;
+    // --run: the file is run under the recorder and the run merged into its
+    // tree (Windows builds); the other fields say how it runs.
+    bool run = false;
+    double timeoutSeconds = 0;          // 0: none
+    std::string runFolder;              // --cwd; empty: the program's folder
+    bool children = false;              // its child processes are recorded too
+    bool log = false;                   // the chronological record after the findings
+    std::vector<std::string> arguments; // after "--": the program's own
     bool help = false;
     // Whether modules are resolved by the loader's own rules (activation
     // contexts, known DLLs): always on Windows, with a Windows folder

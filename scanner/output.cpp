@@ -7,6 +7,7 @@
 #include "page/check_marks.h"
 #include "page/clipboard_text.h"
 #include "page/module_list.h"
+#include "scanner/run_scan.h"
 
 namespace vost {
 
@@ -37,6 +38,7 @@ std::size_t utf8Length(const std::string& s, std::size_t i) {
 struct ItemFields {
     bool delayLoads = false;
     bool foundBy = false;
+    const RunMerge* run = nullptr;
 };
 
 void writeItem(MemoryTree& tree, TreeItem item, ItemFields fields, const ItemImports* imports, bool undecorate,
@@ -49,6 +51,7 @@ void writeItem(MemoryTree& tree, TreeItem item, ItemFields fields, const ItemImp
         << ",\"productVersion\":" << jsonString(node ? node->productVersion : "")
         << ",\"hasChildren\":" << tree.itemHasChildren(item);
     if (fields.delayLoads) out << ",\"delayLoad\":" << (node && node->delayLoaded ? "true" : "false");
+    if (fields.run) out << ",\"run\":" << jsonString(itemRunState(*fields.run, node));
     // The root was given, not found: it says nothing of how.
     if (fields.foundBy && node && node->parent) {
         out << ",\"foundBy\":" << jsonString(foundByName(node->foundBy));
@@ -103,12 +106,14 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-void writeTreeText(MemoryTree& tree, std::ostream& out, const FunctionTables* functions) {
+void writeTreeText(MemoryTree& tree, std::ostream& out, const FunctionTables* functions, const RunMerge* run) {
     std::size_t index = 0;
     visitInPreOrder(tree, [&](TreeItem item, std::size_t depth) {
         out << std::string(2 * depth, ' ') << tree.itemLabel(item);
         const ModuleNode* node = tree.itemNode(item);
-        out << (node && node->delayLoaded ? " [delay-load]\n" : "\n");
+        if (node && node->delayLoaded) out << " [delay-load]";
+        if (run) out << run->suffix(node);
+        out << '\n';
         if (functions && index < functions->items.size())
             writeImportLines(functions->items[index], functions->undecorate, 2 * (depth + 1), out);
         ++index;
@@ -120,9 +125,9 @@ void writeListText(ScannedFile& scanned, std::ostream& out) {
     out << clipboardText(*scanned.list, kColumnTitles, delayLoadedModules(*scanned.ext.nodes));
 }
 
-void writeJson(ScannedFile& scanned, std::ostream& out, bool foundBy) {
+void writeJson(ScannedFile& scanned, std::ostream& out, bool foundBy, const RunOutput* run) {
     MemoryTree& tree = *scanned.tree;
-    const ItemFields fields{scanned.ext.delayLoads, foundBy};
+    const ItemFields fields{scanned.ext.delayLoads, foundBy, run ? &run->merge : nullptr};
     // Each item's imports, by its place in pre-order (the order written).
     const FunctionTables* functions = scanned.functions.get();
     std::size_t index = 0;
@@ -185,6 +190,10 @@ void writeJson(ScannedFile& scanned, std::ostream& out, bool foundBy) {
         writeCheckJson(*scanned.check, out);
     }
     if (functions && functions->exportsAsked) writeExportsJson(*functions, out);
+    if (run) {
+        out << ",\"run\":";
+        writeRunJson(*run, out);
+    }
     out << "}\n";
 }
 

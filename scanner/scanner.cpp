@@ -20,6 +20,7 @@
 #include "scanner/copy_to_folder.h"
 #include "scanner/options.h"
 #include "scanner/output.h"
+#include "scanner/run_scan.h"
 #include "scanner/scan_session.h"
 
 #ifndef VOST_VERSION
@@ -257,6 +258,8 @@ int runScanner(int argc, const char* const* argv, std::ostream& out, std::ostrea
         platformOptions.searchFolders.push_back(kDefaultSearchDir);
     if (defaults && platformOptions.searchFolders64.empty() && isDirectory(kDefaultSearchDir64))
         platformOptions.searchFolders64.push_back(kDefaultSearchDir64);
+
+    if (options.run) return runAndRecord(options, platformOptions, out, err);
 
     // Copies are made here, one file after another in the order of the
     // files, so that names taken by one file's copies are seen by the next.

@@ -8,7 +8,8 @@ set -euo pipefail
 # libexpat1-dev: manifests; libhivex-dev: the known DLLs of a SYSTEM hive;
 # llvm-14-dev: LLVM's demangler library, which reads Microsoft decorated names natively, and its
 # header-only Itanium parser, which measures Itanium names in every build.
-# lld: lld-link, which writes delay-load directories (GNU ld leaves them empty).
+# lld: lld-link, which writes delay-load directories (GNU ld leaves them empty): the check's,
+# the page's and the recorder's test programs.
 # wine64-tools: winedump, which reads NE modules' entry tables and relocations for the tests
 # (it brings libwine-dev, whose import libraries sit beside Wine's PE files).
 # mono-mcs, mono-runtime, mono-utils: C# test programs (mcs), the runtime the

@@ -145,7 +145,7 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
         }
 
     const std::vector<MenuItem>& own = menu.firstSubmenuItems;
-    ASSERT_EQ(own.size(), 8u);
+    ASSERT_EQ(own.size(), 9u);
     const struct {
         UINT id;
         const char* text;
@@ -154,14 +154,16 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
                     {IDM_COPY_PROBLEMS, "Copy &Problems to Clipboard"},
                     {IDM_COPY_ALL_TO_FOLDER, "Copy &all to Folder"},
                     {IDM_SHOW_FUNCTIONS, "&Functions..."},
+                    {IDM_RUN_AND_RECORD, "&Run and Record..."},
                     {0, ""},
                     {IDM_SEND_FEEDBACK, "&Send me feedback"},
                     {IDM_OPEN_HOME_PAGE, "&Meet me in Cyberspace"}};
-    for (size_t i = 0; i < 8; ++i) {
-        EXPECT_EQ(own[i].separator, i == 5) << i;
-        if (i != 5) {
-            // This page has no finished scan: nothing to copy of it, no functions to read.
-            EXPECT_EQ(own[i].grayed, expected[i].id == IDM_COPY_PROBLEMS || expected[i].id == IDM_SHOW_FUNCTIONS)
+    for (size_t i = 0; i < 9; ++i) {
+        EXPECT_EQ(own[i].separator, i == 6) << i;
+        if (i != 6) {
+            // This page has no finished scan: nothing to copy of it, no functions to read, nothing to run.
+            EXPECT_EQ(own[i].grayed, expected[i].id == IDM_COPY_PROBLEMS || expected[i].id == IDM_SHOW_FUNCTIONS ||
+                                         expected[i].id == IDM_RUN_AND_RECORD)
                 << i;
             EXPECT_EQ(own[i].id, expected[i].id) << i;
             EXPECT_EQ(own[i].text, expected[i].text) << i;
@@ -187,11 +189,14 @@ TEST_F(ModuleMenuTest, CopyProblemsIsOfferedOnceTheCheckFoundSomething) {
     ext.scanState = kScanFinished;
     const MenuSnapshot menu = openMenu([](MenuDriver& d) { d.press(VK_ESCAPE); });
     ext.checkMarks = nullptr;
-    ASSERT_EQ(menu.firstSubmenuItems.size(), 8u);
+    ASSERT_EQ(menu.firstSubmenuItems.size(), 9u);
     EXPECT_EQ(menu.firstSubmenuItems[2].id, UINT(IDM_COPY_PROBLEMS));
     EXPECT_FALSE(menu.firstSubmenuItems[2].grayed);
     EXPECT_EQ(menu.firstSubmenuItems[4].id, UINT(IDM_SHOW_FUNCTIONS));
     EXPECT_FALSE(menu.firstSubmenuItems[4].grayed);
+    // A run is of the page's program, from its root item only.
+    EXPECT_EQ(menu.firstSubmenuItems[5].id, UINT(IDM_RUN_AND_RECORD));
+    EXPECT_TRUE(menu.firstSubmenuItems[5].grayed);
 }
 
 TEST_F(ModuleMenuTest, CopyToClipboardArrivesOnceAsAPostedCommandAfterTheMenuHasClosed) {
@@ -251,7 +256,7 @@ TEST_F(ModuleMenuTest, NoSelectionOrAnEmptyPathShowsNoMenuAModuleWithoutAFileGet
         if (!c.menu) continue;
         ASSERT_EQ(menu.items.size(), 1u) << c.path;
         EXPECT_EQ(menu.items[0].text, "Vost");
-        ASSERT_EQ(menu.firstSubmenuItems.size(), 8u);
+        ASSERT_EQ(menu.firstSubmenuItems.size(), 9u);
         EXPECT_EQ(menu.firstSubmenuItems[0].grayed, !c.found) << c.path;  // Explore
         EXPECT_FALSE(menu.firstSubmenuItems[1].grayed);                   // Copy to Clipboard
     }

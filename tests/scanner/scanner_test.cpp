@@ -253,12 +253,23 @@ TEST(Vostscan, UsageErrors) {
                                                {"--jobs", "0", "x.exe"},
                                                {"-j", "x.exe"},
                                                {"--jobs=1000", "x.exe"},
-                                               {"-j2x", "x.exe"}}) {
+                                               {"-j2x", "x.exe"},
+                                               {"--run", "a.exe", "b.exe"},
+                                               {"--run", "--direct", "a.exe"},
+                                               {"--run", "--timeout", "-1", "a.exe"},
+                                               {"--timeout", "5", "a.exe"},
+                                               {"--children", "a.exe"}}) {
         const ScannerRun run = runVostscan(arguments);
         EXPECT_EQ(run.status, 2) << (arguments.empty() ? "" : arguments[0]);
         EXPECT_NE(run.err.find("usage: vostscan"), std::string::npos);
         EXPECT_EQ(run.out, "");
     }
+#ifndef _WIN32
+    // Recording needs the Windows build; the arguments after "--" are the program's.
+    const ScannerRun run = runVostscan({"--run", "--timeout", "2.5", "a.exe", "--", "--json", "b.exe"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("only the Windows build"), std::string::npos) << run.err;
+#endif
     const ScannerRun help = runVostscan({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: vostscan", 0), 0u);

@@ -1,6 +1,7 @@
 #!/bin/sh
 # vost-setup.exe /S installs vost.dll and registers it in the build's Wine
-# prefix; its uninstaller removes the file and every key again. Also checks
+# prefix, with the recorder helper vostrun32.exe beside it; its uninstaller
+# removes the files and every key again. Also checks
 # that the class id registered is the one the code declares.
 #   installer_test.sh <source dir> <build dir> <vost-setup.exe> <vost.dll>
 set -eu
@@ -26,6 +27,7 @@ query() { key=$1; shift; $wine reg query "$key" "$@" 2>/dev/null | tr -d '\r'; }
 
 $wine "$setup" /S >/dev/null 2>&1
 cmp -s "$folder/vost.dll" "$dll" || fail "vost.dll not installed"
+cmp -s "$folder/vostrun32.exe" "$(dirname "$dll")/../recorder/vostrun32.exe" || fail "vostrun32.exe not installed beside vost.dll"
 [ -f "$folder/uninstall.exe" ] || fail "no uninstaller"
 query "HKCR\\CLSID\\$code_guid\\InprocServer32" /ve | grep -qi 'C:\\Program Files\\VOST\\vost.dll' \
     || fail "InprocServer32 does not name the installed DLL"
@@ -41,6 +43,7 @@ for _ in $(seq 1 150); do
     sleep 0.2
 done
 [ ! -e "$folder/vost.dll" ] || fail "vost.dll left behind"
+[ ! -e "$folder/vostrun32.exe" ] || fail "vostrun32.exe left behind"
 [ ! -e "$folder" ] || fail "install folder left behind"
 $wine reg query "HKCR\\CLSID\\$code_guid" >/dev/null 2>&1 && fail "class still registered"
 $wine reg query "HKCR\\*\\shellex\\PropertySheetHandlers\\VOST" >/dev/null 2>&1 && fail "handler still registered"

@@ -1,5 +1,7 @@
 #include "tests/shell/json_value.h"
 
+#include <cctype>
+
 #include <stdexcept>
 
 namespace vost::test {
@@ -100,6 +102,10 @@ struct Reader {
             fail();
         }
         i += used;
+        // A fraction or exponent (seconds) is read past; `integer` keeps the whole part.
+        while (i < s.size() && (std::isdigit(static_cast<unsigned char>(s[i])) || s[i] == '.' || s[i] == 'e' ||
+                                s[i] == 'E' || s[i] == '+' || s[i] == '-'))
+            ++i;
         return v;
     }
 };

@@ -160,7 +160,8 @@ TEST(Resources, MenuStringsAndIcon) {
     const std::vector<std::pair<UINT, std::string>> items = {
         {IDM_EXPLORE_MODULE, "&Explore selected Module"}, {IDM_COPY_TO_CLIPBOARD, "&Copy to Clipboard"},
         {IDM_COPY_PROBLEMS, "Copy &Problems to Clipboard"}, {IDM_COPY_ALL_TO_FOLDER, "Copy &all to Folder"},
-        {IDM_SHOW_FUNCTIONS, "&Functions..."},              {IDM_SHOW_DELAY_LOADED, "Show &Delay-Loaded Modules"},
+        {IDM_SHOW_FUNCTIONS, "&Functions..."},              {IDM_RUN_AND_RECORD, "&Run and Record..."},
+        {IDM_SHOW_DELAY_LOADED, "Show &Delay-Loaded Modules"},
         {0, ""},
         {IDM_SEND_FEEDBACK, "&Send me feedback"},         {IDM_OPEN_HOME_PAGE, "&Meet me in Cyberspace"}};
     ASSERT_EQ(GetMenuItemCount(popup), int(items.size()));

@@ -10,7 +10,7 @@ namespace vost::test {
 
 // vostscan.exe --json for `file`, from the test's own folder unless told.
 JsonValue scannerOutput(const std::string& file, const std::string& options, const std::string& scanner,
-                        bool asGiven, bool delayLoads) {
+                        bool asGiven, bool delayLoads, const std::string& after) {
     TempFolder scratch;
     const std::string outPath = scratch.path() + "\\out.json";
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -25,8 +25,8 @@ JsonValue scannerOutput(const std::string& file, const std::string& options, con
     startup.hStdError = discard;  // the scanner's own complaints; its messages are in the JSON
     const std::string program = scanner.empty() ? programFolder() + "vostscan.exe" : scanner;
     std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") +
-                          (delayLoads ? "--delay-load " : "") + "--json \"" +
-                          (asGiven ? file : lowerAscii(file)) + "\"";
+                          (delayLoads ? "--delay-load " : "") + "--json \"" + (asGiven ? file : lowerAscii(file)) +
+                          "\"" + (after.empty() ? "" : " " + after);
     PROCESS_INFORMATION process{};
     std::wstring wideCommand = wideText(command);  // a UTF-8 path passes whole
     if (CreateProcessW(nullptr, &wideCommand[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,

@@ -9,14 +9,16 @@
 
 namespace vost::test {
 
-// vostscan.exe --json, with `options` before it (e.g. "--check"); `scanner`
-// names another copy of vostscan.exe to run (empty: the one beside the test).
-// The scanner prints its file as given and the page lower-cases it like every
-// path it shows, so the file is given lower-cased unless `asGiven`. The page
-// shows delay-loaded modules unless the user turned them off: the scanner is
-// asked for them unless `delayLoads` is false.
+// vostscan.exe --json, with `options` before it (e.g. "--check") and `after`
+// after the file (with --run, "-- ARGUMENTS"); `scanner` names another copy
+// of vostscan.exe to run (empty: the one beside the test). The scanner prints
+// its file as given and the page lower-cases it like every path it shows, so
+// the file is given lower-cased unless `asGiven`. The page shows delay-loaded
+// modules unless the user turned them off: the scanner is asked for them
+// unless `delayLoads` is false.
 JsonValue scannerOutput(const std::string& file, const std::string& options = "",
-                        const std::string& scanner = std::string(), bool asGiven = false, bool delayLoads = true);
+                        const std::string& scanner = std::string(), bool asGiven = false, bool delayLoads = true,
+                        const std::string& after = std::string());
 
 // Tree labels, has-children flags and order, every list cell, and the
 // message boxes of the scan equal the scanner's (gtest expectations).

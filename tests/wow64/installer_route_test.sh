@@ -1,8 +1,9 @@
 #!/bin/sh
 # The full installer in a 64-bit prefix: it puts the 32-bit DLL into the
-# 32-bit program folder and view and the 64-bit DLL into the 64-bit ones, the
-# real Properties dialog of a 64-bit host and of a 32-bit host then both show
-# the page, and after the uninstaller neither does and nothing is left. Also
+# 32-bit program folder and view and the 64-bit DLL into the 64-bit ones, each
+# with the recorder helpers of both bitnesses beside it, the real Properties
+# dialog of a 64-bit host and of a 32-bit host then both show the page, and
+# after the uninstaller neither does and nothing is left. Also
 # the shared handler key: removing one view's registration keeps it while
 # the other view still registers the class.
 #   installer_route_test.sh <source dir> <build dir> <vost-setup.exe> <32-bit vost.dll>
@@ -36,6 +37,11 @@ has "$handler" && fail "the handler key stayed after both views were removed"
 $run "$setup" /S >/dev/null 2>&1
 cmp -s "$folder32/vost.dll" "$dll32" || fail "the 32-bit vost.dll is not in the 32-bit program folder"
 cmp -s "$folder64/vost.dll" "$dll64" || fail "the 64-bit vost.dll is not in the 64-bit program folder"
+# The recorder helpers of both bitnesses beside each DLL.
+for folder in "$folder32" "$folder64"; do
+    cmp -s "$folder/vostrun32.exe" "$(dirname "$dll32")/../recorder/vostrun32.exe" || fail "no vostrun32.exe in $folder"
+    cmp -s "$folder/vostrun64.exe" "$(dirname "$dll64")/../recorder/vostrun64.exe" || fail "no vostrun64.exe in $folder"
+done
 query "HKCR\\CLSID\\$guid\\InprocServer32" /ve /reg:32 | grep -qi 'C:\\Program Files (x86)\\VOST\\vost.dll' \
     || fail "the 32-bit view does not name the 32-bit DLL"
 query "HKCR\\CLSID\\$guid\\InprocServer32" /ve /reg:64 | grep -qi 'C:\\Program Files\\VOST\\vost.dll' \
