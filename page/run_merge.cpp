@@ -131,6 +131,7 @@ private:
         if (!node || !node->treeItem) return;
         node->scanned = 1;
         ScanContext ctx{*ext_.platform, *ext_.nodes, ext_.delayLoads};
+        ctx.modules = ext_.modules.get();
         if (scanModule(ctx, *node)) expandModuleItem(ext_, node->treeItem);
         else ext_.tree->setHasChildren(node->treeItem, 0);
         addRow(*node);

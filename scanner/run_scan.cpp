@@ -106,13 +106,16 @@ int runAndRecord(const ScannerOptions& options, const PlatformOptions& platformO
         if (messageTarget) messageTarget->push_back(ScanMessage{text, caption});
     };
     auto platform = std::make_shared<CachingPlatform>(createPlatform(withMessages));
-    std::unique_ptr<ScannedFile> scanned = scanFile(file, platform, messageTarget, ScanReach::closure, -1, 0, true);
+    // Each module read once, for the walk and the check.
+    const auto modules = std::make_shared<ModuleCache>(true);
+    std::unique_ptr<ScannedFile> scanned =
+        scanFile(file, platform, messageTarget, ScanReach::closure, -1, 0, true, modules);
     if (!scanned->failure.empty()) {
         err << "vostscan: " << file << ": " << scanned->failure << "\n";
         return 1;
     }
     const std::string folder = folderOfPath(scanned->ext.selectedPath);
-    CheckCache cache;
+    CheckCache cache(modules);
     CheckSettings settings;
     settings.delayLoads = true;
     scanned->check = std::make_unique<ClosureCheck>(
@@ -152,7 +155,7 @@ int runAndRecord(const ScannerOptions& options, const PlatformOptions& platformO
     case OutputFormat::tree:
     case OutputFormat::list:
         if (options.format == OutputFormat::tree) writeTreeText(*scanned->tree, out, nullptr, &run.merge);
-        else writeListText(*scanned->list, out);
+        else writeListText(*scanned, out);
         writeCheckText(*scanned->check, out);
         out << findings;
         if (run.log) out << "record:\n" << log;
