@@ -21,6 +21,7 @@ std::vector<MenuItem> menuItems(HMENU menu) {
         item.separator = (info.fType & MFT_SEPARATOR) != 0;
         item.submenu = info.hSubMenu;
         item.grayed = (info.fState & MFS_GRAYED) != 0;
+        item.checked = (info.fState & MFS_CHECKED) != 0;
         items.push_back(item);
     }
     return items;

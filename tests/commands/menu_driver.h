@@ -19,6 +19,7 @@ struct MenuItem {
     std::string text;
     bool separator = false;
     bool grayed = false;
+    bool checked = false;
     HMENU submenu = nullptr;
 };
 

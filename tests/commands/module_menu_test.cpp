@@ -145,7 +145,7 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
         }
 
     const std::vector<MenuItem>& own = menu.firstSubmenuItems;
-    ASSERT_EQ(own.size(), 9u);
+    ASSERT_EQ(own.size(), 10u);
     const struct {
         UINT id;
         const char* text;
@@ -155,16 +155,21 @@ TEST_F(ModuleMenuTest, VostComesFirstWithTheFiveCommandsAboveTheShellsItems) {
                     {IDM_COPY_ALL_TO_FOLDER, "Copy &all to Folder"},
                     {IDM_SHOW_FUNCTIONS, "&Functions..."},
                     {IDM_RUN_AND_RECORD, "&Run and Record..."},
+                    {IDM_SHOW_DELAY_LOADED, "Show &Delay-Loaded Modules"},
                     {0, ""},
                     {IDM_SEND_FEEDBACK, "&Send me feedback"},
                     {IDM_OPEN_HOME_PAGE, "&Meet me in Cyberspace"}};
-    for (size_t i = 0; i < 9; ++i) {
-        EXPECT_EQ(own[i].separator, i == 6) << i;
-        if (i != 6) {
-            // This page has no finished scan: nothing to copy of it, no functions to read, nothing to run.
+    for (size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(own[i].separator, i == 7) << i;
+        if (i != 7) {
+            // This page has no finished scan: nothing to copy of it, no functions to read, nothing to run,
+            // nothing to scan again without its delay-loaded modules.
             EXPECT_EQ(own[i].grayed, expected[i].id == IDM_COPY_PROBLEMS || expected[i].id == IDM_SHOW_FUNCTIONS ||
-                                         expected[i].id == IDM_RUN_AND_RECORD)
+                                         expected[i].id == IDM_RUN_AND_RECORD ||
+                                         expected[i].id == IDM_SHOW_DELAY_LOADED)
                 << i;
+            // The page shows delay-loaded modules unless the user turned them off.
+            EXPECT_EQ(own[i].checked, expected[i].id == IDM_SHOW_DELAY_LOADED && page->extension().delayLoads) << i;
             EXPECT_EQ(own[i].id, expected[i].id) << i;
             EXPECT_EQ(own[i].text, expected[i].text) << i;
         }
@@ -189,7 +194,7 @@ TEST_F(ModuleMenuTest, CopyProblemsIsOfferedOnceTheCheckFoundSomething) {
     ext.scanState = kScanFinished;
     const MenuSnapshot menu = openMenu([](MenuDriver& d) { d.press(VK_ESCAPE); });
     ext.checkMarks = nullptr;
-    ASSERT_EQ(menu.firstSubmenuItems.size(), 9u);
+    ASSERT_EQ(menu.firstSubmenuItems.size(), 10u);
     EXPECT_EQ(menu.firstSubmenuItems[2].id, UINT(IDM_COPY_PROBLEMS));
     EXPECT_FALSE(menu.firstSubmenuItems[2].grayed);
     EXPECT_EQ(menu.firstSubmenuItems[4].id, UINT(IDM_SHOW_FUNCTIONS));
@@ -197,6 +202,17 @@ TEST_F(ModuleMenuTest, CopyProblemsIsOfferedOnceTheCheckFoundSomething) {
     // A run is of the page's program, from its root item only.
     EXPECT_EQ(menu.firstSubmenuItems[5].id, UINT(IDM_RUN_AND_RECORD));
     EXPECT_TRUE(menu.firstSubmenuItems[5].grayed);
+    // The delay-load switch can be turned once the scan is done, and shows how it stands.
+    const bool before = ext.delayLoads;
+    for (const bool shown : {true, false}) {
+        ext.delayLoads = shown;
+        const MenuSnapshot again = openMenu([](MenuDriver& d) { d.press(VK_ESCAPE); });
+        ASSERT_EQ(again.firstSubmenuItems.size(), 10u);
+        EXPECT_EQ(again.firstSubmenuItems[6].id, UINT(IDM_SHOW_DELAY_LOADED));
+        EXPECT_FALSE(again.firstSubmenuItems[6].grayed);
+        EXPECT_EQ(again.firstSubmenuItems[6].checked, shown);
+    }
+    ext.delayLoads = before;
 }
 
 TEST_F(ModuleMenuTest, CopyToClipboardArrivesOnceAsAPostedCommandAfterTheMenuHasClosed) {
@@ -256,7 +272,7 @@ TEST_F(ModuleMenuTest, NoSelectionOrAnEmptyPathShowsNoMenuAModuleWithoutAFileGet
         if (!c.menu) continue;
         ASSERT_EQ(menu.items.size(), 1u) << c.path;
         EXPECT_EQ(menu.items[0].text, "Vost");
-        ASSERT_EQ(menu.firstSubmenuItems.size(), 9u);
+        ASSERT_EQ(menu.firstSubmenuItems.size(), 10u);
         EXPECT_EQ(menu.firstSubmenuItems[0].grayed, !c.found) << c.path;  // Explore
         EXPECT_FALSE(menu.firstSubmenuItems[1].grayed);                   // Copy to Clipboard
     }
