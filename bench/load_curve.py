@@ -5,11 +5,17 @@ real controls) and by vostscan.exe under Wine; one table row per size and way.
 
 Usage: bench/load_curve.py [--native-build DIR] [--windows-build DIR]
                            [--counts 10,100,1000,5000] [--runs N]
-                           [--no-wine-scanner] [--delay-load] [--output FILE]
+                           [--no-wine-scanner] [--delay-load] [--exact]
+                           [--output FILE]
 
 With --delay-load every third reference of the generated closure is a
 delay-load (the page walks them by default; the scanners are given
 --delay-load as well).
+
+With --exact every import is spelled as its file is named. Wine finds such a
+name with one lookup; a name in another case has it list the folder, whose
+cost grows with the folder (5,000 files at 5,000 modules): comparing the two
+runs separates Wine's file layer from the scan's own growth per module.
 
 Needs the native build (vostscan, tests/lifetime/closure_gen) and the Windows
 build (tests/lifetime/page_load_probe.exe, vost.dll, vostscan.exe). Runs
@@ -101,6 +107,7 @@ def main():
     output = option("--output", None)
     wine_scanner = "--no-wine-scanner" not in sys.argv
     delay = "--delay-load" in sys.argv
+    exact = "--exact" in sys.argv
 
     vostscan = os.path.join(native, "scanner", "vostscan")
     generator = os.path.join(native, "tests", "lifetime", "closure_gen")
@@ -126,7 +133,8 @@ def main():
     try:
         for count in counts:
             folder = os.path.join(scratch, "c%d" % count)
-            root = subprocess.run([generator, str(count), folder, str(count)] + (["delay"] if delay else []),
+            root = subprocess.run([generator, str(count), folder, str(count)] +
+                                  (["exact"] if exact else []) + (["delay"] if delay else []),
                                   check=True, capture_output=True, text=True).stdout.strip()
 
             # The page walks delay-load directories by default: the scanners too.
