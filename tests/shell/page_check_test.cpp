@@ -183,6 +183,7 @@ TEST_F(PageCheckTest, DelayLoadedModulesAreMarkedAsTheScannerChecksThem) {
     PeImageLayout old;
     old.delayImports = {{"vostlate.dll", {ImportThunk{"d1", 0, std::nullopt}}}};
     old.delayVirtualAddresses = true;
+    old.pe32plus = sizeof(void*) == 8;  // the machine of the vostlate.dll beside it
     const Bytes bytes = buildPe(old).bytes;
     const std::string oldForm = folder.write("old.exe", std::string(bytes.begin(), bytes.end()));
     ASSERT_TRUE(CopyFileW(wideText(programs + "lacking\\vostlate.dll").c_str(),

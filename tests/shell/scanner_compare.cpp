@@ -3,10 +3,18 @@
 #include <gtest/gtest.h>
 
 #include "analysis/text.h"
+#include "platform/win32/system_folders.h"
 #include "platform/win32/wide_text.h"
 #include "tests/windows/temp_folder.h"
 
 namespace vost::test {
+
+// The root's path as the page spells it: where a 32-bit process reads it
+// (System32 is SysWOW64 to it), in lower case. vostscan keeps the path as it
+// is given, so given this it prints what the page shows.
+static std::string pageSpelling(const std::string& file) {
+    return lowerAscii(truePath(systemFolders(), file));
+}
 
 // vostscan.exe --json for `file`, from the test's own folder unless told.
 JsonValue scannerOutput(const std::string& file, const std::string& options, const std::string& scanner,
@@ -25,7 +33,7 @@ JsonValue scannerOutput(const std::string& file, const std::string& options, con
     startup.hStdError = discard;  // the scanner's own complaints; its messages are in the JSON
     const std::string program = scanner.empty() ? programFolder() + "vostscan.exe" : scanner;
     std::string command = "\"" + program + "\" " + (options.empty() ? "" : options + " ") +
-                          (delayLoads ? "--delay-load " : "") + "--json \"" + (asGiven ? file : lowerAscii(file)) +
+                          (delayLoads ? "--delay-load " : "") + "--json \"" + (asGiven ? file : pageSpelling(file)) +
                           "\"" + (after.empty() ? "" : " " + after);
     PROCESS_INFORMATION process{};
     std::wstring wideCommand = wideText(command);  // a UTF-8 path passes whole

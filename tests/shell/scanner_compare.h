@@ -13,7 +13,8 @@ namespace vost::test {
 // after the file (with --run, "-- ARGUMENTS"); `scanner` names another copy
 // of vostscan.exe to run (empty: the one beside the test). The scanner prints
 // its file as given and the page lower-cases it like every path it shows, so
-// the file is given lower-cased unless `asGiven`. The page shows delay-loaded
+// the file is given as the page spells it (its true path, lower-cased) unless
+// `asGiven`. The page shows delay-loaded
 // modules unless the user turned them off: the scanner is asked for them
 // unless `delayLoads` is false.
 JsonValue scannerOutput(const std::string& file, const std::string& options = "",
