@@ -11,9 +11,12 @@ namespace vost::test {
 
 // The root's path as the page spells it: where a 32-bit process reads it
 // (System32 is SysWOW64 to it), in lower case. vostscan keeps the path as it
-// is given, so given this it prints what the page shows.
+// is given, so given this it prints what the page shows; a file of the true
+// System32 keeps the name this process opens it by (Sysnative), or a 32-bit
+// scanner would read its namesake.
 static std::string pageSpelling(const std::string& file) {
-    return lowerAscii(truePath(systemFolders(), file));
+    const SystemFolders& folders = systemFolders();
+    return lowerAscii(pathForThisProcess(folders, truePath(folders, file)));
 }
 
 // vostscan.exe --json for `file`, from the test's own folder unless told.
