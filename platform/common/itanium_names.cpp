@@ -52,7 +52,7 @@ using llvm::itanium_demangle::SpecialSubKind;
 using llvm::itanium_demangle::StringView;
 
 // Thrown out of the parser when the name needs more than it is granted.
-struct Refused {};
+using Refused = NameRefused;
 
 // The parser's nodes come from blocks of a fixed total: a name that needs
 // more is refused, whatever its length.
@@ -103,38 +103,28 @@ struct BoundedParser : AbstractManglingParser<BoundedParser, BoundedArena> {
     using Base::Base;
     unsigned nesting = 0;
 
-    struct Deeper {
-        explicit Deeper(unsigned& nesting) : nesting_(nesting) {
-            if (++nesting_ > kMaxNameNesting) throw Refused{};
-        }
-        ~Deeper() { --nesting_; }
-        Deeper(const Deeper&) = delete;
-        Deeper& operator=(const Deeper&) = delete;
-        unsigned& nesting_;
-    };
-
     Node* parseType() {
-        Deeper deeper(nesting);
+        NestingLevel level(nesting);
         return Base::parseType();
     }
     Node* parseExpr() {
-        Deeper deeper(nesting);
+        NestingLevel level(nesting);
         return Base::parseExpr();
     }
     Node* parseEncoding() {
-        Deeper deeper(nesting);
+        NestingLevel level(nesting);
         return Base::parseEncoding();
     }
     Node* parseName(NameState* state = nullptr) {
-        Deeper deeper(nesting);
+        NestingLevel level(nesting);
         return Base::parseName(state);
     }
     Node* parseTemplateArg() {
-        Deeper deeper(nesting);
+        NestingLevel level(nesting);
         return Base::parseTemplateArg();
     }
     Node* parseUnresolvedName() {
-        Deeper deeper(nesting);
+        NestingLevel level(nesting);
         return Base::parseUnresolvedName();
     }
 };

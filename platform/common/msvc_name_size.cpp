@@ -14,7 +14,7 @@ namespace vost {
 
 namespace {
 
-struct Refused {};
+using Refused = NameRefused;
 
 constexpr std::uint64_t kCap = std::uint64_t(1) << 40;
 
@@ -87,16 +87,6 @@ private:
     unsigned nesting_ = 0;
     Backrefs refs_;
 
-    struct Deeper {
-        explicit Deeper(unsigned& nesting) : nesting_(nesting) {
-            if (++nesting_ > kMaxNameNesting) throw Refused{};
-        }
-        ~Deeper() { --nesting_; }
-        Deeper(const Deeper&) = delete;
-        Deeper& operator=(const Deeper&) = delete;
-        unsigned& nesting_;
-    };
-
     [[noreturn]] static void fail() { throw Refused{}; }
     bool startsWith(std::string_view prefix) const { return rest_.substr(0, prefix.size()) == prefix; }
     bool consume(std::string_view prefix) {
@@ -160,7 +150,7 @@ private:
     // A symbol's own name may be a constructor's or a conversion's template:
     // `structor` and `conversion` say so.
     Text templateName(bool memorize, bool llvmKeeps, bool* structorOut = nullptr, bool* conversionOut = nullptr) {
-        Deeper deeper(nesting_);
+        NestingLevel level(nesting_);
         const std::string_view start = rest_;
         consume("?$");
         Backrefs outer;
@@ -292,7 +282,7 @@ private:
             return words(24);
         }
         if (localScopeAhead()) {
-            Deeper deeper(nesting_);
+            NestingLevel level(nesting_);
             consume('?');
             const Text scopeNumber = number();
             consume('?');
@@ -350,7 +340,7 @@ private:
     Text type(Qualified mode) { return typeOf(mode).text; }
 
     Type typeOf(Qualified mode) {
-        Deeper deeper(nesting_);
+        NestingLevel level(nesting_);
         Text text;
         if (mode == Qualified::Mangle) text += qualifiers();
         else if (mode == Qualified::Result && consume('?')) text += qualifiers();
@@ -509,7 +499,7 @@ private:
     }
 
     Text functionType(bool thisQualifiers, Text* returnType = nullptr) {
-        Deeper deeper(nesting_);
+        NestingLevel level(nesting_);
         Text text = words(kFunctionWords);
         if (thisQualifiers) {
             text += extQualifiers();
@@ -685,7 +675,7 @@ private:
         }
         if (consume("?__E") || consume("?__F")) {
             const bool member = consume('?');
-            Deeper deeper(nesting_);
+            NestingLevel level(nesting_);
             Text text = declaratorOrFunction(member);
             return below(text) + words(kSpecialWords);
         }
@@ -710,7 +700,7 @@ private:
     }
 
     Text symbol() {
-        Deeper deeper(nesting_);
+        NestingLevel level(nesting_);
         if (consume("??@")) {  // a name too long for the compiler, kept as its hash
             const std::size_t end = rest_.find('@');
             if (end == std::string_view::npos) fail();

@@ -39,6 +39,25 @@ constexpr std::size_t kMaxDecoratedName = 4096;
 constexpr unsigned kMaxNameNesting = 64;
 constexpr unsigned kMaxReadableDepth = 128;
 
+// Thrown by the readers when a name passes a limit; where the name is read it
+// is caught and the name left raw.
+struct NameRefused {};
+
+// One level of nesting entered while reading a name, left when it goes out
+// of scope; the name is refused past kMaxNameNesting.
+class NestingLevel {
+public:
+    explicit NestingLevel(unsigned& nesting) : nesting_(nesting) {
+        if (++nesting_ > kMaxNameNesting) throw NameRefused{};
+    }
+    ~NestingLevel() { --nesting_; }
+    NestingLevel(const NestingLevel&) = delete;
+    NestingLevel& operator=(const NestingLevel&) = delete;
+
+private:
+    unsigned& nesting_;
+};
+
 // The readable form of `name`, or `name` itself when it is no decorated name,
 // cannot be read, or would read longer than kMaxReadableName.
 std::string undecorateName(std::string_view name);
