@@ -528,31 +528,24 @@ private:
         // Debug strings that the system turns into debug-string events.
         if (code == kPrintException || code == kPrintExceptionWide) return DBG_EXCEPTION_NOT_HANDLED;
         const ModuleInfo* m = p.moduleAt(address);
-        if (first) {
-            if (p.firstChance++ < kExceptionLines) {
-                RunEvent x = event(RunEventKind::exception, e.dwProcessId);
-                x.tid = e.dwThreadId;
-                x.code = code;
-                x.address = address;
-                if (m) {
-                    x.path = m->path;
-                    x.offset = address - m->base;
-                }
-                sink_.event(x);
+        const auto exception = [&](bool firstChance) {
+            RunEvent x = event(RunEventKind::exception, e.dwProcessId);
+            x.tid = e.dwThreadId;
+            x.code = code;
+            x.address = address;
+            x.firstChance = firstChance;
+            if (m) {
+                x.path = m->path;
+                x.offset = address - m->base;
             }
+            sink_.event(x);
+        };
+        if (first) {
+            if (p.firstChance++ < kExceptionLines) exception(true);
             return DBG_EXCEPTION_NOT_HANDLED;
         }
         // Unhandled: the exception that ends the process.
-        RunEvent x = event(RunEventKind::exception, e.dwProcessId);
-        x.tid = e.dwThreadId;
-        x.code = code;
-        x.address = address;
-        x.firstChance = false;
-        if (m) {
-            x.path = m->path;
-            x.offset = address - m->base;
-        }
-        sink_.event(x);
+        exception(false);
         // The system would end it with this code; no crash handler is
         // started meanwhile for a process the recorder holds.
         TerminateProcess(p.handle, code);

@@ -43,26 +43,6 @@ PeImageLayout exporting(const std::map<std::string, std::string>& names, const s
     return layout;
 }
 
-// Each item: its module name, its state image when it has one and its tip's
-// lines after " | ", indented by depth.
-std::string markedOutline(MemoryTree& tree, const CheckMarks& marks) {
-    std::string out;
-    visitInPreOrder(tree, [&](TreeItem item, std::size_t depth) {
-        const std::string label = tree.itemLabel(item);
-        out += std::string(2 * depth, ' ') + label.substr(0, label.find('('));
-        while (!out.empty() && out.back() == ' ') out.pop_back();
-        if (const int image = tree.itemStateImage(item)) out += " =" + std::to_string(image);
-        if (const Tip* tip = marks.itemTip(item)) {
-            std::string text = tip->text;
-            for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
-            out += " | " + text;
-        }
-        out += '\n';
-        return true;
-    });
-    return out;
-}
-
 std::string markedRows(MemoryList& list) {
     std::string out;
     for (int row = 0; row < list.rowCount(); ++row)

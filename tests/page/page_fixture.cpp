@@ -1,6 +1,7 @@
 #include "tests/page/page_fixture.h"
 
 #include "analysis/text.h"
+#include "page/controls.h"
 #include "page/module_list.h"
 #include "tests/support/image_builder.h"
 
@@ -102,6 +103,24 @@ std::string PageFixture::treeOutline() {
             for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back({*it, depth + 1});
         }
     }
+    return out;
+}
+
+std::string markedOutline(MemoryTree& tree, const CheckMarks& marks) {
+    std::string out;
+    visitInPreOrder(tree, [&](TreeItem item, std::size_t depth) {
+        const std::string label = tree.itemLabel(item);
+        out += std::string(2 * depth, ' ') + label.substr(0, label.find('('));
+        while (!out.empty() && out.back() == ' ') out.pop_back();
+        if (const int image = tree.itemStateImage(item)) out += " =" + std::to_string(image);
+        if (const Tip* tip = marks.itemTip(item)) {
+            std::string text = tip->text;
+            for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
+            out += " | " + text;
+        }
+        out += '\n';
+        return true;
+    });
     return out;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "component/dependency_extension.h"
+#include "page/check_marks.h"
 #include "page/scan.h"
 #include "platform/memory/memory_list.h"
 #include "platform/memory/memory_tree.h"
@@ -79,5 +80,9 @@ struct PageFixture {
     // The whole tree, one line per item: indent, label, " +" when has-children is 1.
     std::string treeOutline();
 };
+
+// Each item of `tree`: its module name, its state image when it has one
+// (" =N") and its tip's lines after " | ", indented by depth.
+std::string markedOutline(MemoryTree& tree, const CheckMarks& marks);
 
 }  // namespace vost::test

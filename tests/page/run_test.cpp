@@ -129,26 +129,6 @@ TEST(RunRecord, SummaryFollowsEachProcessThroughReusedIds) {
     EXPECT_NE(describeEnding(s).find("recorder ended before"), std::string::npos);
 }
 
-// The tree with each item's state image and tip, as check_marks_test shows it.
-std::string outline(MemoryTree& tree, const CheckMarks& marks) {
-    std::string out;
-    visitInPreOrder(tree, [&](TreeItem item, std::size_t depth) {
-        const std::string label = tree.itemLabel(item);
-        std::string name = label.substr(0, label.find('('));
-        while (!name.empty() && name.back() == ' ') name.pop_back();
-        out += std::string(2 * depth, ' ') + name;
-        if (const int image = tree.itemStateImage(item)) out += " =" + std::to_string(image);
-        if (const Tip* tip = marks.itemTip(item)) {
-            std::string text = tip->text;
-            for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
-            out += " | " + text;
-        }
-        out += '\n';
-        return true;
-    });
-    return out;
-}
-
 struct MergeCase {
     const char* name;
     std::vector<RunEvent> run;  // after the program's start
@@ -269,7 +249,7 @@ TEST(RunMerge, RunTimeModulesGoUnderWhoAskedAndFailuresAreMarked) {
             mergeRun(page.ext, recordTree(*page.tree), summarizeRun(events), page.ext.checkMarks->problems);
         const CheckMarks marks = markRun(recordTree(*page.tree), merge, page.ext.checkMarks.get());
         applyMarks(*page.tree, *page.list, marks);
-        EXPECT_EQ(outline(*page.tree, marks), c.outline);
+        EXPECT_EQ(markedOutline(*page.tree, marks), c.outline);
         std::string rows;
         for (int row = 0; row < page.list->rowCount(); ++row)
             if (const int image = page.list->rowStateImage(row))

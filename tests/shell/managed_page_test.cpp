@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/win32/wide_text.h"
-#include "resources/resource_ids.h"
 #include "tests/shell/page_host_fixture.h"
 #include "tests/shell/scanner_compare.h"
 #include "tests/shell/shell_host.h"
@@ -22,9 +21,6 @@ std::string lower(std::string text) {
     CharLowerA(&text[0]);
     return text;
 }
-
-// The findings of each checked module, by lower-cased module name.
-using Findings = std::map<std::string, std::vector<const JsonValue*>>;
 
 // Expects the page's item `entry` (whose parent's module is `parent`) to
 // carry the state image the scanner's item `item` calls for; returns how
@@ -80,22 +76,14 @@ void expectManagedPage(const std::string& file) {
     expectPageMatchesScanner(opened, file);
 
     const JsonValue want = scannerOutput(file, "--check");
-    Findings findings;
-    for (const JsonValue& module : want["check"]["modules"].items)
-        for (const JsonValue& f : module["findings"].items) findings[lower(module["module"].text)].push_back(&f);
+    const Findings findings = findingsByModule(want);
     const std::vector<TreeEntry> tree = readTree(opened.page);
     ASSERT_EQ(tree.size(), 1u);
     expectMarks(tree[0], want["tree"], "", findings);
 
     // Copy Problems: vostscan's lines, one per finding.
-    OpenClipboard(opened.page);
-    EmptyClipboard();
-    CloseClipboard();
-    SendMessageA(opened.page, WM_COMMAND, MAKEWPARAM(IDM_COPY_PROBLEMS, 0), 0);
-    const std::string copied = clipboardText(opened.page);
-    std::size_t lines = 0;
-    for (std::size_t at = 0; (at = copied.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
-    EXPECT_EQ(lines, std::size_t(want["check"]["unresolved"].integer)) << copied;
+    std::string copied;
+    EXPECT_EQ(copiedProblemLines(opened.page, copied), std::size_t(want["check"]["unresolved"].integer)) << copied;
 }
 
 class ManagedPage : public PageHostTest {};

@@ -34,9 +34,6 @@ std::string nameOf(const std::string& label) {
     return lower(name);
 }
 
-// The findings of each checked module, by module name.
-using Findings = std::map<std::string, std::vector<const JsonValue*>>;
-
 // How many failing items a subtree holds, of each kind.
 struct Failing {
     std::size_t atStart = 0, onFirstUse = 0;
@@ -105,17 +102,6 @@ Failing expectMarks(const TreeEntry& entry, const JsonValue& item, const std::st
     return Failing{below.atStart + (failsAtStart ? 1 : 0), below.onFirstUse + (fails && !failsAtStart ? 1 : 0)};
 }
 
-std::string clipboardText(HWND owner) {
-    std::string text;
-    if (!OpenClipboard(owner)) return "<busy>";
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        text = static_cast<const char*>(GlobalLock(data));
-        GlobalUnlock(data);
-    }
-    CloseClipboard();
-    return text;
-}
-
 void expectPageMarksMatchScanner(const std::string& file) {
     SCOPED_TRACE(file);
     OpenedPage opened = openPage(file);
@@ -124,9 +110,7 @@ void expectPageMarksMatchScanner(const std::string& file) {
     expectPageMatchesScanner(opened, file);
 
     const JsonValue want = scannerOutput(file, "--check");
-    Findings findings;
-    for (const JsonValue& module : want["check"]["modules"].items)
-        for (const JsonValue& f : module["findings"].items) findings[lower(module["module"].text)].push_back(&f);
+    const Findings findings = findingsByModule(want);
 
     const std::vector<TreeEntry> tree = readTree(opened.page);
     ASSERT_EQ(tree.size(), 1u);
@@ -146,14 +130,8 @@ void expectPageMarksMatchScanner(const std::string& file) {
 
     // The problems: vostscan's lines, one per finding.
     const long long count = want["check"]["unresolved"].integer;
-    OpenClipboard(opened.page);
-    EmptyClipboard();
-    CloseClipboard();
-    SendMessageA(opened.page, WM_COMMAND, MAKEWPARAM(IDM_COPY_PROBLEMS, 0), 0);
-    const std::string copied = clipboardText(opened.page);
-    std::size_t lines = 0;
-    for (std::size_t at = 0; (at = copied.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
-    EXPECT_EQ(lines, std::size_t(count)) << copied;
+    std::string copied;
+    EXPECT_EQ(copiedProblemLines(opened.page, copied), std::size_t(count)) << copied;
     EXPECT_EQ(failing.empty(), count == 0);
 }
 

@@ -5,6 +5,7 @@
 #include "analysis/text.h"
 #include "platform/win32/system_folders.h"
 #include "platform/win32/wide_text.h"
+#include "resources/resource_ids.h"
 #include "tests/windows/temp_folder.h"
 
 namespace vost::test {
@@ -79,6 +80,24 @@ void expectPageMatchesScanner(const std::vector<TreeEntry>& tree, const std::vec
 
 void expectPageMatchesScanner(const OpenedPage& opened, const std::string& file) {
     expectPageMatchesScanner(readTree(opened.page), readList(opened.page), opened.messages, file);
+}
+
+Findings findingsByModule(const JsonValue& checked) {
+    Findings findings;
+    for (const JsonValue& module : checked["check"]["modules"].items)
+        for (const JsonValue& f : module["findings"].items) findings[lowerAscii(module["module"].text)].push_back(&f);
+    return findings;
+}
+
+std::size_t copiedProblemLines(HWND page, std::string& copied) {
+    OpenClipboard(page);
+    EmptyClipboard();
+    CloseClipboard();
+    SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDM_COPY_PROBLEMS, 0), 0);
+    copied = clipboardText(page);
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = copied.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
+    return lines;
 }
 
 }  // namespace vost::test

@@ -2,7 +2,9 @@
 // same file, run from the test's own folder under the same prefix.
 #pragma once
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "tests/shell/json_value.h"
 #include "tests/shell/shell_host.h"
@@ -27,5 +29,13 @@ void expectPageMatchesScanner(const std::vector<TreeEntry>& tree, const std::vec
                               const std::vector<std::string>& messages, const std::string& file,
                               bool delayLoads = true);
 void expectPageMatchesScanner(const OpenedPage& opened, const std::string& file);
+
+// The findings of each module the scanner checked (its --check --json), by
+// lower-cased module name.
+using Findings = std::map<std::string, std::vector<const JsonValue*>>;
+Findings findingsByModule(const JsonValue& checked);
+
+// The lines the page's Copy Problems puts on an emptied clipboard.
+std::size_t copiedProblemLines(HWND page, std::string& copied);
 
 }  // namespace vost::test
