@@ -1,5 +1,6 @@
 #include "analysis/module_contexts.h"
 
+#include "analysis/manifest_resource.h"
 #include "analysis/pe_headers.h"
 
 namespace vost {
@@ -19,6 +20,8 @@ bool readManifestUse(const ByteView& image, std::uint64_t newHeader, ManifestUse
         return false;
     use.dll = (characteristics & kImageFileDll) != 0;
     use.noIsolation = (dllCharacteristics & kNoIsolation) != 0;
+    ByteView manifest;
+    use.ownManifest = use.dll && !use.noIsolation && findManifestResource(image, kModuleManifestId, manifest);
     use.present = true;
     return true;
 }
@@ -32,7 +35,7 @@ const ActivationContext* processContextOf(AnalysisPlatform& platform, const char
 
 const ActivationContext* ownContextOf(AnalysisPlatform& platform, const char* path, ModuleBits bits,
                                       const ManifestUse& use) {
-    if (!use.dll || use.noIsolation) return nullptr;
+    if (!use.ownManifest) return nullptr;
     return platform.activationContext(path, bits, ManifestRole::module);
 }
 

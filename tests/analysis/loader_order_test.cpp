@@ -105,9 +105,11 @@ TEST(LoaderOrder, ContextsThenKnownDllsThenTheSearch) {
 
 // A PE image importing `imports`, as a program or a DLL, with or without
 // isolation.
-Bytes image(std::vector<std::string> imports, bool dll, bool noIsolation = false) {
+// A DLL holds a manifest resource 2 (its own context's) unless told.
+Bytes image(std::vector<std::string> imports, bool dll, bool noIsolation = false, bool manifest = true) {
     test::PeImageLayout layout;
     layout.imports = std::move(imports);
+    if (dll && manifest) layout.manifest = "<assembly/>";  // the platform's contexts stand for what it says
     layout.importFunctions.assign(layout.imports.size(), {test::ImportThunk{"f", 0, std::nullopt}});
     test::PeImage built = test::buildPe(layout);
     test::putU16(built.bytes, built.newHeader + 22, dll ? 0x2102 : 0x0102);
@@ -121,12 +123,14 @@ TEST(LoaderOrder, TheProgramsContextReachesEveryModuleAndADllsOwnOnlyItsImports)
     NodeStore nodes;
     ScanContext ctx{platform, nodes};
     platform.addSearchFolder("c:\\app");
-    platform.addFile("c:\\app\\app.exe", image({"mid.dll", "bare.dll"}, false));
+    platform.addFile("c:\\app\\app.exe", image({"mid.dll", "bare.dll", "plain.dll"}, false));
     platform.addFile("c:\\app\\mid.dll", image({"comctl32.dll"}, true));
     platform.addFile("c:\\app\\bare.dll", image({"comctl32.dll"}, true, true));
+    platform.addFile("c:\\app\\plain.dll", image({"comctl32.dll"}, true, false, false));
     platform.programContexts["c:\\app\\app.exe"] = &kProcess;
     platform.dllContexts["c:\\app\\mid.dll"] = &kOwn;
-    platform.dllContexts["c:\\app\\bare.dll"] = &kOwn;  // never asked: linked without isolation
+    platform.dllContexts["c:\\app\\bare.dll"] = &kOwn;   // never asked: linked without isolation
+    platform.dllContexts["c:\\app\\plain.dll"] = &kOwn;  // never asked: it holds no manifest resource
 
     ModuleNode* root = nodes.create(platform, "c:\\app\\app.exe", "APP.EXE", nullptr, 1);
     root->treeWindow = &tree;
@@ -141,8 +145,8 @@ TEST(LoaderOrder, TheProgramsContextReachesEveryModuleAndADllsOwnOnlyItsImports)
     EXPECT_EQ(children["mid.dll"]->ownContext, &kOwn);
     EXPECT_EQ(children["bare.dll"]->ownContext, nullptr);
     EXPECT_EQ(platform.asked, (std::vector<std::string>{"process c:\\app\\app.exe", "module c:\\app\\mid.dll"}));
-    // mid.dll's own context answers for its import; bare.dll's falls to the
-    // program's, which its parent passed down.
+    // mid.dll's own context answers for its import; bare.dll's and
+    // plain.dll's fall to the program's, which their parent passed down.
     const auto only = [&](ModuleNode* parent) { return tree.item(tree.children(parent->treeItem).at(0)).node; };
     EXPECT_EQ(only(children["mid.dll"])->fullPath, "c:\\sxs\\own\\comctl32.dll");
     EXPECT_EQ(only(children["mid.dll"])->assembly,
@@ -150,6 +154,7 @@ TEST(LoaderOrder, TheProgramsContextReachesEveryModuleAndADllsOwnOnlyItsImports)
               "version=\"6.0.2600.2982\"");
     EXPECT_EQ(only(children["bare.dll"])->fullPath, "c:\\sxs\\cc6\\comctl32.dll");
     EXPECT_EQ(only(children["bare.dll"])->foundBy, FoundBy::sideBySide);
+    EXPECT_EQ(only(children["plain.dll"])->fullPath, "c:\\sxs\\cc6\\comctl32.dll");
     EXPECT_EQ(children["mid.dll"]->foundBy, FoundBy::search);
 
     // A DLL scanned as the root has no program: the default context stands.
@@ -171,6 +176,7 @@ TEST(LoaderOrder, TheCheckNamesWhatAContextLacks) {
         test::PeImageLayout layout;
         layout.exports.emplace();
         layout.exports->entries.push_back(test::ExportEntry{{"f"}, 0x40010, ""});
+        layout.manifest = "<assembly/>";  // what the platform makes of it is the context below
         return test::buildPe(layout).bytes;
     }());
     ListedContext process("Microsoft.Windows.Common-Controls", {});

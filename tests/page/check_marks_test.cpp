@@ -181,7 +181,9 @@ TEST(PageCheck, AContextThatFailsMarksTheModuleWhoseManifestItIs) {
     std::vector<std::uint8_t> app = buildPe(importing({"lib.dll"})).bytes;
     app[app[0x3c] + 22 + 1] &= ~0x20;  // no IMAGE_FILE_DLL: a program, whose manifest makes the process's context
     page.platform->fake.addFile("c:\\app\\app.exe", app);
-    page.platform->fake.addFile("c:\\windows\\system32\\lib.dll", buildPe(exporting({})).bytes);
+    PeImageLayout lib = exporting({});
+    lib.manifest = "<!DOCTYPE assembly>";
+    page.platform->fake.addFile("c:\\windows\\system32\\lib.dll", buildPe(lib).bytes);
     ContextProblem missing;
     missing.assembly.name = "Vost.Not.There";
     missing.detail = "not in the side-by-side store nor the program's folder";

@@ -76,30 +76,17 @@ void putWideKey(Bytes& b, std::size_t at, const char* key) {
     for (std::size_t i = 0; i == 0 || key[i - 1]; ++i) putU16(b, at + 2 * i, std::uint8_t(key[i]));
 }
 
-// RT_VERSION / ID 1 / language 0x409 -> VS_VERSIONINFO with the fixed file
-// information and a VarFileInfo translation. `rva` is where the blob will live.
-constexpr std::uint32_t kVersionInfoAt = 88;
+// A VS_VERSION_INFO blob: the fixed information (its offset in `fixedInfoAt`)
+// and a VarFileInfo translation.
 constexpr std::uint32_t kVersionInfoLength = 40 + 52 + 68;
-constexpr std::uint32_t kVersionResourceSize = kVersionInfoAt + kVersionInfoLength;
 
-Bytes versionResource(const FixedFileVersion& v, std::uint32_t rva, std::uint32_t& fixedInfoAt) {
+Bytes versionBlob(const FixedFileVersion& v, std::uint32_t& fixedInfoAt) {
     Bytes b;
-    auto directory = [&](std::size_t at, std::uint32_t id, std::uint32_t target) {
-        putU16(b, at + 14, 1);  // one ID entry
-        putU32(b, at + 16, id);
-        putU32(b, at + 20, target);
-    };
-    directory(0, 16, 0x80000000u | 24);
-    directory(24, 1, 0x80000000u | 48);
-    directory(48, 0x409, 72);
-    const std::uint32_t info = kVersionInfoAt;
-    putU32(b, 72, rva + info);
-    putU32(b, 76, kVersionInfoLength);
-    putU16(b, info + 0, std::uint16_t(kVersionInfoLength));
-    putU16(b, info + 2, 52);  // wValueLength: sizeof VS_FIXEDFILEINFO
-    putU16(b, info + 4, 0);   // binary
-    putWideKey(b, info + 6, "VS_VERSION_INFO");
-    fixedInfoAt = info + 40;  // 6 + 32 bytes of key, padded to 4
+    putU16(b, 0, std::uint16_t(kVersionInfoLength));
+    putU16(b, 2, 52);  // wValueLength: sizeof VS_FIXEDFILEINFO
+    putU16(b, 4, 0);   // binary
+    putWideKey(b, 6, "VS_VERSION_INFO");
+    fixedInfoAt = 40;  // 6 + 32 bytes of key, padded to 4
     const std::uint32_t f = fixedInfoAt;
     putU32(b, f + 0, 0xFEEF04BD);
     putU32(b, f + 4, 0x00010000);
@@ -120,6 +107,45 @@ Bytes versionResource(const FixedFileVersion& v, std::uint32_t rva, std::uint32_
     putWideKey(b, var + 38, "Translation");
     putU16(b, var + 64, 0x0409);
     putU16(b, var + 66, 1200);
+    return b;
+}
+
+// The .rsrc section of `layout` at `rva`: its version resource (type 16, id
+// 1) and its manifest (type 24), each under language 0x409; where the fixed
+// version information lands goes to `fixedInfoAt`.
+Bytes resourceSection(const PeImageLayout& layout, std::uint32_t rva, std::uint32_t& fixedInfoAt) {
+    struct Resource {
+        std::uint32_t type, id;
+        Bytes data;
+    };
+    std::vector<Resource> resources;
+    std::uint32_t fixedInBlob = 0;
+    if (layout.version) resources.push_back({16, 1, versionBlob(*layout.version, fixedInBlob)});
+    if (layout.manifest)
+        resources.push_back({24, layout.manifestId, Bytes(layout.manifest->begin(), layout.manifest->end())});
+    Bytes b;
+    auto directory = [&](std::size_t at, std::size_t entries) { putU16(b, at + 14, std::uint16_t(entries)); };
+    directory(0, resources.size());
+    std::uint32_t at = std::uint32_t(16 + 8 * resources.size());
+    std::uint32_t dataAt = at + std::uint32_t(64 * resources.size());  // two directories and a data entry each
+    for (std::size_t i = 0; i < resources.size(); ++i, at += 64) {
+        const Resource& r = resources[i];
+        putU32(b, 16 + 8 * i, r.type);
+        putU32(b, 20 + 8 * i, 0x80000000u | at);
+        directory(at, 1);
+        putU32(b, at + 16, r.id);
+        putU32(b, at + 20, 0x80000000u | (at + 24));
+        directory(at + 24, 1);
+        putU32(b, at + 40, 0x409);
+        putU32(b, at + 44, at + 48);
+        putU32(b, at + 48, rva + dataAt);
+        putU32(b, at + 52, std::uint32_t(r.data.size()));
+        if (r.type == 16) fixedInfoAt = dataAt + fixedInBlob;
+        if (b.size() < dataAt) b.resize(dataAt, 0);
+        b.insert(b.begin() + dataAt, r.data.begin(), r.data.end());
+        dataAt = alignUp(std::uint32_t(b.size()), 4);
+    }
+    b.resize(std::max<std::size_t>(b.size(), dataAt), 0);
     return b;
 }
 
@@ -275,11 +301,12 @@ PeImage buildPe(const PeImageLayout& layout) {
     // Section order in the file and in the table: [shadow], [.edata],
     // [.didat], .rsrc, .idata, [.rdata].
     std::vector<Section> sections;
+    std::uint32_t fixedInfoAt = 0;  // in .rsrc
     int rsrc = -1, idata = -1, rdata = -1, edata = -1, didat = -1;
     constexpr std::uint32_t kImageBase = 0x10000000;
     if (layout.exports) { edata = int(sections.size()); sections.push_back(named(".edata")); }
     if (!layout.delayImports.empty()) { didat = int(sections.size()); sections.push_back(named(".didat")); }
-    if (layout.version) { rsrc = int(sections.size()); sections.push_back(named(".rsrc")); }
+    if (layout.version || layout.manifest) { rsrc = int(sections.size()); sections.push_back(named(".rsrc")); }
     if (hasDirectory) {
         idata = int(sections.size());
         sections.push_back(named(".idata"));
@@ -287,7 +314,7 @@ PeImage buildPe(const PeImageLayout& layout) {
     }
     std::uint32_t va = kSectionAlignment;
     auto sizeOf = [&](int index) -> std::uint32_t {
-        if (index == rsrc) return kVersionResourceSize;
+        if (index == rsrc) return std::uint32_t(resourceSection(layout, 0, fixedInfoAt).size());
         if (index == edata) return std::uint32_t(exportSection(*layout.exports, 0).size());
         if (index == didat)
             return std::uint32_t(delaySection(layout.delayImports, 0, layout.pe32plus,
@@ -304,8 +331,7 @@ PeImage buildPe(const PeImageLayout& layout) {
 
     // Contents, now that every RVA is known.
     PeImage image;
-    std::uint32_t fixedInfoAt = 0;
-    if (rsrc >= 0) sections[rsrc].content = versionResource(*layout.version, sections[rsrc].va, fixedInfoAt);
+    if (rsrc >= 0) sections[rsrc].content = resourceSection(layout, sections[rsrc].va, fixedInfoAt);
     if (idata >= 0) {
         Section& s = sections[idata];
         const std::uint32_t namesRva = rdata >= 0 ? sections[rdata].va : s.va + namesInIdataAt;
@@ -463,7 +489,7 @@ PeImage buildPe(const PeImageLayout& layout) {
             rdata >= 0 ? sections[rdata].rawPointer : sections[idata].rawPointer + namesInIdataAt;
         for (std::uint32_t at : nameAt) image.nameOffsets.push_back(namesBase + at);
     }
-    if (rsrc >= 0) image.versionOffset = sections[rsrc].rawPointer + fixedInfoAt;
+    if (layout.version) image.versionOffset = sections[rsrc].rawPointer + fixedInfoAt;
     if (edata >= 0) image.exportDirectory = sections[edata].rawPointer;
     if (didat >= 0) image.delayDirectory = sections[didat].rawPointer;
     for (const Section& s : sections)

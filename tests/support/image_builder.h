@@ -72,6 +72,8 @@ struct PeImageLayout {
     bool namesInOwnSection = false;    // descriptors in .idata, names in a later .rdata
     bool pe32plus = false;             // 64-bit optional header (directory 1 then sits at +144)
     std::optional<FixedFileVersion> version;  // RT_VERSION resource in .rsrc
+    std::optional<std::string> manifest;      // RT_MANIFEST resource in .rsrc, this id:
+    std::uint16_t manifestId = 2;             // 2 for a DLL's own, 1 for a program's
 
     // Faults, each off by default.
     std::optional<std::uint32_t> lfanew;  // e_lfanew written instead of the real header offset
