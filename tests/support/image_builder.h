@@ -127,7 +127,7 @@ struct NeEntrySpec {
 struct NeRelocationSpec {
     std::uint16_t module;
     std::uint16_t ordinal = 0;
-    std::optional<std::size_t> nameIndex;
+    std::optional<std::size_t> nameIndex = std::nullopt;
 };
 
 struct NeImageLayout {
