@@ -6,6 +6,7 @@
 //
 //   run_sheet_bench.exe PROGRAM [ARGUMENTS]
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,7 +40,11 @@ int main(int argc, char** argv) {
     HWND dialog = nullptr;
     EnumThreadWindows(GetCurrentThreadId(), findRunDialog, reinterpret_cast<LPARAM>(&dialog));
     if (!dialog) return 1;
-    SetDlgItemTextA(dialog, IDC_RUN_ARGUMENTS, argc > 2 ? argv[2] : "bench 0 1000 fresh");
+    // The arguments as given, in UTF-16 whatever the code page.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    SetDlgItemTextW(dialog, IDC_RUN_ARGUMENTS, wide && count > 2 ? wide[2] : L"bench 0 1000 fresh");
+    LocalFree(wide);
 
     std::atomic<bool> running{true};
     std::vector<double> answers;

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "tests/shell/page_host_fixture.h"
 #include "tests/shell/scanner_compare.h"
@@ -76,7 +77,7 @@ struct PageRun {
         SendMessageW(opened.page, WM_COMMAND, MAKEWPARAM(IDM_RUN_AND_RECORD, 0), 0);
         EnumThreadWindows(GetCurrentThreadId(), findRunDialog, reinterpret_cast<LPARAM>(&dialog));
         if (!dialog) return;
-        SetDlgItemTextA(dialog, IDC_RUN_ARGUMENTS, arguments.c_str());
+        SetDlgItemTextW(dialog, IDC_RUN_ARGUMENTS, wideText(arguments).c_str());
         click(dialog, IDC_RUN_START);
     }
     bool waitForEnd() {
